@@ -1,5 +1,6 @@
 #include "platform/Hook.h"
 
+#include <deque>
 #include <vector>
 
 namespace kin {
@@ -12,8 +13,9 @@ struct HookEntry {
 };
 
 // Indexed by hook id; ids are small and handed out in order, so a vector is enough.
-std::vector<std::vector<HookEntry>>& Chains() {
-    static std::vector<std::vector<HookEntry>> chains(1);
+// A deque: allocating a new hook inside a running callback must not move other chains.
+std::deque<std::vector<HookEntry>>& Chains() {
+    static std::deque<std::vector<HookEntry>> chains(1);
     return chains;
 }
 

@@ -1,1 +1,112 @@
-// (being written)
+#include "app/Game.h"
+
+#include <cstdio>
+
+#include "app/Scene.h"
+#include "gelsim/core/Physics.h"
+#include "media/BuiltinMedia.h"
+#include "platform/Graphics.h"
+#include "platform/Hook.h"
+
+namespace slime {
+
+using namespace kin;
+using gelsim::TPhysics;
+
+GameState& Game() {
+    static GameState state;
+    return state;
+}
+
+void ResetGame() { Game() = GameState{}; }
+
+void StartUp() {
+    GameState& g = Game();
+    g.window = CreateWindow("Slime Tower", 0, 0, 450, 600, nullptr, 0x203);
+    g.canvas = CreateCanvas(0, 0, g.window->ClientWidth(), g.window->ClientHeight(), g.window, 0);
+    g.canvas->SetLayout(1, 1, 1, 1);
+    g.timer = TTimer::Create(60.0f);
+    AddHook(EmitEventHook(), OnEvent, nullptr, 0);
+    TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
+    g.soundRemove = TSound::Load("incbin::media/AlienSquidge02.wav", 0);
+    g.soundAdd = TSound::Load("incbin::media/AlienSquidge06.wav", 0);
+    SetUpScene();
+    g.window->Activate(ACTIVATE_FOCUS);
+    g.window->Activate(ACTIVATE_MAXIMIZE);
+}
+
+void DrawFrame() {
+    GameState& g = Game();
+    SetGraphics(CanvasGraphics(g.canvas));
+    const float w = static_cast<float>(GraphicsWidth());
+    const float h = static_cast<float>(GraphicsHeight());
+    SetViewport(0, 0, static_cast<int32_t>(w), static_cast<int32_t>(h));
+    DrawScene(w, h);
+    Flip(-1);
+    ++g.frames;
+    MoveCeiling();
+}
+
+Ref<TObject> OnEvent(int32_t /*hookId*/, TObject* data, TObject* /*context*/) {
+    TEvent* ev = As<TEvent>(data);
+    if (!ev) return Ref<TObject>(data);
+    GameState& g = Game();
+    switch (ev->id) {
+        case EVENT_MOUSEDOWN:
+            HandleClick(static_cast<float>(ev->x), static_cast<float>(ev->y));
+            break;
+        case EVENT_MOUSEMOVE:
+            g.pointerX = static_cast<float>(ev->x);
+            g.pointerY = static_cast<float>(ev->y);
+            break;
+        case EVENT_GADGETPAINT:
+            if (!g.closed) DrawFrame();
+            break;
+        case EVENT_WINDOWSIZE:
+            if (g.canvas) g.canvas->Activate(ACTIVATE_REDRAW);
+            break;
+        case EVENT_WINDOWCLOSE:
+            if (!g.closed) {
+                // The world goes first, then the graphics; the loop then ends with status 0.
+                TPhysics::Free();
+                g.closed = true;
+                EndGraphics();
+            }
+            break;
+        default:
+            break;  // ticks included: the loop reads the tick count itself
+    }
+    return Ref<TObject>(data);
+}
+
+bool LoopPass() {
+    GameState& g = Game();
+    if (g.closed) return false;
+    WaitEvent();
+    if (g.closed) return false;
+    const int32_t ticks = g.timer->Ticks();
+    if (ticks != g.lastTicks) {
+        TPhysics::Update();
+        ++g.steps;
+        DrawFrame();
+        // A tick that arrived while stepping and drawing is absorbed, not made up later.
+        g.lastTicks = g.timer->Ticks();
+    }
+    return !g.closed;
+}
+
+int RunGame(Backend backend) {
+    RegisterBuiltinMedia();
+    std::string error;
+    if (!InitServices(backend, &error)) {
+        std::fprintf(stderr, "slime-tower: %s\n", error.c_str());
+        return 1;
+    }
+    StartUp();
+    while (LoopPass()) {
+    }
+    ShutdownServices();
+    return 0;
+}
+
+}  // namespace slime

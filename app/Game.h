@@ -1,0 +1,46 @@
+#pragma once
+// The game's top level: start-up, window events, the timed main loop and one frame.
+#include <cstdint>
+
+#include "platform/Event.h"
+#include "platform/Object.h"
+#include "platform/Sound.h"
+#include "platform/System.h"
+#include "platform/Timer.h"
+#include "platform/Window.h"
+
+namespace slime {
+
+/// Program-wide state of the game, living until the program ends.
+struct GameState {
+    kin::Ref<kin::TGadget> window;
+    kin::Ref<kin::TGadget> canvas;
+    kin::Ref<kin::TTimer> timer;
+    float pointerX = 0.0f;  // last "MouseMove" position, canvas pixels
+    float pointerY = 0.0f;
+    kin::Ref<kin::TSound> soundRemove;  // squelch when a blob is removed
+    kin::Ref<kin::TSound> soundAdd;     // squelch when a blob is added or first sticks
+    int32_t lastTicks = 0;              // timer ticks at the end of the last stepped frame
+    bool closed = false;                // "WindowClose" arrived: the loop ends
+    int64_t steps = 0;                  // world steps taken (diagnostics and tests)
+    int64_t frames = 0;                 // frames presented
+};
+
+/// The one game state.
+GameState& Game();
+/// Builds window, canvas, timer, world, sounds and the scene.
+void StartUp();
+/// Draws and presents one frame.
+void DrawFrame();
+/// Emit-hook callback: reacts to window and pointer events; returns data unchanged.
+kin::Ref<kin::TObject> OnEvent(int32_t hookId, kin::TObject* data, kin::TObject* context);
+/// One pass of the main loop: waits for an event, then steps and draws once if the timer
+/// ticked. Returns false once the window was closed.
+bool LoopPass();
+/// The whole program on the given backend: register media, start services, start up,
+/// loop until the window closes. Returns the exit status.
+int RunGame(kin::Backend backend);
+/// Forgets all game state (tests run the game several times in one process).
+void ResetGame();
+
+}  // namespace slime

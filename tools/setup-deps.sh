@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only when some are missing, so a
+# machine that already has everything never touches apt (and works offline).
+# Usage: tools/setup-deps.sh [run|test|bench]
+set -euo pipefail
+
+build_pkgs=(cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libpng-dev zlib1g-dev
+            libfreetype-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev)
+test_pkgs=(xvfb xauth xdotool imagemagick x11-utils libx11-dev)
+
+want=("${build_pkgs[@]}")
+case "${1:-run}" in
+  test) want+=("${test_pkgs[@]}") ;;
+esac
+
+missing=()
+for p in "${want[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then sudo="sudo"; else
+    echo "error: packages missing (${missing[*]}) and not running as root; install them and retry" >&2
+    exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -13,7 +13,8 @@ struct IncbinEntry {
     int64_t size;
 };
 
-/// Registers (or replaces) a built-in file. data must stay valid for the program's life.
+/// Registers (or replaces) a built-in file of size bytes. data is borrowed and must stay
+/// valid for the program's life; an empty name, a negative size or null data is ignored.
 void RegisterIncbin(const std::string& name, const uint8_t* data, int64_t size);
 /// The built-in file registered under name (without the "incbin::" prefix), or null.
 const IncbinEntry* FindIncbin(const std::string& name);

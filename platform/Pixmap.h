@@ -11,7 +11,10 @@ class TPixmap : public TObject {
 public:
     /// A w x h pixmap of transparent black; non-positive sizes give an empty pixmap.
     TPixmap(int32_t w, int32_t h);
+    /// A w x h pixmap that takes over pixels (RGBA rows), cut or zero-padded to size.
+    TPixmap(int32_t w, int32_t h, std::vector<uint8_t>&& pixels);
 
+    /// Width and height in pixels (0 for an empty pixmap).
     int32_t Width() const noexcept { return width_; }
     int32_t Height() const noexcept { return height_; }
     /// RGBA bytes, Width()*Height()*4 of them.
@@ -23,6 +26,7 @@ public:
     void SetPixel(int32_t x, int32_t y, uint32_t rgba) noexcept;
     /// True when the picture came with an alpha channel (PNG colour types with alpha or tRNS).
     bool HasAlpha() const noexcept { return hasAlpha_; }
+    /// Marks whether the pixels carry meaningful alpha.
     void SetHasAlpha(bool a) noexcept { hasAlpha_ = a; }
     /// A deep copy.
     Ref<TPixmap> Copy() const;

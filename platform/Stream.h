@@ -49,10 +49,13 @@ public:
 };
 
 /// A stream over a file on disk. Opening fails (null) when the file cannot be opened.
+/// Output is buffered: a failed write may only show at Flush, which reports every failure
+/// since the stream was opened, so savers should check Flush(true) before closing.
 class TFileStream : public TStream {
 public:
     enum Mode { READ = 1, WRITE = 2, READWRITE = 3 };
-    /// Opens path; WRITE creates or truncates. Returns null on failure.
+    /// Opens path (relative to the working directory); WRITE creates or truncates,
+    /// READWRITE updates in place and creates a missing file. Null on failure or a directory.
     static Ref<TFileStream> Open(const std::string& path, Mode mode);
     ~TFileStream() override;
     int64_t Read(void* buf, int64_t n) override;
@@ -61,12 +64,19 @@ public:
     int64_t Pos() override;
     int64_t Size() override;
     int64_t Seek(int64_t pos) override;
+    /// Returns false when this or any earlier write, flush or sync failed; durable also fsyncs.
     bool Flush(bool durable = false) override;
     void Close() override;
+    /// True once any write, flush, sync or close has failed.
+    bool Failed() const noexcept { return failed_; }
 
 private:
     explicit TFileStream(void* file) : file_(file) {}
-    void* file_;  // FILE*
+    void Switch(int op);
+    void* file_;       // FILE*, null once closed
+    int mode_ = READ;  // Mode bits
+    int lastOp_ = 0;   // 0 none/seek, 1 read, 2 write
+    bool failed_ = false;
 };
 
 /// A stream over bytes in memory. Either owns a growable buffer (writable) or reads a
@@ -76,7 +86,11 @@ public:
     /// An empty, writable, growable bank.
     TBankStream() = default;
     /// A read-only view of size bytes at data (not copied, not owned).
-    TBankStream(const void* data, int64_t size) : view_(static_cast<const uint8_t*>(data)), size_(size) {}
+    TBankStream(const void* data, int64_t size)
+        : view_(static_cast<const uint8_t*>(data)), size_(data && size > 0 ? size : 0) {
+        static const uint8_t kEmpty = 0;
+        if (!view_) view_ = &kEmpty;
+    }
     /// A readable copy of bytes.
     explicit TBankStream(std::vector<uint8_t> bytes);
 
@@ -87,6 +101,8 @@ public:
     int64_t Size() override { return view_ ? size_ : static_cast<int64_t>(bytes_.size()); }
     int64_t Seek(int64_t pos) override;
 
+    /// True for a borrowed, read-only view.
+    bool IsView() const noexcept { return view_ != nullptr; }
     /// The bytes written so far (owned banks only).
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
 

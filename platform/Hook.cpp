@@ -1,5 +1,6 @@
 #include "platform/Hook.h"
 
+#include <cstddef>
 #include <deque>
 #include <vector>
 
@@ -19,6 +20,25 @@ std::deque<std::vector<HookEntry>>& Chains() {
     return chains;
 }
 
+// One frame per running RunHooks call, linked through the C++ stack (no allocation).
+// A callback may add or remove entries of the chain that is running it; AddHook and
+// RemoveHook shift the cursor of every running walk over that chain so each remaining
+// entry still runs exactly once and a removed entry that has not run yet is skipped.
+struct RunFrame {
+    int32_t hookId;
+    std::size_t next;  // index of the entry to run after the current one
+    RunFrame* outer;
+};
+RunFrame* g_running = nullptr;
+
+struct RunGuard {
+    RunFrame frame;
+    explicit RunGuard(int32_t hookId) : frame{hookId, 0, g_running} { g_running = &frame; }
+    ~RunGuard() { g_running = frame.outer; }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+};
+
 }  // namespace
 
 int32_t AllocHookId() {
@@ -32,18 +52,22 @@ void AddHook(int32_t hookId, HookFunction fn, TObject* context, int32_t priority
     if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size()) || !fn) return;
     auto& chain = chains[hookId];
     // After every callback of equal or higher priority.
-    size_t at = 0;
+    std::size_t at = 0;
     while (at < chain.size() && chain[at].priority >= priority) ++at;
     chain.insert(chain.begin() + static_cast<std::ptrdiff_t>(at), HookEntry{fn, Ref<TObject>(context), priority});
+    for (RunFrame* f = g_running; f; f = f->outer)
+        if (f->hookId == hookId && at < f->next) ++f->next;
 }
 
 bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context) {
     auto& chains = Chains();
     if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size())) return false;
     auto& chain = chains[hookId];
-    for (size_t i = 0; i < chain.size(); ++i) {
+    for (std::size_t i = 0; i < chain.size(); ++i) {
         if (chain[i].fn == fn && chain[i].context.Get() == context) {
             chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(i));
+            for (RunFrame* f = g_running; f; f = f->outer)
+                if (f->hookId == hookId && i < f->next) --f->next;
             return true;
         }
     }
@@ -55,12 +79,14 @@ Ref<TObject> RunHooks(int32_t hookId, TObject* data) {
     auto& chains = Chains();
     if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size())) return current;
     const auto& chain = chains[hookId];
-    // Index walk: a callback may add or remove hooks while the chain runs; the size is
-    // re-read each time so the walk never leaves the vector.
-    for (size_t i = 0; i < chain.size(); ++i) {
-        const HookEntry& e = chain[i];
-        TObject* context = e.context.Get();
-        current = e.fn(hookId, current.Get(), context);
+    RunGuard guard(hookId);
+    RunFrame& f = guard.frame;
+    while (f.next < chain.size()) {
+        const HookEntry& e = chain[f.next++];
+        HookFunction fn = e.fn;
+        // The callback may remove itself; its context must outlive the call.
+        Ref<TObject> context(e.context);
+        current = fn(hookId, current.Get(), context.Get());
     }
     return current;
 }

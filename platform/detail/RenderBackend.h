@@ -1,5 +1,6 @@
 #pragma once
-// Internal to the platform layer: how windows obtain their drawing context.
+// Internal to the platform layer: how windows obtain their drawing context, and how images
+// hand their renderer-side textures back.
 #include "platform/Graphics.h"
 
 struct SDL_Window;
@@ -7,7 +8,12 @@ struct SDL_Window;
 namespace kin::detail {
 
 /// A drawing context on a window: accelerated renderer with vsync, falling back to the
-/// software renderer. Follows the window's size through TGraphics::Resize.
+/// software renderer. Follows the window's size through TGraphics::Resize. Null when no
+/// renderer can be made for the window. The window must outlive the context.
 Ref<TGraphics> CreateWindowGraphics(SDL_Window* window);
+
+/// Frees every texture any context made for image and forgets the image's cache (called
+/// when the image dies or its pixels changed).
+void ReleaseImageCache(TImage* image);
 
 }  // namespace kin::detail

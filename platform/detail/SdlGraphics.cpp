@@ -1,0 +1,427 @@
+// The two render backends on SDL_Renderer: a window's renderer and a headless software
+// renderer on an in-memory RGBA surface. Both take the same CPU-transformed triangles.
+//
+// Sections:
+//   texture cache on images   - which context owns which textures of an image
+//   SdlGraphics               - the backend: blend, clip, geometry, clear, read back
+//   guard-band clipping       - keeps huge or non-finite coordinates away from SDL
+//   factories                 - headless and window contexts
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/Graphics.h"
+#include "platform/detail/RenderBackend.h"
+
+namespace kin {
+namespace detail {
+class SdlGraphics;
+}
+
+// ---------------------------------------------------------------- texture cache on images
+// An image may be drawn on several contexts; each keeps its own textures, one per frame and
+// a second set with thresholded alpha for mask blending. The context also remembers which
+// images carry its textures, so whichever of the two goes first can clean up the other.
+struct TImage::CacheSlot {
+    struct Entry {
+        detail::SdlGraphics* owner = nullptr;
+        std::vector<SDL_Texture*> plain;
+        std::vector<SDL_Texture*> mask;
+    };
+    std::vector<Entry> entries;
+};
+
+namespace detail {
+
+namespace {
+
+void DestroyTextures(TImage::CacheSlot::Entry& e) {
+    for (SDL_Texture* t : e.plain)
+        if (t) SDL_DestroyTexture(t);
+    for (SDL_Texture* t : e.mask)
+        if (t) SDL_DestroyTexture(t);
+    e.plain.clear();
+    e.mask.clear();
+}
+
+constexpr int32_t MAX_SURFACE = 16384;
+// Triangles reaching further than this outside the surface are clipped on the CPU: SDL's
+// software rasteriser converts coordinates to fixed-point integers.
+constexpr double GUARD_BAND = 256.0;
+
+}  // namespace
+
+class SdlGraphics final : public TGraphics {
+public:
+    ~SdlGraphics() override {
+        DropTextures();
+        DestroyRenderer();
+    }
+
+    static Ref<TGraphics> MakeHeadless(int32_t w, int32_t h) {
+        Ref<SdlGraphics> g(new SdlGraphics());
+        if (!g->OpenHeadless(w, h)) return nullptr;
+        g->FullViewport();
+        return g;
+    }
+
+    static Ref<TGraphics> MakeWindowed(SDL_Window* window) {
+        if (!window) return nullptr;
+        Ref<SdlGraphics> g(new SdlGraphics());
+        g->window_ = window;
+        // Without this hint a chosen render driver would draw every call on its own.
+        SDL_SetHint(SDL_HINT_RENDER_BATCHING, "1");
+        g->renderer_ =
+            SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+        if (!g->renderer_) g->renderer_ = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+        if (!g->renderer_) return nullptr;
+        SDL_RendererInfo info{};
+        if (SDL_GetRendererInfo(g->renderer_, &info) == 0)
+            g->software_ = (info.flags & SDL_RENDERER_SOFTWARE) != 0;
+        g->vsync_ = !g->software_;
+        g->ReadOutputSize();
+        g->FullViewport();
+        return g;
+    }
+
+    int32_t Width() const override { return width_; }
+    int32_t Height() const override { return height_; }
+    bool IsSoftware() const override { return software_; }
+    int64_t TextureUploads() const override { return uploads_; }
+    int32_t CachedImageCount() const override { return static_cast<int32_t>(images_.size()); }
+
+    std::vector<uint8_t> ReadPixels() override {
+        std::vector<uint8_t> out;
+        if (!renderer_ || width_ <= 0 || height_ <= 0) return out;
+        out.resize(static_cast<size_t>(width_) * height_ * 4);
+        if (SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_RGBA32, out.data(), width_ * 4) != 0)
+            out.clear();
+        return out;
+    }
+
+    void Geometry(const Vertex* v, int32_t count, TImage* image, int32_t frame) override;
+
+    void Clear() override {
+        if (!renderer_) return;
+        SDL_Rect r;
+        if (!ViewportRect(r)) return;
+        ApplyClip();
+        auto c = [](int32_t x) { return static_cast<Uint8>(std::clamp(x, 0, 255)); };
+        SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_NONE);
+        SDL_SetRenderDrawColor(renderer_, c(state_.clscolor_red), c(state_.clscolor_green),
+                               c(state_.clscolor_blue), 255);
+        SDL_RenderFillRect(renderer_, &r);
+    }
+
+    void Present(int32_t sync) override {
+        if (!renderer_ || !window_) return;
+        if (sync >= 0 && !software_) {
+            const bool want = sync != 0;
+            if (want != vsync_ && SDL_RenderSetVSync(renderer_, want ? 1 : 0) == 0) vsync_ = want;
+        }
+        SDL_RenderPresent(renderer_);
+    }
+
+    void Resize(int32_t w, int32_t h) override {
+        const int32_t oldW = width_, oldH = height_;
+        if (window_) {
+            ReadOutputSize();
+        } else {
+            if (w < 1 || h < 1 || w > MAX_SURFACE || h > MAX_SURFACE) return;
+            if (w == width_ && h == height_) return;
+            // A new renderer: the textures of the old one must not be used with it.
+            DropTextures();
+            DestroyRenderer();
+            if (!OpenHeadless(w, h)) {
+                width_ = height_ = 0;
+                return;
+            }
+        }
+        if (state_.viewport_x == 0 && state_.viewport_y == 0 && state_.viewport_w == oldW &&
+            state_.viewport_h == oldH)
+            FullViewport();
+        clipKnown_ = false;
+    }
+
+    /// Forgets image (its cache entry for this context is being removed by the caller).
+    void ForgetImage(TImage* image) { images_.erase(image); }
+
+private:
+    SdlGraphics() = default;
+
+    bool OpenHeadless(int32_t w, int32_t h) {
+        if (w < 1 || h < 1 || w > MAX_SURFACE || h > MAX_SURFACE) return false;
+        surface_ = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_RGBA32);
+        if (!surface_) return false;
+        renderer_ = SDL_CreateSoftwareRenderer(surface_);
+        if (!renderer_) {
+            SDL_FreeSurface(surface_);
+            surface_ = nullptr;
+            return false;
+        }
+        software_ = true;
+        width_ = w;
+        height_ = h;
+        clipKnown_ = false;
+        return true;
+    }
+
+    void DestroyRenderer() {
+        if (renderer_) SDL_DestroyRenderer(renderer_);
+        renderer_ = nullptr;
+        if (surface_) SDL_FreeSurface(surface_);
+        surface_ = nullptr;
+    }
+
+    void ReadOutputSize() {
+        int w = 0, h = 0;
+        if (renderer_ && SDL_GetRendererOutputSize(renderer_, &w, &h) == 0) {
+            width_ = w;
+            height_ = h;
+        }
+    }
+
+    void FullViewport() {
+        state_.viewport_x = 0;
+        state_.viewport_y = 0;
+        state_.viewport_w = width_;
+        state_.viewport_h = height_;
+        clipKnown_ = false;
+    }
+
+    /// The viewport as a rectangle; false when it is empty.
+    bool ViewportRect(SDL_Rect& r) const {
+        r = {state_.viewport_x, state_.viewport_y, state_.viewport_w, state_.viewport_h};
+        return r.w > 0 && r.h > 0;
+    }
+
+    void ApplyClip() {
+        SDL_Rect r;
+        if (!ViewportRect(r)) r = {0, 0, 0, 0};  // clips everything
+        if (clipKnown_ && r.x == clip_.x && r.y == clip_.y && r.w == clip_.w && r.h == clip_.h) return;
+        SDL_RenderSetClipRect(renderer_, &r);
+        clip_ = r;
+        clipKnown_ = true;
+    }
+
+    SDL_Texture* TextureFor(TImage* image, int32_t frame, bool mask);
+    SDL_Texture* Upload(const TPixmap& pm, bool mask, bool filtered);
+    void DropTextures();
+    /// Points at v, or at a clipped copy when some vertex lies far outside the surface;
+    /// updates count.
+    const Vertex* GuardBand(const Vertex* v, int32_t& count);
+    void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
+        SDL_RenderGeometryRaw(renderer_, tex, &v->x, sizeof(Vertex),
+                              reinterpret_cast<const SDL_Color*>(&v->r), sizeof(Vertex), &v->u,
+                              sizeof(Vertex), count, nullptr, 0, 0);
+    }
+
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Surface* surface_ = nullptr;  // headless only
+    SDL_Window* window_ = nullptr;    // window only, borrowed
+    bool software_ = false;
+    bool vsync_ = false;
+    int32_t width_ = 0, height_ = 0;
+    SDL_Rect clip_{};
+    bool clipKnown_ = false;
+    int64_t uploads_ = 0;
+    std::unordered_set<TImage*> images_;  // images carrying textures of this context
+    std::vector<Vertex> clipped_;         // reused scratch for guard-band clipping
+    std::vector<uint8_t> maskScratch_;    // reused scratch for thresholded uploads
+};
+
+static_assert(sizeof(SDL_Color) == 4, "vertex colours are passed to SDL as SDL_Color");
+
+void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_t frame) {
+    if (!renderer_ || !v || count < 3) return;
+    count -= count % 3;
+    if (state_.viewport_w <= 0 || state_.viewport_h <= 0) return;
+
+    const int32_t mode = state_.blend_mode;
+    SDL_BlendMode blend = SDL_BLENDMODE_NONE;
+    switch (mode) {
+        case MASKBLEND: blend = image ? SDL_BLENDMODE_BLEND : SDL_BLENDMODE_NONE; break;
+        case ALPHABLEND: blend = SDL_BLENDMODE_BLEND; break;
+        case LIGHTBLEND: blend = SDL_BLENDMODE_ADD; break;
+        case SHADEBLEND: blend = SDL_BLENDMODE_MOD; break;
+        default: blend = SDL_BLENDMODE_NONE; break;
+    }
+
+    SDL_Texture* tex = nullptr;
+    if (image) {
+        tex = TextureFor(image, frame, mode == MASKBLEND);
+        if (!tex) return;
+        SDL_SetTextureBlendMode(tex, blend);
+    } else {
+        SDL_SetRenderDrawBlendMode(renderer_, blend);
+    }
+    ApplyClip();
+
+    const Vertex* p = GuardBand(v, count);
+    if (count < 3) return;
+    if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
+        // The software path turns two triangles forming an axis-aligned rectangle into a
+        // rectangle fill that always blends; one triangle per call keeps the chosen mode.
+        for (int32_t i = 0; i + 3 <= count; i += 3) Submit(nullptr, p + i, 3);
+    } else {
+        Submit(tex, p, count);
+    }
+}
+
+SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask) {
+    if (frame < 0 || static_cast<size_t>(frame) >= image->frames.size()) return nullptr;
+    const TPixmap* pm = image->frames[static_cast<size_t>(frame)].Get();
+    if (!pm || pm->Width() <= 0 || pm->Height() <= 0) return nullptr;
+
+    TImage::CacheSlot::Entry* entry = nullptr;
+    if (image->cache) {
+        for (auto& e : image->cache->entries)
+            if (e.owner == this) {
+                entry = &e;
+                break;
+            }
+    }
+    if (!entry) {
+        if (!image->cache) image->cache = new TImage::CacheSlot();
+        image->cache->entries.emplace_back();
+        entry = &image->cache->entries.back();
+        entry->owner = this;
+        images_.insert(image);
+    }
+    std::vector<SDL_Texture*>& set = mask ? entry->mask : entry->plain;
+    if (set.size() < image->frames.size()) set.resize(image->frames.size(), nullptr);
+    SDL_Texture*& t = set[static_cast<size_t>(frame)];
+    if (!t) t = Upload(*pm, mask, (image->flags & FILTEREDIMAGE) != 0);
+    return t;
+}
+
+SDL_Texture* SdlGraphics::Upload(const TPixmap& pm, bool mask, bool filtered) {
+    const int32_t w = pm.Width(), h = pm.Height();
+    SDL_Texture* t = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC, w, h);
+    if (!t) return nullptr;
+    const uint8_t* src = pm.Pixels();
+    if (mask) {
+        // Mask blending draws only texels with alpha above one half, without blending:
+        // a copy whose alpha is 0 or 255 drawn with alpha blending does exactly that.
+        maskScratch_.assign(src, src + static_cast<size_t>(w) * h * 4);
+        for (size_t i = 3; i < maskScratch_.size(); i += 4) maskScratch_[i] = maskScratch_[i] > 127 ? 255 : 0;
+        src = maskScratch_.data();
+    }
+    SDL_UpdateTexture(t, nullptr, src, w * 4);
+    // Mipmapped images are drawn like filtered ones: SDL_Renderer has no mipmaps.
+    SDL_SetTextureScaleMode(t, filtered ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
+    ++uploads_;
+    return t;
+}
+
+void SdlGraphics::DropTextures() {
+    for (TImage* image : images_) {
+        TImage::CacheSlot* slot = image->cache;
+        if (!slot) continue;
+        auto& es = slot->entries;
+        for (auto it = es.begin(); it != es.end();) {
+            if (it->owner == this) {
+                DestroyTextures(*it);
+                it = es.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (es.empty()) {
+            delete slot;
+            image->cache = nullptr;
+        }
+    }
+    images_.clear();
+}
+
+// ---------------------------------------------------------------- guard-band clipping
+
+namespace {
+
+struct ClipVertex {
+    double x, y, u, v, r, g, b, a;
+};
+
+ClipVertex Lerp(const ClipVertex& p, const ClipVertex& q, double t) {
+    return {p.x + (q.x - p.x) * t, p.y + (q.y - p.y) * t, p.u + (q.u - p.u) * t, p.v + (q.v - p.v) * t,
+            p.r + (q.r - p.r) * t, p.g + (q.g - p.g) * t, p.b + (q.b - p.b) * t, p.a + (q.a - p.a) * t};
+}
+
+/// Sutherland-Hodgman against one axis-aligned boundary; keeps points where
+/// sign * (coord - limit) <= 0.
+int ClipAgainst(const ClipVertex* in, int n, ClipVertex* out, bool useX, double limit, double sign) {
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+        const ClipVertex& p = in[i];
+        const ClipVertex& q = in[(i + 1) % n];
+        const double dp = sign * ((useX ? p.x : p.y) - limit);
+        const double dq = sign * ((useX ? q.x : q.y) - limit);
+        if (dp <= 0) out[m++] = p;
+        if ((dp < 0 && dq > 0) || (dp > 0 && dq < 0)) out[m++] = Lerp(p, q, dp / (dp - dq));
+    }
+    return m;
+}
+
+uint8_t ToByte(double c) { return static_cast<uint8_t>(std::clamp(c, 0.0, 255.0) + 0.5); }
+
+}  // namespace
+
+const TGraphics::Vertex* SdlGraphics::GuardBand(const Vertex* v, int32_t& count) {
+    const double lo = -GUARD_BAND, hiX = width_ + GUARD_BAND, hiY = height_ + GUARD_BAND;
+    auto inside = [&](const Vertex& p) { return p.x >= lo && p.x <= hiX && p.y >= lo && p.y <= hiY; };
+    int32_t first = 0;
+    while (first < count && inside(v[first])) ++first;
+    if (first == count) return v;  // the usual case: nothing to do, nothing copied
+
+    clipped_.clear();
+    for (int32_t t = 0; t + 3 <= count; t += 3) {
+        const Vertex* tri = v + t;
+        if (inside(tri[0]) && inside(tri[1]) && inside(tri[2])) {
+            clipped_.insert(clipped_.end(), tri, tri + 3);
+            continue;
+        }
+        bool finite = true;
+        for (int k = 0; k < 3; ++k) finite = finite && std::isfinite(tri[k].x) && std::isfinite(tri[k].y);
+        if (!finite) continue;  // nothing sensible to draw
+        ClipVertex a[9], b[9];
+        for (int k = 0; k < 3; ++k)
+            a[k] = {tri[k].x, tri[k].y, tri[k].u, tri[k].v, double(tri[k].r), double(tri[k].g), double(tri[k].b),
+                    double(tri[k].a)};
+        int n = 3;
+        n = ClipAgainst(a, n, b, true, lo, -1.0);
+        n = ClipAgainst(b, n, a, true, hiX, 1.0);
+        n = ClipAgainst(a, n, b, false, lo, -1.0);
+        n = ClipAgainst(b, n, a, false, hiY, 1.0);
+        for (int k = 1; k + 1 < n; ++k) {
+            for (const ClipVertex* c : {&a[0], &a[k], &a[k + 1]})
+                clipped_.push_back({static_cast<float>(c->x), static_cast<float>(c->y), ToByte(c->r), ToByte(c->g),
+                                    ToByte(c->b), ToByte(c->a), static_cast<float>(c->u), static_cast<float>(c->v)});
+        }
+    }
+    count = static_cast<int32_t>(clipped_.size());
+    return clipped_.data();
+}
+
+// ---------------------------------------------------------------- factories and image hooks
+
+Ref<TGraphics> CreateWindowGraphics(SDL_Window* window) { return SdlGraphics::MakeWindowed(window); }
+
+void ReleaseImageCache(TImage* image) {
+    if (!image || !image->cache) return;
+    for (auto& e : image->cache->entries) {
+        DestroyTextures(e);
+        if (e.owner) e.owner->ForgetImage(image);
+    }
+    delete image->cache;
+    image->cache = nullptr;
+}
+
+}  // namespace detail
+
+Ref<TGraphics> CreateHeadlessGraphics(int32_t w, int32_t h) { return detail::SdlGraphics::MakeHeadless(w, h); }
+
+}  // namespace kin

@@ -1,1 +1,450 @@
-// (being written)
+// The world: construction, parameters, tables and the step.
+//
+// Sections: construction and parameters; tables and registry; the step (Update,
+// HandleMass, pair finding).
+#include "gelsim/core/Physics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <typeinfo>
+
+#include "gelsim/core/Constraint.h"
+#include "gelsim/core/Mass.h"
+#include "gelsim/core/ZoneBase.h"
+#include "gelsim/zones/ColEvent.h"
+
+namespace kin::gelsim {
+namespace {
+
+// Cells per world unit for a box side. An empty, negative or non-finite side has no
+// meaningful ratio; 0 keeps the grid usable by putting every mass in the first cell
+// (pairs are then still found, just without the grid's speed-up).
+float CellRatio(int32_t cells, float extent) {
+    if (!(extent > 0.0f) || !std::isfinite(extent)) return 0.0f;
+    const float r = static_cast<float>(cells) / extent;
+    return std::isfinite(r) ? r : 0.0f;
+}
+
+// Wall friction on the motion along a wall: the motion loses f, or stops when it is
+// smaller than f. Only the old position moves, so the mass stays where the push put it.
+inline void WallFriction(float pos, float& old, float f) {
+    const float v = pos - old;
+    if (f > std::fabs(v)) {
+        old = pos;
+    } else {
+        const float sign = v > 0.0f ? 1.0f : (v < 0.0f ? -1.0f : 0.0f);
+        old = old + f * sign;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Construction and parameters
+// ---------------------------------------------------------------------------------------
+
+TPhysics::TPhysics() : shiftgrid(std::make_unique<Grid>()) {
+    ResetView();
+    ResetTables();
+    stepHold_.reserve(64);
+    pairScratch_.reserve(256);
+}
+
+TPhysics::~TPhysics() {
+    // Table references go first so that masses dying with them unlink from cells that
+    // still exist; the grid's lists then unlink whatever is left.
+    massArray.clear();
+    conArray.clear();
+    zoneArray.clear();
+    stepHold_.clear();
+}
+
+void TPhysics::ResetTables() {
+    massArray.assign(TABLE_START, nullptr);
+    massFree.assign(TABLE_START, 0);
+    massCount = massFreeCount = 0;
+    conArray.assign(TABLE_START, nullptr);
+    conFree.assign(TABLE_START, 0);
+    conCount = conFreeCount = 0;
+    zoneArray.assign(TABLE_START, nullptr);
+    zoneFree.assign(TABLE_START, 0);
+    zoneCount = zoneFreeCount = 0;
+    bodyArray.assign(TABLE_START, nullptr);
+    bodyFree.assign(TABLE_START, 0);
+    bodyCount = bodyFreeCount = 0;
+}
+
+Ref<TPhysics> TPhysics::Create(float maxX, float maxY, float gravityY, float gravityX, int32_t iterations) {
+    Ref<TPhysics> w = MakeRef<TPhysics>();
+    currentWorld = w;
+    w->boundsMinX = 0.0f;
+    w->boundsMinY = 0.0f;
+    w->boundsMaxX = maxX;
+    w->boundsMaxY = maxY;
+    w->gravityY = gravityY;
+    w->gravityX = gravityX;
+    w->i = iterations;
+    w->friction = 1.0f;
+    w->gridsize = 8;
+    w->ratiox = CellRatio(8, maxX);
+    w->ratioy = CellRatio(8, maxY);
+    return w;
+}
+
+int32_t TPhysics::Free() {
+    TPhysics* w = currentWorld.Get();
+    if (!w) return 0;
+    w->boundsMinX = w->boundsMinY = w->boundsMaxX = w->boundsMaxY = 0.0f;
+    w->gravityX = w->gravityY = 0.0f;
+    w->friction = 0.0f;
+    w->i = 0;
+    // Tables become empty arrays; counts stay. A step in progress keeps the objects alive
+    // until it ends.
+    for (auto& r : w->massArray)
+        if (r) w->DropEntry(std::move(r));
+    for (auto& r : w->conArray)
+        if (r) w->DropEntry(std::move(r));
+    for (auto& r : w->zoneArray)
+        if (r) w->DropEntry(std::move(r));
+    w->massArray.clear();
+    w->massFree.clear();
+    w->conArray.clear();
+    w->conFree.clear();
+    w->zoneArray.clear();
+    w->zoneFree.clear();
+    currentWorld = nullptr;
+    return 0;
+}
+
+int32_t TPhysics::SetGravity(float x, float y) {
+    if (TPhysics* w = currentWorld.Get()) {
+        w->gravityX = x;
+        w->gravityY = y;
+    }
+    return 0;
+}
+
+int32_t TPhysics::SetIterations(int32_t n) {
+    if (TPhysics* w = currentWorld.Get()) w->i = n;
+    return 0;
+}
+
+int32_t TPhysics::SetBounds(float x1, float y1, float x2, float y2) {
+    if (TPhysics* w = currentWorld.Get()) {
+        w->boundsMinX = std::min(x1, x2);
+        w->boundsMinY = std::min(y1, y2);
+        w->boundsMaxX = std::max(x1, x2);
+        w->boundsMaxY = std::max(y1, y2);
+    }
+    return 0;
+}
+
+int32_t TPhysics::GetBounds(float& minX, float& minY, float& maxX, float& maxY) {
+    if (TPhysics* w = currentWorld.Get()) {
+        minX = w->boundsMinX;
+        minY = w->boundsMinY;
+        maxX = w->boundsMaxX;
+        maxY = w->boundsMaxY;
+    }
+    return 0;
+}
+
+int32_t TPhysics::SetFriction(float f) {
+    if (TPhysics* w = currentWorld.Get()) w->friction = f;
+    return 0;
+}
+
+int32_t TPhysics::UseShiftedGrid(int32_t flag) {
+    if (TPhysics* w = currentWorld.Get()) w->gridon = flag;
+    return 0;
+}
+
+int32_t TPhysics::SetGridSize(int32_t n) {
+    if (TPhysics* w = currentWorld.Get()) {
+        w->gridsize = std::min(MAX_GRID, std::max(8, n));
+        w->ratiox = CellRatio(w->gridsize, w->boundsMaxX - w->boundsMinX);
+        w->ratioy = CellRatio(w->gridsize, w->boundsMaxY - w->boundsMinY);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Tables and registry
+// ---------------------------------------------------------------------------------------
+
+int32_t TPhysics::TakeColGroup() {
+    const int32_t g = nextColGroup;
+    // Wrap instead of overflowing after 2^31 groups.
+    nextColGroup = (nextColGroup == INT32_MIN) ? -2 : nextColGroup - 1;
+    return g;
+}
+
+void TPhysics::DropEntry(Ref<TObject> held) {
+    if (stepping_ && held)
+        stepHold_.push_back(std::move(held));
+    // Otherwise the reference goes with `held`.
+}
+
+namespace {
+
+// Takes an entry: the most recently freed one, else the next new one; doubles the
+// table and its free stack when the high-water mark reaches the length.
+template <class Table>
+int32_t TakeEntry(Table& array, std::vector<int32_t>& freeStack, int32_t& count, int32_t& freeCount) {
+    int32_t entry;
+    if (freeCount > 0 && freeCount <= static_cast<int32_t>(freeStack.size())) {
+        --freeCount;
+        entry = freeStack[static_cast<size_t>(freeCount)];
+    } else {
+        entry = count;
+        ++count;
+        if (count >= static_cast<int32_t>(array.size())) {
+            array.resize(static_cast<size_t>(count) * 2);
+            freeStack.resize(static_cast<size_t>(count) * 2, 0);
+        }
+    }
+    return entry;
+}
+
+inline void PushFree(std::vector<int32_t>& freeStack, int32_t& freeCount, int32_t entry) {
+    if (freeCount >= 0 && freeCount < static_cast<int32_t>(freeStack.size())) {
+        freeStack[static_cast<size_t>(freeCount)] = entry;
+        ++freeCount;
+    }
+}
+
+}  // namespace
+
+int32_t TPhysics::TakeZoneEntry(TZoneBase* zone) {
+    TPhysics* w = currentWorld.Get();
+    if (!w || !zone) return -1;
+    const int32_t e = TakeEntry(w->zoneArray, w->zoneFree, w->zoneCount, w->zoneFreeCount);
+    if (e < 0 || e >= static_cast<int32_t>(w->zoneArray.size())) return -1;
+    w->zoneArray[static_cast<size_t>(e)] = zone;
+    return e;
+}
+
+void TPhysics::GiveZoneEntry(int32_t entry, TZoneBase* zone) {
+    TPhysics* w = currentWorld.Get();
+    if (!w || entry < 0 || entry >= static_cast<int32_t>(w->zoneArray.size())) return;
+    auto& slot = w->zoneArray[static_cast<size_t>(entry)];
+    if (slot.Get() != zone) return;  // the entry belongs to another world's generation
+    PushFree(w->zoneFree, w->zoneFreeCount, entry);
+    w->DropEntry(std::move(slot));
+    slot = nullptr;
+}
+
+int32_t TPhysics::TakeBodyId(TObject* body) {
+    TPhysics* w = currentWorld.Get();
+    if (!w || !body) return -1;
+    const int32_t id = TakeEntry(w->bodyArray, w->bodyFree, w->bodyCount, w->bodyFreeCount);
+    if (id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return -1;
+    w->bodyArray[static_cast<size_t>(id)] = body;
+    return id;
+}
+
+void TPhysics::GiveBodyId(int32_t id, TObject* body) {
+    TPhysics* w = currentWorld.Get();
+    if (!w || id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return;
+    if (w->bodyArray[static_cast<size_t>(id)] != body) return;
+    PushFree(w->bodyFree, w->bodyFreeCount, id);
+    w->bodyArray[static_cast<size_t>(id)] = nullptr;
+}
+
+TObject* TPhysics::GetBody(int32_t id) {
+    TPhysics* w = currentWorld.Get();
+    if (!w || id < 0 || id >= w->bodyCount || id >= static_cast<int32_t>(w->bodyArray.size())) return nullptr;
+    return w->bodyArray[static_cast<size_t>(id)];
+}
+
+// Mass and constraint entries (used by TMass / TConstraint AddRef and SubRef).
+int32_t TakeMassEntry(TPhysics* w, TMass* m) {
+    const int32_t e = TakeEntry(w->massArray, w->massFree, w->massCount, w->massFreeCount);
+    w->massArray[static_cast<size_t>(e)] = m;
+    return e;
+}
+
+void GiveMassEntry(TPhysics* w, int32_t e, TMass* m) {
+    if (e < 0 || e >= static_cast<int32_t>(w->massArray.size())) return;
+    auto& slot = w->massArray[static_cast<size_t>(e)];
+    if (slot.Get() != m) return;
+    PushFree(w->massFree, w->massFreeCount, e);
+    w->DropEntry(std::move(slot));
+    slot = nullptr;
+}
+
+int32_t TakeConEntry(TPhysics* w, TConstraint* c) {
+    const int32_t e = TakeEntry(w->conArray, w->conFree, w->conCount, w->conFreeCount);
+    w->conArray[static_cast<size_t>(e)] = c;
+    return e;
+}
+
+void GiveConEntry(TPhysics* w, int32_t e, TConstraint* c) {
+    if (e < 0 || e >= static_cast<int32_t>(w->conArray.size())) return;
+    auto& slot = w->conArray[static_cast<size_t>(e)];
+    if (slot.Get() != c) return;
+    PushFree(w->conFree, w->conFreeCount, e);
+    w->DropEntry(std::move(slot));
+    slot = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// The step
+// ---------------------------------------------------------------------------------------
+
+int32_t TPhysics::Update() {
+    TPhysics* w = currentWorld.Get();
+    // A collision callback stepping the world again would walk tables and the pair
+    // scratch buffer that the outer step is using: ignore it.
+    if (!w || w->stepping_) return 0;
+    const Ref<TPhysics> keep(w);  // a callback may free or replace the world
+    w->stepping_ = true;
+
+    // 1. Integration and re-gridding. Nothing here runs callbacks, so the table is walked
+    //    through a raw pointer.
+    {
+        const int32_t n = std::min(w->massCount, static_cast<int32_t>(w->massArray.size()));
+        const Ref<TMass>* arr = w->massArray.data();
+        const float gx = w->gravityX, gy = w->gravityY;
+        for (int32_t k = 0; k < n; ++k) {
+            TMass* m = arr[k].Get();
+            if (!m) continue;
+            if (!m->frozen) {
+                const float px = m->posX, py = m->posY;
+                m->posX = px + (px - m->oldPosX) + gx;
+                m->posY = py + (py - m->oldPosY) + gy;
+                m->oldPosX = px;
+                m->oldPosY = py;
+            }
+            m->PlaceInGrid(w);
+        }
+    }
+
+    // 2. Last tick's events go.
+    TColEvent::Flush();
+
+    // 3. Relaxation passes.
+    const int32_t passes = w->i;
+    for (int32_t pass = 0; pass < passes && currentWorld.Get() == w; ++pass) {
+        {
+            const int32_t n = std::min(w->conCount, static_cast<int32_t>(w->conArray.size()));
+            const Ref<TConstraint>* arr = w->conArray.data();
+            for (int32_t k = 0; k < n; ++k)
+                if (TConstraint* c = arr[k].Get()) c->Relax();
+        }
+        // Callbacks run from here on: they may take masses out (null entries), add masses
+        // (the table may move) or free the world, so entries are re-read by index.
+        const int32_t n = w->massCount;
+        for (int32_t k = 0; k < n; ++k) {
+            if (k >= static_cast<int32_t>(w->massArray.size())) break;
+            TMass* m = w->massArray[static_cast<size_t>(k)].Get();
+            if (!m) continue;
+            w->HandleMass(m);
+            if (currentWorld.Get() != w) break;
+        }
+    }
+
+    w->stepping_ = false;
+    w->stepHold_.clear();
+    return 0;
+}
+
+// Box, zones and other masses for one mass in one pass. A callback may take the mass out
+// of the world at any event; the rest of its pass is then skipped (it must not be put
+// back into a grid cell). The mass itself stays valid: entries dropped during a step are
+// held until the step ends.
+void TPhysics::HandleMass(TMass* m) {
+    const float r = m->radius;
+
+    // Box, horizontal axis (one side per pass), then vertical.
+    if (m->posX < boundsMinX + r) {
+        const float depth = (boundsMinX + r) - m->posX;
+        m->posX = boundsMinX + r;
+        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, boundsMinX, m->posY, depth);
+        WallFriction(m->posY, m->oldPosY, depth * (m->friction + friction) * 0.5f);
+        if (m->aIndex < 0) return;
+    } else if (m->posX > boundsMaxX - r) {
+        const float depth = m->posX - (boundsMaxX - r);
+        m->posX = boundsMaxX - r;
+        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, boundsMaxX, m->posY, depth);
+        WallFriction(m->posY, m->oldPosY, depth * (m->friction + friction) * 0.5f);
+        if (m->aIndex < 0) return;
+    }
+    if (m->posY < boundsMinY + r) {
+        const float depth = (boundsMinY + r) - m->posY;
+        m->posY = boundsMinY + r;
+        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, m->posX, boundsMinY, depth);
+        WallFriction(m->posX, m->oldPosX, depth * (m->friction + friction) * 0.5f);
+        if (m->aIndex < 0) return;
+    } else if (m->posY > boundsMaxY - r) {
+        const float depth = m->posY - (boundsMaxY - r);
+        m->posY = boundsMaxY - r;
+        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, m->posX, boundsMaxY, depth);
+        WallFriction(m->posX, m->oldPosX, depth * (m->friction + friction) * 0.5f);
+        if (m->aIndex < 0) return;
+    }
+
+    // Zones. The zone is held while it works: its response may run callbacks that take
+    // it out of the table.
+    if (!m->frozen && m->colGroup != 0.0f) {
+        const int32_t nz = zoneCount;
+        for (int32_t z = 0; z < nz; ++z) {
+            if (z >= static_cast<int32_t>(zoneArray.size())) break;
+            TZoneBase* zone = zoneArray[static_cast<size_t>(z)].Get();
+            if (!zone || zone->colGroup == 0 || static_cast<float>(zone->colGroup) == m->colGroup) continue;
+            const Ref<TZoneBase> hold(zone);
+            zone->Collide(m);
+            if (m->aIndex < 0) return;
+        }
+    }
+
+    // Other masses.
+    if (m->colGroup == 0.0f) return;
+    if (gridon != 0)
+        CollideByGrid(m);
+    else
+        CollideAllPairs(m, m->aIndex);
+}
+
+// Pairs through the 3x3 cells around the mass. The neighbourhood is copied first: a
+// callback run by a contact may re-link cells, which a live walk could not survive.
+// Without callbacks the copy equals the live lists, since contacts do not re-grid.
+void TPhysics::CollideByGrid(TMass* m) {
+    m->PlaceInGrid(this);
+    std::vector<TMass*>& near = pairScratch_;
+    near.clear();
+    const int32_t gs = gridsize;
+    const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
+    const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
+    for (int32_t c = c0; c <= c1; ++c) {
+        for (int32_t r = r0; r <= r1; ++r) {
+            for (TObject* o : Cell(c, r)) {
+                // Cells are public lists; anything but a mass is passed over.
+                if (o && typeid(*o) == typeid(TMass)) near.push_back(static_cast<TMass*>(o));
+            }
+        }
+    }
+    const size_t count = near.size();
+    for (size_t j = 0; j < count; ++j) {
+        TMass* other = near[j];
+        if (other->aIndex < 0) continue;  // taken out by a callback meanwhile
+        const float g = other->colGroup;
+        if (g == 0.0f || g == m->colGroup) continue;
+        if (m->CollideWith(other) && m->aIndex < 0) return;
+    }
+}
+
+// All pairs: each pair once, from the mass in the lower entry. The count is read afresh,
+// so masses entering during the loop are met.
+void TPhysics::CollideAllPairs(TMass* m, int32_t k) {
+    for (int32_t j = k + 1; j < massCount; ++j) {
+        if (j >= static_cast<int32_t>(massArray.size())) break;
+        TMass* other = massArray[static_cast<size_t>(j)].Get();
+        if (!other) continue;
+        const float g = other->colGroup;
+        if (g == 0.0f || g == m->colGroup) continue;
+        if (m->CollideWith(other) && m->aIndex < 0) return;
+    }
+}
+
+}  // namespace kin::gelsim

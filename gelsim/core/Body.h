@@ -1,0 +1,34 @@
+#pragma once
+// TBody: a name and the constraints assigned to the simulation on its behalf. The
+// indexed body derives from it.
+#include <cstdint>
+#include <string>
+
+#include "platform/List.h"
+#include "platform/Object.h"
+
+namespace kin::gelsim {
+
+class TBody : public TObject {
+public:
+    std::string name = "Body";
+    Ref<TList> conList = MakeRef<TList>();  // assigned constraints, in order of assignment
+
+    TBody() = default;
+    /// Counts out every constraint still assigned through this body.
+    ~TBody() override;
+
+    virtual int32_t SetName(const std::string& n);
+    virtual std::string GetName() const;
+    /// A new list with the assigned constraints (a copy; the caller owns it).
+    virtual Ref<TList> GetConstraints() const;
+    /// Counts out every assigned constraint in list order, then empties the list.
+    virtual int32_t Free();
+    /// Same as the base Free.
+    virtual int32_t Clear();
+
+protected:
+    int32_t ReleaseConstraints();
+};
+
+}  // namespace kin::gelsim

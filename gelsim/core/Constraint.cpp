@@ -1,0 +1,150 @@
+#include "gelsim/core/Constraint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "gelsim/core/Body.h"
+#include "gelsim/core/MathUtil.h"
+#include "gelsim/core/Physics.h"
+
+namespace kin::gelsim {
+namespace {
+
+inline float Distance(const TMass* a, const TMass* b) {
+    if (!a || !b) return 0.0f;
+    const float dx = b->posX - a->posX, dy = b->posY - a->posY;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+}  // namespace
+
+Ref<TConstraint> TConstraint::Create(TMass* m1, TMass* m2, float restLength, float stiffness) {
+    Ref<TConstraint> c = MakeRef<TConstraint>();
+    c->m[0] = m1;
+    c->m[1] = m2;
+    c->restLength = restLength > 0.0f ? restLength : Distance(m1, m2);
+    c->stiffness = stiffness;
+    c->name = "Con";
+    return c;
+}
+
+int32_t TConstraint::SetName(const std::string& n) {
+    name = n;
+    return 0;
+}
+
+std::string TConstraint::GetName() const { return name; }
+
+int32_t TConstraint::Assign(TBody* body) {
+    if (!body || !body->conList || body->conList->Contains(this)) return 0;
+    body->conList->AddLast(this);
+    AddRef();
+    return 0;
+}
+
+int32_t TConstraint::Free(TBody* body) {
+    if (!body || !body->conList) return 0;
+    TLink* link = body->conList->FindLink(this);
+    if (!link) return 0;
+    const Ref<TConstraint> self(this);  // the list's link may be our last holder
+    SubRef();
+    body->conList->Remove(link);
+    return 0;
+}
+
+int32_t TConstraint::SetRestLength(float len) {
+    restLength = len > 0.0f ? len : Distance(m[0].Get(), m[1].Get());
+    return 0;
+}
+
+int32_t TConstraint::SetStiffness(float s) {
+    stiffness = std::max(0.0f, std::min(1.0f, s));
+    return 0;
+}
+
+float TConstraint::GetAngle() const {
+    if (!m[0] || !m[1]) return 0.0f;
+    return DegAtan2(m[1]->posY - m[0]->posY, m[1]->posX - m[0]->posX);
+}
+
+float TConstraint::GetLength() const { return Distance(m[0].Get(), m[1].Get()); }
+
+float TConstraint::GetStress() const {
+    const float len = GetLength();
+    if (restLength == 0.0f) {
+        // The IEEE quotient, spelled out so that no division by zero is executed.
+        if (len > 0.0f) return std::numeric_limits<float>::infinity();
+        return std::numeric_limits<float>::quiet_NaN();
+    }
+    return len / restLength;
+}
+
+TObject* TConstraint::GetAdvBody() const { return TPhysics::GetBody(abID); }
+
+int32_t TConstraint::Draw() {
+    if (m[0] && m[1]) TPhysics::DrawLine(m[0]->posX, m[0]->posY, m[1]->posX, m[1]->posY);
+    return 0;
+}
+
+int32_t TConstraint::Satisfy() {
+    Relax();
+    return 0;
+}
+
+void TConstraint::Relax() {
+    TMass* a = m[0].Get();
+    TMass* b = m[1].Get();
+    if (!a || !b || (a->frozen && b->frozen)) return;
+    const float dx = a->posX - b->posX, dy = a->posY - b->posY;
+    float d = std::sqrt(dx * dx + dy * dy);
+    if (!(d >= 0.0001f)) d = 0.0001f;
+    const float c = (d - restLength) * stiffness;
+    const float ux = dx / d, uy = dy / d;  // from b to a
+    if (a->frozen) {
+        b->posX += ux * c;
+        b->posY += uy * c;
+    } else if (b->frozen) {
+        a->posX -= ux * c;
+        a->posY -= uy * c;
+    } else {
+        const float w1 = a->mass, w2 = b->mass, sum = w1 + w2;
+        if (sum == 0.0f) {
+            // Two massless masses: equal halves instead of 0/0.
+            a->posX -= ux * c * 0.5f;
+            a->posY -= uy * c * 0.5f;
+            b->posX += ux * c * 0.5f;
+            b->posY += uy * c * 0.5f;
+        } else {
+            a->posX -= ux * c * w2 / sum;
+            a->posY -= uy * c * w2 / sum;
+            b->posX += ux * c * w1 / sum;
+            b->posY += uy * c * w1 / sum;
+        }
+    }
+}
+
+int32_t TConstraint::AddRef() {
+    if (refCounter == 0) {
+        if (m[0]) m[0]->AddRef();
+        if (m[1]) m[1]->AddRef();
+        if (TPhysics* w = TPhysics::currentWorld.Get()) aIndex = TakeConEntry(w, this);
+    }
+    ++refCounter;
+    return 0;
+}
+
+int32_t TConstraint::SubRef() {
+    --refCounter;
+    if (refCounter == 0) {
+        const int32_t entry = aIndex;
+        aIndex = -1;
+        if (m[0]) m[0]->SubRef();
+        if (m[1]) m[1]->SubRef();
+        // Last: dropping the table's reference may end this object.
+        if (TPhysics* w = TPhysics::currentWorld.Get()) GiveConEntry(w, entry, this);
+    }
+    return 0;
+}
+
+}  // namespace kin::gelsim

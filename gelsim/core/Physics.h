@@ -1,0 +1,164 @@
+#pragma once
+// The simulation world: box, gravity, friction, relaxation passes, the spatial grid, the
+// tables of active masses, constraints and zones, the body registry, and the view.
+//
+// There is one current world at a time. Every world operation is a type-level function
+// acting on it; with no current world they do nothing and return 0.
+//
+// Ownership: the current world is held by `currentWorld`. The mass, constraint and zone
+// tables hold a reference on every entry; the body registry does not (a body clears its
+// own entry when it is freed or destroyed). Grid cells hold embedded, uncounted links.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/List.h"
+#include "platform/Object.h"
+
+namespace kin {
+class TImage;
+}
+
+namespace kin::gelsim {
+
+class TMass;
+class TConstraint;
+class TZoneBase;
+
+class TPhysics final : public TObject {
+public:
+    static constexpr int32_t MAX_GRID = 128;
+    /// Length of every table when a world is created.
+    static constexpr int32_t TABLE_START = 1024;
+
+    // --- world parameters ---
+    float boundsMaxX = 0, boundsMaxY = 0, boundsMinX = 0, boundsMinY = 0;
+    float friction = 1.0f;
+    float gravityX = 0, gravityY = 0;
+    int32_t i = 0;        // relaxation passes per tick
+    int32_t gridon = 0;   // non-zero: mass pairs through the grid
+    using Grid = std::array<std::array<TList, MAX_GRID>, MAX_GRID>;
+    /// Cell lists indexed [column][row]; only masses are placed in them.
+    std::unique_ptr<Grid> shiftgrid;
+    int32_t gridsize = 0;
+    float ratiox = 0, ratioy = 0;  // cells per world unit
+
+    // --- view (View.cpp) ---
+    float drawOffsetX = 0, drawOffsetY = 0, drawScale = 1.0f, centerX = 0, centerY = 0, drawRot = 0;
+    float drawIX = 1.0f, drawIY = 0, drawJX = 0, drawJY = 1.0f;
+
+    // --- tables: entries null until used, counts are high-water marks, free stacks LIFO ---
+    std::vector<Ref<TMass>> massArray;
+    int32_t massCount = 0;
+    std::vector<int32_t> massFree;
+    int32_t massFreeCount = 0;
+    std::vector<Ref<TConstraint>> conArray;
+    int32_t conCount = 0;
+    std::vector<int32_t> conFree;
+    int32_t conFreeCount = 0;
+    std::vector<Ref<TZoneBase>> zoneArray;
+    int32_t zoneCount = 0;
+    std::vector<int32_t> zoneFree;
+    int32_t zoneFreeCount = 0;
+    std::vector<TObject*> bodyArray;  // not counted: a body clears its entry itself
+    int32_t bodyCount = 0;
+    std::vector<int32_t> bodyFree;
+    int32_t bodyFreeCount = 0;
+
+    /// The current world, or null.
+    static inline Ref<TPhysics> currentWorld;
+    /// Next automatic collision group; shared by masses and zones, counts down from -2.
+    static inline int32_t nextColGroup = -2;
+
+    TPhysics();
+    ~TPhysics() override;
+
+    // --- type-level functions on the current world ---
+    /// Makes a new world (fresh tables, grid and view) the current one; returns it.
+    static Ref<TPhysics> Create(float maxX, float maxY, float gravityY, float gravityX, int32_t iterations);
+    /// Clears the parameters, empties the tables and leaves no current world.
+    static int32_t Free();
+    /// Gravity in world units per tick per tick.
+    static int32_t SetGravity(float x, float y);
+    /// Relaxation passes per tick, unchecked (0 or less: integrate and re-grid only).
+    static int32_t SetIterations(int32_t n);
+    /// Box from two corners in any order; cell ratios are kept.
+    static int32_t SetBounds(float x1, float y1, float x2, float y2);
+    /// Reads the box (outputs untouched without a world).
+    static int32_t GetBounds(float& minX, float& minY, float& maxX, float& maxY);
+    /// World friction added to each mass's own at the walls, unclamped.
+    static int32_t SetFriction(float f);
+    /// Non-zero: find mass pairs through the grid.
+    static int32_t UseShiftedGrid(int32_t flag);
+    /// Cells per side clamped to 8..128; ratios recomputed from the box. A box side that is
+    /// empty or not finite gives ratio 0 on that axis (every mass in the first cell).
+    static int32_t SetGridSize(int32_t n);
+
+    // --- view (View.cpp); world units, degrees, pixels of the current drawing context ---
+    static int32_t SetDrawCoords(float x, float y);
+    static int32_t SetDrawZoom(float zoom);
+    static int32_t SetDrawRotation(float degrees);
+    static int32_t UpdateTransform();
+    /// Pointer position in world units.
+    static float MouseX();
+    static float MouseY();
+    /// World point under screen pixel (sx, sy). At zoom 0 (no inverse) the view centre.
+    static float SimX(float sx, float sy);
+    static float SimY(float sx, float sy);
+    /// Screen pixel of world point (x, y).
+    static float ScreenX(float x, float y);
+    static float ScreenY(float x, float y);
+    /// Image frame at a world point, turned and scaled by the view on top of the caller's state.
+    static int32_t DrawImage(TImage* image, float x, float y, int32_t frame);
+    /// Filled polygon, vertices relative to world point (x, y); xy is borrowed.
+    static int32_t DrawPoly(const std::vector<float>& xy, float x, float y);
+    static int32_t DrawLine(float x1, float y1, float x2, float y2);
+    static int32_t DrawOval(float x, float y, float w, float h);
+    static int32_t DrawRect(float x, float y, float w, float h);
+
+    /// One tick: integrate, flush last tick's events, relax, bound and collide.
+    static int32_t Update();
+
+    // --- helpers for the element types ---
+    /// Hands out the next automatic collision group (-2, -3, ...).
+    static int32_t TakeColGroup();
+    /// Registers a zone in the current world's zone table; returns its entry or -1.
+    static int32_t TakeZoneEntry(TZoneBase* zone);
+    /// Gives back a zone's entry if it still holds that zone.
+    static void GiveZoneEntry(int32_t entry, TZoneBase* zone);
+    /// Hands out a body id in the current world's registry (-1 without a world).
+    static int32_t TakeBodyId(TObject* body);
+    /// Gives back a body id if the registry entry still names that body.
+    static void GiveBodyId(int32_t id, TObject* body);
+    /// The body registered under id, or null (id negative or not below bodyCount).
+    static TObject* GetBody(int32_t id);
+    /// Cell list at column c, row r (0..MAX_GRID-1).
+    TList& Cell(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
+    /// True while this world's Update runs.
+    bool Stepping() const { return stepping_; }
+    /// Drops a table's reference; while a step runs the object is kept until the step ends.
+    void DropEntry(Ref<TObject> held);
+
+private:
+    friend class TMass;
+    friend class TConstraint;
+    void ResetView();
+    void ResetTables();
+    void HandleMass(TMass* m);
+    void CollideByGrid(TMass* m);
+    void CollideAllPairs(TMass* m, int32_t k);
+
+    bool stepping_ = false;
+    std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step
+    std::vector<TMass*> pairScratch_;     // 3x3 neighbourhood of the mass being handled
+};
+
+// Table entries for masses and constraints (AddRef / SubRef). Give* only clears an entry
+// that still holds the given object.
+int32_t TakeMassEntry(TPhysics* w, TMass* m);
+void GiveMassEntry(TPhysics* w, int32_t entry, TMass* m);
+int32_t TakeConEntry(TPhysics* w, TConstraint* c);
+void GiveConEntry(TPhysics* w, int32_t entry, TConstraint* c);
+
+}  // namespace kin::gelsim

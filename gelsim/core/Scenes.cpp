@@ -1,0 +1,176 @@
+#include "gelsim/core/Scenes.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "gelsim/core/MathUtil.h"
+
+namespace kin::gelsim {
+namespace {
+
+// A small fixed generator so the scenes are the same everywhere.
+struct Lcg {
+    uint32_t s;
+    explicit Lcg(uint32_t seed) : s(seed) {}
+    float Next() {  // 0..1
+        s = s * 1664525u + 1013904223u;
+        return static_cast<float>(s >> 8) / 16777216.0f;
+    }
+};
+
+TScene NewWorld(int32_t iterations) {
+    TScene sc;
+    sc.world = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, iterations);
+    TPhysics::UseShiftedGrid(1);
+    TPhysics::SetGridSize(128);
+    sc.body = MakeRef<TBody>();
+    return sc;
+}
+
+Ref<TMass> AddFree(TScene& sc, float x, float y, float mass, float radius, float friction, int32_t group) {
+    Ref<TMass> m = TMass::Create(x, y, mass, radius, friction, group);
+    m->AddRef();
+    sc.masses.push_back(m);
+    return m;
+}
+
+void Join(TScene& sc, TMass* a, TMass* b, float stiffness) {
+    Ref<TConstraint> c = TConstraint::Create(a, b, 0.0f, stiffness);
+    c->Assign(sc.body.Get());
+    sc.constraints.push_back(c);
+}
+
+}  // namespace
+
+void TScene::SaveState() {
+    saved.resize(masses.size() * 4);
+    for (size_t k = 0; k < masses.size(); ++k) {
+        const TMass* m = masses[k].Get();
+        saved[k * 4 + 0] = m->posX;
+        saved[k * 4 + 1] = m->posY;
+        saved[k * 4 + 2] = m->oldPosX;
+        saved[k * 4 + 3] = m->oldPosY;
+    }
+}
+
+void TScene::RestoreState() {
+    if (saved.size() != masses.size() * 4) return;
+    for (size_t k = 0; k < masses.size(); ++k) {
+        TMass* m = masses[k].Get();
+        m->posX = saved[k * 4 + 0];
+        m->posY = saved[k * 4 + 1];
+        m->oldPosX = saved[k * 4 + 2];
+        m->oldPosY = saved[k * 4 + 3];
+    }
+}
+
+uint64_t TScene::Hash() const {
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](float f) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        for (int b = 0; b < 4; ++b) {
+            h ^= (bits >> (8 * b)) & 0xFFu;
+            h *= 1099511628211ull;
+        }
+    };
+    for (const Ref<TMass>& m : masses) {
+        mix(m->posX);
+        mix(m->posY);
+        mix(m->oldPosX);
+        mix(m->oldPosY);
+    }
+    return h;
+}
+
+TScene BuildPile(int32_t n) {
+    TScene sc = NewWorld(1);
+    Lcg rng(12345u);
+    const float spacing = 11.0f;
+    const int32_t perRow = 90;  // 90 * 11 = 990 units of the 1024-wide box
+    const int32_t rows = (n + perRow - 1) / perRow;
+    const float top = 4096.0f - 20.0f - static_cast<float>(rows) * spacing;
+    for (int32_t k = 0; k < n; ++k) {
+        const float x = 17.0f + static_cast<float>(k % perRow) * spacing + rng.Next() * 0.5f;
+        const float y = top + static_cast<float>(k / perRow) * spacing;
+        AddFree(sc, x, y, 1.0f, 5.0f, 0.5f, -1);
+    }
+    return sc;
+}
+
+TScene BuildLattice(int32_t cols, int32_t rows) {
+    TScene sc = NewWorld(1);
+    const int32_t group = TPhysics::TakeColGroup();
+    const float spacing = 10.0f;
+    const float left = 512.0f - static_cast<float>(cols) * spacing * 0.5f;
+    const float top = 3600.0f - static_cast<float>(rows) * spacing;
+    std::vector<Ref<TMass>> grid;
+    for (int32_t r = 0; r < rows; ++r)
+        for (int32_t c = 0; c < cols; ++c)
+            grid.push_back(TMass::Create(left + static_cast<float>(c) * spacing, top + static_cast<float>(r) * spacing,
+                                         1.0f, 4.0f, 0.5f, group));
+    auto at = [&](int32_t c, int32_t r) { return grid[static_cast<size_t>(r * cols + c)].Get(); };
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < cols; ++c) {
+            if (c + 1 < cols) Join(sc, at(c, r), at(c + 1, r), 0.5f);
+            if (r + 1 < rows) Join(sc, at(c, r), at(c, r + 1), 0.5f);
+            if (c + 1 < cols && r + 1 < rows) {
+                Join(sc, at(c, r), at(c + 1, r + 1), 0.5f);
+                Join(sc, at(c + 1, r), at(c, r + 1), 0.5f);
+            }
+        }
+    }
+    sc.masses = std::move(grid);
+    return sc;
+}
+
+TScene BuildHexPile(int32_t n) {
+    TScene sc = NewWorld(1);
+    const float spacing = 9.5f;
+    const float rowStep = spacing * 0.8660254f;
+    const int32_t perRow = 105;  // 105 * 9.5 + 4.75 < 1014
+    for (int32_t k = 0; k < n; ++k) {
+        const int32_t row = k / perRow, col = k % perRow;
+        const float x = 5.0f + static_cast<float>(col) * spacing + ((row & 1) ? spacing * 0.5f : 0.0f);
+        const float y = 4096.0f - 5.0f - static_cast<float>(row) * rowStep;
+        AddFree(sc, x, y, 1.0f, 5.0f, 0.5f, -1);
+    }
+    return sc;
+}
+
+TScene BuildMixedScene() {
+    TScene sc = NewWorld(2);
+    TPhysics::SetFriction(0.5f);
+    Lcg rng(777u);
+    // Soft rings: a rim of 16 masses joined to its neighbours and to a hub.
+    for (int32_t ring = 0; ring < 6; ++ring) {
+        const float cx = 120.0f + static_cast<float>(ring) * 150.0f, cy = 3200.0f - static_cast<float>(ring % 3) * 200.0f;
+        const int32_t group = TPhysics::TakeColGroup();
+        Ref<TMass> hub = TMass::Create(cx, cy, 2.0f, 6.0f, 0.3f, group);
+        std::vector<Ref<TMass>> rim;
+        for (int32_t k = 0; k < 16; ++k) {
+            const float a = static_cast<float>(k) * 22.5f;
+            rim.push_back(TMass::Create(cx + 40.0f * DegCos(a), cy + 40.0f * DegSin(a), 1.0f, 5.0f, 0.6f, group));
+        }
+        for (int32_t k = 0; k < 16; ++k) {
+            Join(sc, rim[static_cast<size_t>(k)].Get(), rim[static_cast<size_t>((k + 1) % 16)].Get(), 0.8f);
+            Join(sc, rim[static_cast<size_t>(k)].Get(), hub.Get(), 0.3f);
+        }
+        sc.masses.push_back(hub);
+        for (auto& m : rim) sc.masses.push_back(m);
+    }
+    // Loose discs of several sizes and weights, each in a group of its own.
+    for (int32_t k = 0; k < 200; ++k) {
+        const float x = 20.0f + rng.Next() * 980.0f, y = 2000.0f + rng.Next() * 1500.0f;
+        Ref<TMass> m = AddFree(sc, x, y, 0.5f + rng.Next() * 3.0f, 3.0f + rng.Next() * 6.0f, rng.Next(), -1);
+        m->SetVelocity(rng.Next() * 4.0f - 2.0f, rng.Next() * 2.0f);
+    }
+    // Frozen pegs that the rest piles against.
+    for (int32_t k = 0; k < 12; ++k) {
+        Ref<TMass> peg = AddFree(sc, 60.0f + static_cast<float>(k) * 85.0f, 3700.0f, 1.0f, 12.0f, 1.0f, -1);
+        peg->Freeze();
+    }
+    return sc;
+}
+
+}  // namespace kin::gelsim

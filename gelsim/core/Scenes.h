@@ -1,0 +1,43 @@
+#pragma once
+// Ready-made worlds for tests, benchmarks and demos. Each builder creates a new current
+// world (1024 x 4096 box, gravity 0.1 down) and returns what it put in it; the masses are
+// counted in (directly, or through the constraints assigned to the scene's body) and stay
+// in the world as long as the scene object or the world holds them.
+#include <cstdint>
+#include <vector>
+
+#include "gelsim/core/Body.h"
+#include "gelsim/core/Constraint.h"
+#include "gelsim/core/Mass.h"
+#include "gelsim/core/Physics.h"
+
+namespace kin::gelsim {
+
+struct TScene {
+    Ref<TPhysics> world;
+    std::vector<Ref<TMass>> masses;
+    std::vector<Ref<TConstraint>> constraints;
+    Ref<TBody> body;  // the constraints are assigned through it
+
+    /// Copies every mass's current and old position into `saved`.
+    void SaveState();
+    /// Puts every mass back to the saved positions (velocities included).
+    void RestoreState();
+    /// FNV-1a over the bit patterns of every mass's current and old position.
+    uint64_t Hash() const;
+
+    std::vector<float> saved;
+};
+
+/// n free discs of radius 5 in a tight start grid above the floor; grid on, 128 cells.
+TScene BuildPile(int32_t n);
+/// cols x rows soft lattice (spacing 10, neighbour and diagonal constraints, one shared
+/// collision group) hanging above the floor; grid on.
+TScene BuildLattice(int32_t cols, int32_t rows);
+/// n discs of radius 5 hex-packed at spacing 9.5 on the floor: every neighbour overlaps.
+TScene BuildHexPile(int32_t n);
+/// A mixed scene: soft rings, loose discs of several sizes and weights, frozen pegs; grid
+/// on, two passes.
+TScene BuildMixedScene();
+
+}  // namespace kin::gelsim

@@ -1,0 +1,22 @@
+#pragma once
+// TZoneBase: what the world's step needs of a static outline. The zone type derives from
+// it and supplies the contact test; the step calls Collide for every non-frozen mass with
+// a non-zero group and every active zone with a non-zero, different group, once per pass.
+#include <cstdint>
+
+#include "platform/Object.h"
+
+namespace kin::gelsim {
+
+class TMass;
+
+class TZoneBase : public TObject {
+public:
+    int32_t colGroup = -1;  // 0 collides with nothing; equal groups pass through
+    int32_t aIndex = -1;    // entry in the world's zone table while active
+
+    /// Contact test and response for this zone and one mass (borrowed). Always 0.
+    virtual int32_t Collide(TMass* mass) = 0;
+};
+
+}  // namespace kin::gelsim

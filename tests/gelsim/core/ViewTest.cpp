@@ -1,0 +1,131 @@
+#include <cmath>
+
+#include "Fixture.h"
+#include "platform/Graphics.h"
+
+namespace kin::gelsim::test {
+namespace {
+
+class View : public WorldFixture {
+protected:
+    void Canvas(int32_t w, int32_t h) {
+        gfx = CreateHeadlessGraphics(w, h);
+        SetGraphics(gfx.Get());
+    }
+    void TearDown() override {
+        SetGraphics(nullptr);
+        WorldFixture::TearDown();
+    }
+    Ref<TGraphics> gfx;
+};
+
+TEST_F(View, ZoomTwoCentredOnTheGroundLine) {
+    Canvas(900, 600);
+    TPhysics::SetDrawZoom(2);
+    TPhysics::SetDrawCoords(512, 4096);
+    EXPECT_FLOAT_EQ(TPhysics::ScreenX(512, 4096), 450);
+    EXPECT_FLOAT_EQ(TPhysics::ScreenY(512, 4096), 300);
+    EXPECT_FLOAT_EQ(TPhysics::ScreenY(0, 4000), 108);
+    EXPECT_FLOAT_EQ(TPhysics::SimY(0, 600), 4246);
+}
+
+TEST_F(View, QuarterTurnMapsXDown) {
+    Canvas(200, 100);
+    TPhysics::SetDrawRotation(90);
+    TPhysics::SetDrawCoords(0, 0);
+    EXPECT_NEAR(TPhysics::ScreenX(10, 0), 100, 1e-4);
+    EXPECT_NEAR(TPhysics::ScreenY(10, 0), 60, 1e-4);
+    EXPECT_NEAR(TPhysics::SimX(100, 60), 10, 1e-4);
+    EXPECT_NEAR(TPhysics::SimY(100, 60), 0, 1e-4);
+}
+
+TEST_F(View, SimIsTheInverseOfScreenForAnyTurnAndZoom) {
+    Canvas(640, 480);
+    for (float rot : {0.0f, 33.0f, -120.0f, 270.0f})
+        for (float zoom : {0.25f, 1.0f, 3.5f}) {
+            TPhysics::SetDrawRotation(rot);
+            TPhysics::SetDrawZoom(zoom);
+            TPhysics::SetDrawCoords(300, 2000);
+            const float x = 123.5f, y = 1987.25f;
+            const float sx = TPhysics::ScreenX(x, y), sy = TPhysics::ScreenY(x, y);
+            EXPECT_NEAR(TPhysics::SimX(sx, sy), x, 2e-3f) << rot << " " << zoom;
+            EXPECT_NEAR(TPhysics::SimY(sx, sy), y, 2e-3f) << rot << " " << zoom;
+        }
+}
+
+TEST_F(View, ZoomZeroAnswersTheCentre) {
+    Canvas(100, 100);
+    TPhysics::SetDrawCoords(40, 70);
+    TPhysics::SetDrawZoom(0);
+    EXPECT_EQ(TPhysics::SimX(5, 5), 40.0f);
+    EXPECT_EQ(TPhysics::SimY(5, 5), 70.0f);
+    EXPECT_TRUE(std::isfinite(TPhysics::MouseX()));
+    EXPECT_EQ(TPhysics::ScreenX(1000, 1000), 50.0f);
+}
+
+TEST_F(View, NewWorldShowsScreenPixels) {
+    Canvas(320, 200);
+    Ref<TPhysics> w = TPhysics::Create(1024, 4096, 0.1f, 0, 1);
+    EXPECT_EQ(w->centerX, 160.0f);
+    EXPECT_EQ(w->centerY, 100.0f);
+    EXPECT_EQ(TPhysics::ScreenX(17, 23), 17.0f);
+    EXPECT_EQ(TPhysics::ScreenY(17, 23), 23.0f);
+    world = w;
+}
+
+TEST_F(View, DrawersRestoreTheStateTheyChange) {
+    Canvas(200, 200);
+    TPhysics::SetDrawZoom(2);
+    TPhysics::SetDrawRotation(30);
+    TPhysics::SetDrawCoords(100, 100);
+    SetScale(3, 3);
+    SetRotation(10);
+    SetOrigin(4, 5);
+    const DrawState before = gfx->State();
+    TPhysics::DrawPoly({0, 0, 10, 0, 0, 10}, 100, 100);
+    TPhysics::DrawOval(90, 90, 10, 10);
+    TPhysics::DrawRect(90, 90, 10, 10);
+    TPhysics::DrawLine(0, 0, 200, 200);
+    const DrawState& after = gfx->State();
+    EXPECT_EQ(after.tform_rot, before.tform_rot);
+    EXPECT_EQ(after.tform_scale_x, before.tform_scale_x);
+    EXPECT_EQ(after.tform_scale_y, before.tform_scale_y);
+    EXPECT_EQ(after.origin_x, before.origin_x);
+    EXPECT_EQ(after.origin_y, before.origin_y);
+}
+
+// Counts lit pixels of a white-on-black picture.
+int32_t LitPixels(TGraphics* g) {
+    int32_t n = 0;
+    const std::vector<uint8_t> px = g->ReadPixels();
+    for (size_t k = 0; k + 3 < px.size(); k += 4)
+        if (px[k] > 128) ++n;
+    return n;
+}
+
+TEST_F(View, PolygonIgnoresTheCallersScaleButAnImageDoesNot) {
+    Canvas(200, 200);
+    SetClsColor(0, 0, 0);
+    SetColor(255, 255, 255);
+    TPhysics::SetDrawCoords(100, 100);
+    Cls();
+    TPhysics::DrawPoly({-10, -10, 10, -10, 10, 10, -10, 10}, 100, 100);
+    const int32_t plain = LitPixels(gfx.Get());
+    Cls();
+    SetScale(3, 3);
+    TPhysics::DrawPoly({-10, -10, 10, -10, 10, 10, -10, 10}, 100, 100);
+    EXPECT_EQ(LitPixels(gfx.Get()), plain);
+    // The oval's size is multiplied by the caller's scale once more.
+    Cls();
+    SetScale(1, 1);
+    TPhysics::DrawOval(95, 95, 10, 10);
+    const int32_t small = LitPixels(gfx.Get());
+    Cls();
+    SetScale(3, 3);
+    TPhysics::DrawOval(95, 95, 10, 10);
+    EXPECT_GT(LitPixels(gfx.Get()), small * 6);
+    SetScale(1, 1);
+}
+
+}  // namespace
+}  // namespace kin::gelsim::test

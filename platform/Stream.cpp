@@ -85,8 +85,15 @@ int64_t TFileStream::Read(void* buf, int64_t n) {
 
 int64_t TFileStream::Write(const void* buf, int64_t n) {
     if (!file_ || n <= 0 || !(mode_ & WRITE)) return 0;
+    // Once the device has refused bytes, whatever is still buffered is suspect: accept
+    // nothing more, so exact writes fail instead of trickling on through the buffer.
+    if (failed_) return 0;
     Switch(2);
     size_t put = std::fwrite(buf, 1, static_cast<size_t>(n), F(file_));
+    if (std::ferror(F(file_))) {
+        failed_ = true;
+        return 0;
+    }
     if (static_cast<int64_t>(put) != n) failed_ = true;
     return static_cast<int64_t>(put);
 }

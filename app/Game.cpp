@@ -96,7 +96,7 @@ bool LoopPass() {
 }
 
 int RunGame(Backend backend) {
-    RegisterBuiltinMedia();
+    slime::RegisterBuiltinMedia();
     std::string error;
     if (!InitServices(backend, &error)) {
         std::fprintf(stderr, "slime-tower: %s\n", error.c_str());

@@ -4,12 +4,10 @@
 # exit with status 0.
 # Usage: gui_smoke.sh GAME_EXECUTABLE X11_CLOSE_HELPER   (run from the repository root)
 set -u
-game=$1 closer=$2
+game=$(readlink -f "$1") closer=$(readlink -f "$2")
 for tool in xvfb-run xdotool import convert; do
   command -v "$tool" >/dev/null 2>&1 || { echo "skipping: $tool not installed"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 inner() {
   "$game" >"$work/out.txt" 2>&1 &
@@ -30,6 +28,11 @@ inner() {
   [ "$px" = "127,127,255" ] || { echo "FAIL: expected the sky colour 127,127,255 at the centre"; return 1; }
   echo "PASS"
 }
-export -f inner
-export game closer work
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c inner
+if [ "${3:-}" = "--inside" ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  inner
+  exit $?
+fi
+# Re-enter this script inside the virtual X server.
+exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$game" "$closer" --inside

@@ -69,10 +69,21 @@ Ref<TImage> GlyphImage(const uint8_t* coverage, int32_t w, int32_t h, int32_t pi
     return TImage::Create(pm.Get(), flags);
 }
 
-/// Per-character records: a direct table for Latin-1, a map beyond.
+/// Per-character records: a direct table for Latin-1, a map beyond that holds only
+/// characters the font has, so text full of unknown characters cannot grow it.
 class GlyphTable {
 public:
-    GlyphRecord& operator[](uint32_t code) { return code < low_.size() ? low_[code] : high_[code]; }
+    /// The record of code, or null when code is beyond Latin-1 and not recorded yet.
+    GlyphRecord* Find(uint32_t code) {
+        if (code < low_.size()) return &low_[code];
+        auto it = high_.find(code);
+        return it == high_.end() ? nullptr : &it->second;
+    }
+    GlyphRecord& Add(uint32_t code) { return code < low_.size() ? low_[code] : high_[code]; }
+    static const GlyphRecord& Absent() {
+        static const GlyphRecord none{true, false, nullptr, 0, 0, 0};
+        return none;
+    }
 
 private:
     std::array<GlyphRecord, 256> low_;
@@ -114,10 +125,10 @@ public:
 
 private:
     const GlyphRecord& Load(uint32_t code) {
-        GlyphRecord& g = glyphs_[code];
-        if (g.loaded) return g;
+        if (GlyphRecord* known = glyphs_.Find(code); known && known->loaded) return *known;
+        if (FT_Get_Char_Index(face_, code) == 0) return GlyphTable::Absent();
+        GlyphRecord& g = glyphs_.Add(code);
         g.loaded = true;
-        if (FT_Get_Char_Index(face_, code) == 0) return g;
         const bool smooth = (style_ & SMOOTHFONT) != 0;
         if (FT_Load_Char(face_, code, smooth ? FT_LOAD_DEFAULT : FT_LOAD_TARGET_MONO) != 0) return g;
         FT_GlyphSlot slot = face_->glyph;
@@ -159,14 +170,14 @@ public:
 
 private:
     const GlyphRecord& Load(uint32_t code) {
-        GlyphRecord& g = glyphs_[code];
-        if (g.loaded) return g;
-        g.loaded = true;
+        if (GlyphRecord* known = glyphs_.Find(code); known && known->loaded) return *known;
         const detail::DefaultGlyph* begin = detail::kDefaultGlyphs;
         const detail::DefaultGlyph* end = begin + detail::kDefaultGlyphCount;
         const detail::DefaultGlyph* it =
             std::lower_bound(begin, end, code, [](const detail::DefaultGlyph& d, uint32_t c) { return d.code < c; });
-        if (it == end || it->code != code) return g;
+        if (it == end || it->code != code) return GlyphTable::Absent();
+        GlyphRecord& g = glyphs_.Add(code);
+        g.loaded = true;
         g.present = true;
         g.image = GlyphImage(detail::kDefaultGlyphPixels + it->offset, it->width, it->height, it->width, false,
                              FILTEREDIMAGE | MIPMAPPEDIMAGE);

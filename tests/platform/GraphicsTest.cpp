@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "platform/Graphics.h"
+#include "platform/System.h"
+#include "platform/Window.h"
+#include "platform/detail/RenderBackend.h"
 #include "platform/detail/Triangulate.h"
 #include "tests/platform/DrawFixture.h"
 
@@ -93,6 +96,39 @@ TEST(DrawStateTest, EachContextKeepsItsOwnState) {
     GetColor(r, g, bl);
     EXPECT_EQ(r, 10);
     SetGraphics(nullptr);
+}
+
+// Under the dummy video driver no accelerated renderer exists: a window's context must fall
+// back to software and still draw, read back and present.
+TEST(WindowGraphicsTest, FallsBackToSoftwareAndDraws) {
+    std::string why;
+    if (!InitServices(Backend::Window, &why)) GTEST_SKIP() << why;
+    {
+        Ref<TGadget> window = CreateWindow("graphics test", 0, 0, 120, 90, nullptr, 0x203);
+        ASSERT_TRUE(window);
+        Ref<TGadget> canvas = CreateCanvas(0, 0, window->ClientWidth(), window->ClientHeight(), window, 0);
+        ASSERT_TRUE(canvas);
+        TGraphics* g = CanvasGraphics(canvas);
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(g->Width(), window->ClientWidth());
+        EXPECT_EQ(g->Height(), window->ClientHeight());
+        SetGraphics(g);
+        SetClsColor(0, 0, 0);
+        Cls();
+        SetColor(255, 0, 0);
+        DrawRect(5, 5, 10, 10);
+        EXPECT_EQ(g->PixelAt(7, 7) >> 8, 0xFF0000u);
+        EXPECT_EQ(g->PixelAt(20, 20) >> 8, 0u);
+        Flip(-1);
+        Flip(0);
+        g->Resize(g->Width(), g->Height());
+        int32_t x, y, w, h;
+        GetViewport(x, y, w, h);
+        EXPECT_EQ(w, g->Width());
+        SetGraphics(nullptr);
+    }
+    EXPECT_FALSE(detail::CreateWindowGraphics(nullptr));
+    ShutdownServices();
 }
 
 // ---------------------------------------------------------------- colour, alpha and blending

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -310,6 +311,8 @@ struct FormatCase {
     std::vector<uint32_t> expected;  // 0xRRGGBBAA per pixel
     bool hasAlpha;
 };
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.what; }
 
 class PngFormats : public ::testing::TestWithParam<FormatCase> {};
 

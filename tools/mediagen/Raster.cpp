@@ -54,7 +54,7 @@ std::function<Rgba(float, float)> GelShader(std::function<Field(float, float)> f
         float rim = (1.0f - facing) * (1.0f - facing);
         float glow = std::pow(std::fmax(0.0f, Dot3(n, back)), 2.0f) * 0.85f;
         float nh = std::fmax(0.0f, Dot3(n, half));
-        float spec = gel.specular * (0.55f * std::pow(nh, 24.0f) + 0.9f * std::pow(nh, 160.0f));
+        float shine = gel.specular * (0.55f * std::pow(nh, 24.0f) + 0.9f * std::pow(nh, 160.0f));
 
         float c[3];
         for (int k = 0; k < 3; ++k) {
@@ -65,8 +65,8 @@ std::function<Rgba(float, float)> GelShader(std::function<Field(float, float)> f
         }
         float alpha = Mix(gel.alphaCentre, gel.alphaRim, std::fmin(1.0f, rim * 1.6f));
         // The highlight is reflected light: it brightens and makes the spot more opaque.
-        alpha = std::fmin(1.0f, alpha + spec * (1.0f - alpha));
-        for (float& v : c) v = std::clamp(v + spec, 0.0f, 1.0f);
+        alpha = std::fmin(1.0f, alpha + shine * (1.0f - alpha));
+        for (float& v : c) v = std::clamp(v + shine, 0.0f, 1.0f);
         return Premul(c[0], c[1], c[2], alpha);
     };
 }

@@ -8,6 +8,12 @@
 // event is dropped. A "TimerTick", "GadgetAction", "WindowMove" or "WindowSize" event
 // whose id and source equal those of an event still waiting overwrites that event's
 // data, mods, x, y and extra instead of being added.
+//
+// Fields by id: "MouseDown"/"MouseUp" data = button (1 left, 2 right, 3 middle), x, y =
+// pixels of the source gadget (the canvas under the pointer), mods = shift 1, ctrl 2,
+// alt 4, system 8; "MouseMove" x, y likewise; "TimerTick" source = timer, data = tick
+// count; "GadgetPaint" source = canvas; "WindowSize" source = window, x, y = new client
+// width and height; "WindowMove" x, y = new outer position; "WindowClose" source = window.
 #include <cstdint>
 
 #include "platform/Object.h"

@@ -10,6 +10,8 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -37,6 +39,30 @@ struct SoundState {
 };
 
 SoundState g_sound;
+
+// While the first output is tried, the sound libraries underneath print their own
+// complaints about missing hardware; the single warning line below replaces them.
+class QuietStderr {
+public:
+    QuietStderr() {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+        if (null >= 0) close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
 
 bool TryOpenMixer() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
@@ -86,7 +112,11 @@ void OpenSound(bool device) {
     std::fill(std::begin(g_sound.slotSerial), std::end(g_sound.slotSerial), 0u);
     std::fill(std::begin(g_sound.silentEnd), std::end(g_sound.silentEnd), int64_t{0});
     if (!device) return;
-    bool ok = TryOpenMixer();
+    bool ok;
+    {
+        QuietStderr quiet;
+        ok = TryOpenMixer();
+    }
     if (!ok) {
         std::fprintf(stderr, "warning: no audio output (%s); sound is silent\n", OneLine(SDL_GetError()).c_str());
         // The dummy driver keeps the mixer and its timing without any hardware.

@@ -26,7 +26,7 @@ public:
     ~TSound() override;
     /// Length in seconds.
     float Length() const { return seconds; }
-    void* chunk = nullptr;  // decoded sample owned by the mixer backend
+    void* chunk = nullptr;  // the mixer's decoded sample; null when sound is silent
     float seconds = 0.0f;
 };
 

@@ -10,10 +10,11 @@ namespace kin {
 
 class TTimer : public TObject {
 public:
-    /// A timer ticking every Int(1000 / hertz) milliseconds.
+    /// A timer ticking every Int(1000 / hertz) milliseconds (at least 1); null when hertz
+    /// is not a positive finite number. Window backend: ticks come from a timer thread.
     static Ref<TTimer> Create(float hertz);
     ~TTimer() override;
-    /// Ticks so far.
+    /// Ticks so far (safe to read at any time on the main thread).
     int32_t Ticks() const;
     /// Stops the timer.
     void Stop();

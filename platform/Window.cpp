@@ -251,6 +251,9 @@ bool OpenSdlWindow(TWindowGadget& win, int32_t x, int32_t y, int32_t w, int32_t 
     SDL_Window* s = SDL_CreateWindow(win.title.c_str(), center ? SDL_WINDOWPOS_CENTERED : x,
                                      center ? SDL_WINDOWPOS_CENTERED : y, cw, ch, flags);
     if (!s) return false;
+    // A renderer may have to re-create the native window for its graphics interface;
+    // that must happen while hidden, or the window manager places the new one afresh.
+    win.graphics = CreateWindowGraphics(s);
     SDL_ShowWindow(s);
 
     // The window manager reports the frame shortly after mapping; without one the
@@ -288,11 +291,25 @@ bool OpenSdlWindow(TWindowGadget& win, int32_t x, int32_t y, int32_t w, int32_t 
         ox = area.x + (area.w - win.w) / 2;
         oy = std::max(area.y + (area.h - win.h) / 2, area.y);  // keep the title bar reachable
     }
-    // SDL positions the client area.
-    SDL_SetWindowPosition(s, ox + win.borderL, oy + win.borderT);
+    // The client area goes inside the frame. Some window managers apply a requested
+    // position to the frame rather than the client: measure where the client landed
+    // and correct once.
+    const int wantX = ox + win.borderL, wantY = oy + win.borderT;
+    int beforeX = 0, beforeY = 0, atX = 0, atY = 0;
+    SDL_GetWindowPosition(s, &beforeX, &beforeY);
+    SDL_SetWindowPosition(s, wantX, wantY);
+    for (int i = 0; i < 10; ++i) {
+        SDL_PumpEvents();
+        SDL_GetWindowPosition(s, &atX, &atY);
+        if ((atX == wantX && atY == wantY) || atX != beforeX || atY != beforeY) break;
+        SDL_Delay(5);
+    }
+    if ((atX != wantX || atY != wantY) && (atX != beforeX || atY != beforeY))
+        SDL_SetWindowPosition(s, 2 * wantX - atX, 2 * wantY - atY);
     win.x = ox;
     win.y = oy;
     win.sdl = s;
+    if (win.graphics) win.graphics->Resize(cw, ch);
     return true;
 }
 
@@ -331,7 +348,7 @@ Ref<TGadget> CreateCanvas(int32_t x, int32_t y, int32_t w, int32_t h, TGadget* p
     c->h = std::max(h, 0);
     c->SetLayout(1, 0, 1, 0);
     if (win->sdl) {
-        // One renderer per window; its canvases draw through it.
+        // One renderer per window (made with the window); its canvases draw through it.
         if (!win->graphics) win->graphics = CreateWindowGraphics(win->sdl);
         c->graphics = win->graphics;
     } else {

@@ -36,10 +36,14 @@ public:
 };
 
 /// A top-level window; style 0x203 = title bar, resizable, centred; without 0x20 the
-/// size is the outer frame size.
+/// size is the outer frame size. parent is ignored. Headless windows live in memory with
+/// no frame (outer = client size) and ignore focus and maximise. Null when the window
+/// system refuses.
 Ref<TGadget> CreateWindow(const std::string& title, int32_t x, int32_t y, int32_t w, int32_t h,
                           TGadget* parent, int32_t style);
-/// A drawing canvas inside parent.
+/// A drawing canvas inside parent (a window), at client pixels (x, y); its layout starts
+/// with the left and top edges locked. Window backend: the canvases of a window draw
+/// through the window's one renderer. Null without a live window.
 Ref<TGadget> CreateCanvas(int32_t x, int32_t y, int32_t w, int32_t h, TGadget* parent, int32_t style);
 /// The canvas's drawing context (borrowed; lives as long as the canvas).
 TGraphics* CanvasGraphics(TGadget* canvas);

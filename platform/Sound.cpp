@@ -187,13 +187,13 @@ Ref<TSound> TSound::Load(const std::string& name, int32_t) {
                                         static_cast<float>(freq * BytesPerFrame(format, channels))
                                   : 0.0f;
     } else {
-        SDL_AudioSpec spec{};
+        SDL_AudioSpec wav{};
         Uint8* buf = nullptr;
         Uint32 len = 0;
-        if (!SDL_LoadWAV_RW(rw, 1, &spec, &buf, &len)) return nullptr;
+        if (!SDL_LoadWAV_RW(rw, 1, &wav, &buf, &len)) return nullptr;
         SDL_FreeWAV(buf);
-        sound->seconds = spec.freq > 0 ? static_cast<float>(len) /
-                                             static_cast<float>(spec.freq * BytesPerFrame(spec.format, spec.channels))
+        sound->seconds = wav.freq > 0 ? static_cast<float>(len) /
+                                             static_cast<float>(wav.freq * BytesPerFrame(wav.format, wav.channels))
                                        : 0.0f;
     }
     g_sound.sounds.push_back(sound.Get());

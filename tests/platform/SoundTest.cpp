@@ -15,40 +15,28 @@
 namespace kin {
 namespace {
 
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void Put16(std::vector<uint8_t>& b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutTag(std::vector<uint8_t>& b, const char* tag) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
-}
-
 // A 16-bit stereo PCM WAV of the given length: a quiet sawtooth.
 std::vector<uint8_t> MakeWav(double seconds, uint32_t rate = 44100) {
-    const uint32_t frames = static_cast<uint32_t>(seconds * rate);
-    const uint32_t dataBytes = frames * 4;
+    const uint32_t frames = static_cast<uint32_t>(seconds * rate), dataBytes = frames * 4;
     std::vector<uint8_t> b;
-    PutTag(b, "RIFF");
-    Put32(b, 36 + dataBytes);
-    PutTag(b, "WAVE");
-    PutTag(b, "fmt ");
-    Put32(b, 16);
-    Put16(b, 1);  // PCM
-    Put16(b, 2);
-    Put32(b, rate);
-    Put32(b, rate * 4);
-    Put16(b, 4);
-    Put16(b, 16);
-    PutTag(b, "data");
-    Put32(b, dataBytes);
-    for (uint32_t i = 0; i < frames; ++i) {
-        const auto s = static_cast<uint16_t>(static_cast<int16_t>((i % 100) * 40 - 2000));
-        Put16(b, s);
-        Put16(b, s);
-    }
+    auto put = [&b](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    auto tag = [&b](const char* t) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(t[i])); };
+    tag("RIFF");
+    put(36 + dataBytes, 4);
+    tag("WAVE");
+    tag("fmt ");
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(2, 2);  // stereo
+    put(rate, 4);
+    put(rate * 4, 4);
+    put(4, 2);
+    put(16, 2);
+    tag("data");
+    put(dataBytes, 4);
+    for (uint32_t i = 0; i < frames * 2; ++i) put(static_cast<uint16_t>(static_cast<int16_t>((i / 2 % 100) * 40 - 2000)), 2);
     return b;
 }
 

@@ -10,8 +10,6 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -39,30 +37,6 @@ struct SoundState {
 };
 
 SoundState g_sound;
-
-// While the first output is tried, the sound libraries underneath print their own
-// complaints about missing hardware; the single warning line below replaces them.
-class QuietStderr {
-public:
-    QuietStderr() {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
-        if (null >= 0) close(null);
-    }
-    ~QuietStderr() {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 bool TryOpenMixer() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
@@ -114,7 +88,9 @@ void OpenSound(bool device) {
     if (!device) return;
     bool ok;
     {
-        QuietStderr quiet;
+        // The sound libraries underneath complain about missing hardware on their own;
+        // the single warning line below replaces that.
+        detail::QuietStderr quiet;
         ok = TryOpenMixer();
     }
     if (!ok) {

@@ -2,7 +2,11 @@
 
 #include <SDL.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 
 #include "platform/Graphics.h"
 #include "platform/detail/ServiceState.h"
@@ -28,6 +32,21 @@ bool Fail(std::string* error, const std::string& reason) {
 
 namespace detail {
 
+QuietStderr::QuietStderr() {
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+}
+
+QuietStderr::~QuietStderr() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+}
+
 bool ServicesRunning() { return g_system.running; }
 bool WindowBackendActive() { return g_system.running && g_system.backend == Backend::Window; }
 uint32_t UserEventType() { return g_system.userEventType; }
@@ -40,7 +59,12 @@ bool InitServices(Backend backend, std::string* error) {
         return Fail(error, "the services are already running on the other backend");
     }
     if (backend == Backend::Window) {
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+        int failed;
+        {
+            detail::QuietStderr quiet;
+            failed = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS);
+        }
+        if (failed != 0) {
             const std::string reason = std::string("cannot open a window: no display available (") + SDL_GetError() + ")";
             SDL_Quit();
             return Fail(error, reason);

@@ -15,6 +15,20 @@ union SDL_Event;
 namespace kin::detail {
 
 // --- start-up (System.cpp) ---
+/// While alive, the process's standard error goes nowhere: the libraries under the
+/// window system and the sound output print their own complaints while probing for a
+/// display or a device, and the services report each failure in one line of their own.
+class QuietStderr {
+public:
+    QuietStderr();
+    ~QuietStderr();
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 /// True between InitServices and ShutdownServices.
 bool ServicesRunning();
 /// True while running on the window backend (SDL video, timer and events initialised).

@@ -118,8 +118,8 @@ public:
 
     void Present(int32_t sync) override {
         if (!renderer_ || !window_) return;
-        if (sync >= 0 && !software_) {
-            const bool want = sync != 0;
+        if (!software_) {
+            const bool want = sync != 0;  // -1, the default, is vertical sync
             if (want != vsync_ && SDL_RenderSetVSync(renderer_, want ? 1 : 0) == 0) vsync_ = want;
         }
         SDL_RenderPresent(renderer_);

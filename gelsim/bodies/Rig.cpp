@@ -1,0 +1,127 @@
+#include "gelsim/bodies/Rig.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "gelsim/core/Physics.h"
+#include "platform/Graphics.h"
+
+namespace kin::gelsim {
+namespace {
+
+inline float Clamp01(float v) { return std::max(0.0f, std::min(1.0f, v)); }
+
+// Truncation toward zero of a product that may be anything (the drawing colour is stored
+// unclamped and the factors are public): clamped in float first, NaN gives 0.
+inline int32_t TruncToInt(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483520.0f) return 2147483520;
+    if (v <= -2147483520.0f) return -2147483520;
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+Ref<TRig> TRig::Create(TImage* image, TMass* mass, TConstraint* con, float angle) {
+    Ref<TRig> r = MakeRef<TRig>();
+    r->name = "Rig";
+    r->image = image;
+    r->mass = mass;
+    r->con = con;
+    r->angle = angle;
+    return r;
+}
+
+int32_t TRig::SetName(const std::string& n) {
+    name = n;
+    return 0;
+}
+
+std::string TRig::GetName() const { return name; }
+
+int32_t TRig::SetImage(TImage* img) {
+    image = img;
+    return 0;
+}
+
+int32_t TRig::SetMass(TMass* m) {
+    mass = m;
+    return 0;
+}
+
+int32_t TRig::SetConstraint(TConstraint* c) {
+    con = c;
+    return 0;
+}
+
+int32_t TRig::SetAngle(float a) {
+    angle = a;
+    return 0;
+}
+
+int32_t TRig::SetScale(float x, float y) {
+    scaleX = x;
+    scaleY = y;
+    return 0;
+}
+
+int32_t TRig::GetScale(float& x, float& y) const {
+    x = scaleX;
+    y = scaleY;
+    return 0;
+}
+
+int32_t TRig::SetColor(int32_t r, int32_t g, int32_t b) {
+    red = static_cast<float>(std::clamp(r, 0, 255)) / 255.0f;
+    green = static_cast<float>(std::clamp(g, 0, 255)) / 255.0f;
+    blue = static_cast<float>(std::clamp(b, 0, 255)) / 255.0f;
+    return 0;
+}
+
+int32_t TRig::GetColor(int32_t& r, int32_t& g, int32_t& b) const {
+    r = TruncToInt(red * 255.0f);
+    g = TruncToInt(green * 255.0f);
+    b = TruncToInt(blue * 255.0f);
+    return 0;
+}
+
+int32_t TRig::SetAlpha(float a) {
+    alpha = Clamp01(a);
+    return 0;
+}
+
+int32_t TRig::SetBlend(int32_t mode) {
+    blend = mode;
+    return 0;
+}
+
+TObject* TRig::GetAdvBody() const { return TPhysics::GetBody(abID); }
+
+int32_t TRig::Draw() {
+    if (!image || !mass) return 0;
+    const int32_t oldBlend = kin::GetBlend();
+    const float oldRot = kin::GetRotation();
+    int32_t r = 0, g = 0, b = 0;
+    kin::GetColor(r, g, b);
+    const float oldAlpha = kin::GetAlpha();
+    float sx = 1.0f, sy = 1.0f;
+    kin::GetScale(sx, sy);
+
+    kin::SetBlend(blend);
+    // The constraint's direction is read now, so the image follows the body as it bends.
+    kin::SetRotation(con ? con->GetAngle() + angle : angle);
+    kin::SetColor(TruncToInt(static_cast<float>(r) * red), TruncToInt(static_cast<float>(g) * green),
+                  TruncToInt(static_cast<float>(b) * blue));
+    kin::SetAlpha(oldAlpha * alpha);
+    kin::SetScale(scaleX, scaleY);
+    TPhysics::DrawImage(image.Get(), mass->posX, mass->posY, 0);
+
+    kin::SetBlend(oldBlend);
+    kin::SetColor(r, g, b);
+    kin::SetAlpha(oldAlpha);
+    kin::SetScale(sx, sy);
+    kin::SetRotation(oldRot);
+    return 0;
+}
+
+}  // namespace kin::gelsim

@@ -40,7 +40,15 @@ inline void BrakeTangential(TMass* a, float nx, float ny, float F) {
 
 }  // namespace
 
-TMass::~TMass() = default;
+TMass::~TMass() { LeaveGrid(); }
+
+void TMass::LeaveGrid() {
+    if (gridWorld_) {
+        gridWorld_->Unindex(this);
+        gridWorld_ = nullptr;
+    }
+    gridlink.Remove();
+}
 
 Ref<TMass> TMass::Create(float x, float y, float mass, float radius, float friction, int32_t colGroup) {
     Ref<TMass> m = MakeRef<TMass>();
@@ -199,11 +207,22 @@ int32_t TMass::AddToGrid() {
 }
 
 void TMass::PlaceInGrid(TPhysics* w) {
-    gridlink.Remove();
     const int32_t gs = std::max(1, std::min(w->gridsize, TPhysics::MAX_GRID));
-    gridx = CellOf(posX, w->ratiox, gs);
-    gridy = CellOf(posY, w->ratioy, gs);
+    const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
+    if (gridWorld_ == w && gx == gridx && gy == gridy && gridlink.List() == &w->Cell(gx, gy) &&
+        gridlink.NextLink() == nullptr) {
+        // Already last in that cell: taking it out and appending it again changes nothing.
+        return;
+    }
+    LeaveGrid();
+    gridx = gx;
+    gridy = gy;
     w->Cell(gridx, gridy).AddLast(gridlink, this);
+    std::vector<TMass*>& cell = w->CellMasses(gridx, gridy);
+    // Room for a crowded cell at once, so a settling pile does not keep growing cells.
+    if (cell.capacity() == 0) cell.reserve(16);
+    cell.push_back(this);
+    gridWorld_ = w;
 }
 
 int32_t TMass::SubRef() {
@@ -211,7 +230,7 @@ int32_t TMass::SubRef() {
     if (refCounter == 0) {
         const int32_t entry = aIndex;
         aIndex = -1;
-        gridlink.Remove();
+        LeaveGrid();
         // Last: dropping the table's reference may end this object.
         if (TPhysics* w = TPhysics::currentWorld.Get()) GiveMassEntry(w, entry, this);
     }

@@ -3,6 +3,7 @@
 // pos alone adds velocity, moving both keeps it, setting both to one point stops the mass.
 // A mass is simulated while its participation count (refCounter) is above zero; it then
 // has an entry in the world's mass table and sits in exactly one grid cell.
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -15,15 +16,16 @@ class TPhysics;
 
 class TMass final : public TObject {
 public:
-    // Hot state first: the step reads these for every mass and every candidate pair.
-    float posX = 0, posY = 0;
-    float oldPosX = 0, oldPosY = 0;
-    float mass = 0;
-    float radius = 0;
+    // Hot state first, in the object's first cache line: the step reads these for every
+    // mass and every candidate pair.
     float colGroup = 0;  // always a whole number
-    float friction = 0;  // 0..1
+    float posX = 0, posY = 0;
+    float radius = 0;
     int32_t frozen = 0;
     int32_t aIndex = -1;  // entry in the world's mass table while active
+    float oldPosX = 0, oldPosY = 0;
+    float mass = 0;
+    float friction = 0;  // 0..1
     int32_t gridx = 0, gridy = 0;
     int32_t refCounter = 0;
     int32_t abID = -1;   // owning body's id in the body registry
@@ -94,8 +96,24 @@ public:
 
     /// The contact itself (the step calls this directly); returns whether it touched.
     bool CollideWith(TMass* other);
+    /// False when CollideWith would certainly find no contact (a cheap test that the step
+    /// runs before the full one; it never rejects a pair that the full test accepts).
+    bool MayTouch(const TMass* b) const {
+        if (frozen && b->frozen) return false;
+        const float R = radius + b->radius;
+        const float dx = posX - b->posX, dy = posY - b->posY;
+        if (std::fabs(dx) > R || std::fabs(dy) > R) return false;
+        // Clearly apart: the square root of the full test would come out above R.
+        return !(dx * dx + dy * dy > R * R * 1.001f);
+    }
     /// Cell placement within world w (the mass must be in w's table).
     void PlaceInGrid(TPhysics* w);
+    /// Leaves the current cell (list and pair index).
+    void LeaveGrid();
+
+private:
+    friend class TPhysics;
+    TPhysics* gridWorld_ = nullptr;  // world whose cell holds this mass, or null
 };
 
 }  // namespace kin::gelsim

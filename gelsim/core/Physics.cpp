@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <typeinfo>
 
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
@@ -43,7 +42,8 @@ inline void WallFriction(float pos, float& old, float f) {
 // Construction and parameters
 // ---------------------------------------------------------------------------------------
 
-TPhysics::TPhysics() : shiftgrid(std::make_unique<Grid>()) {
+TPhysics::TPhysics()
+    : shiftgrid(std::make_unique<Grid>()), cellMass_(static_cast<size_t>(MAX_GRID) * MAX_GRID) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
@@ -57,6 +57,25 @@ TPhysics::~TPhysics() {
     conArray.clear();
     zoneArray.clear();
     stepHold_.clear();
+    // Masses still in cells (active when the world was freed) forget this world; the
+    // cell lists unlink them as they go.
+    for (auto& cell : cellMass_)
+        for (TMass* m : cell) m->gridWorld_ = nullptr;
+}
+
+void TPhysics::Unindex(TMass* m) {
+    std::vector<TMass*>& cell = CellMasses(m->gridx, m->gridy);
+    // Cells are short and the mass is usually near the end (placed recently); shifting by
+    // hand beats a library call for a handful of pointers.
+    TMass** data = cell.data();
+    size_t n = cell.size();
+    for (size_t k = n; k-- > 0;) {
+        if (data[k] == m) {
+            for (size_t j = k + 1; j < n; ++j) data[j - 1] = data[j];
+            cell.pop_back();
+            return;
+        }
+    }
 }
 
 void TPhysics::ResetTables() {
@@ -406,9 +425,10 @@ void TPhysics::HandleMass(TMass* m) {
         CollideAllPairs(m, m->aIndex);
 }
 
-// Pairs through the 3x3 cells around the mass. The neighbourhood is copied first: a
-// callback run by a contact may re-link cells, which a live walk could not survive.
-// Without callbacks the copy equals the live lists, since contacts do not re-grid.
+// Pairs through the 3x3 cells around the mass, in cell-list order. The neighbourhood is
+// copied first: a callback run by a contact may re-place masses, which a live walk could
+// not survive. Without callbacks the copy equals the live cells, since contacts do not
+// re-grid.
 void TPhysics::CollideByGrid(TMass* m) {
     m->PlaceInGrid(this);
     std::vector<TMass*>& near = pairScratch_;
@@ -416,20 +436,16 @@ void TPhysics::CollideByGrid(TMass* m) {
     const int32_t gs = gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
-    for (int32_t c = c0; c <= c1; ++c) {
+    for (int32_t c = c0; c <= c1; ++c)
         for (int32_t r = r0; r <= r1; ++r) {
-            for (TObject* o : Cell(c, r)) {
-                // Cells are public lists; anything but a mass is passed over.
-                if (o && typeid(*o) == typeid(TMass)) near.push_back(static_cast<TMass*>(o));
-            }
+            const std::vector<TMass*>& cell = CellMasses(c, r);
+            near.insert(near.end(), cell.begin(), cell.end());
         }
-    }
     const size_t count = near.size();
     for (size_t j = 0; j < count; ++j) {
         TMass* other = near[j];
-        if (other->aIndex < 0) continue;  // taken out by a callback meanwhile
         const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup) continue;
+        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !m->MayTouch(other)) continue;
         if (m->CollideWith(other) && m->aIndex < 0) return;
     }
 }
@@ -442,7 +458,7 @@ void TPhysics::CollideAllPairs(TMass* m, int32_t k) {
         TMass* other = massArray[static_cast<size_t>(j)].Get();
         if (!other) continue;
         const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup) continue;
+        if (g == 0.0f || g == m->colGroup || !m->MayTouch(other)) continue;
         if (m->CollideWith(other) && m->aIndex < 0) return;
     }
 }

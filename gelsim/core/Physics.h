@@ -135,6 +135,10 @@ public:
     static TObject* GetBody(int32_t id);
     /// Cell list at column c, row r (0..MAX_GRID-1).
     TList& Cell(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
+    /// The masses of cell (c, r) in list order, as the step's pair search sees them.
+    const std::vector<TMass*>& CellIndex(int32_t c, int32_t r) const {
+        return cellMass_[static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r)];
+    }
     /// True while this world's Update runs.
     bool Stepping() const { return stepping_; }
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
@@ -148,6 +152,14 @@ private:
     void HandleMass(TMass* m);
     void CollideByGrid(TMass* m);
     void CollideAllPairs(TMass* m, int32_t k);
+
+    // Pair index: per cell, the masses of that cell's list in the same order. The step
+    // walks these contiguous arrays instead of the linked cells.
+    std::vector<std::vector<TMass*>> cellMass_;
+    std::vector<TMass*>& CellMasses(int32_t c, int32_t r) {
+        return cellMass_[static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r)];
+    }
+    void Unindex(TMass* m);
 
     bool stepping_ = false;
     std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step

@@ -8,18 +8,24 @@ namespace {
 
 using Step = WorldFixture;
 
-// Every mass in a grid cell is an active mass of the current world's table.
+// Every mass in a grid cell is an active mass of the current world's table, and the pair
+// index lists each cell's masses in the cell's order.
 void ExpectCellsHoldOnlyActiveMasses(TPhysics* w) {
     int32_t inCells = 0;
     for (int32_t c = 0; c < TPhysics::MAX_GRID; ++c)
-        for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r)
+        for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r) {
+            const std::vector<TMass*>& index = w->CellIndex(c, r);
+            ASSERT_EQ(index.size(), static_cast<size_t>(w->Cell(c, r).Count()));
+            size_t k = 0;
             for (TObject* o : w->Cell(c, r)) {
                 auto* m = As<TMass>(o);
                 ASSERT_NE(m, nullptr);
+                ASSERT_EQ(index[k++], m);
                 ASSERT_GE(m->aIndex, 0);
                 ASSERT_EQ(w->massArray[static_cast<size_t>(m->aIndex)].Get(), m);
                 ++inCells;
             }
+        }
     int32_t active = 0;
     for (const auto& m : w->massArray) active += m ? 1 : 0;
     EXPECT_EQ(inCells, active);

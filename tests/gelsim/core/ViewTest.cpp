@@ -2,6 +2,8 @@
 
 #include "Fixture.h"
 #include "platform/Graphics.h"
+#include "platform/Image.h"
+#include "platform/Pixmap.h"
 
 namespace kin::gelsim::test {
 namespace {
@@ -124,6 +126,25 @@ TEST_F(View, PolygonIgnoresTheCallersScaleButAnImageDoesNot) {
     SetScale(3, 3);
     TPhysics::DrawOval(95, 95, 10, 10);
     EXPECT_GT(LitPixels(gfx.Get()), small * 6);
+    // An image is scaled by the zoom on top of the caller's scale: three times as wide.
+    Ref<TPixmap> px = MakeRef<TPixmap>(8, 8);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 8; ++x) px->SetPixel(x, y, 0xFFFFFFFFu);
+    Ref<TImage> img = TImage::Create(px.Get(), 0);
+    TPhysics::SetDrawZoom(2);
+    TPhysics::SetDrawCoords(100, 100);
+    Cls();
+    SetScale(1, 1);
+    TPhysics::DrawImage(img.Get(), 50, 50, 0);
+    const int32_t once = LitPixels(gfx.Get());
+    EXPECT_EQ(once, 16 * 16);
+    Cls();
+    SetScale(3, 3);
+    TPhysics::DrawImage(img.Get(), 50, 50, 0);
+    EXPECT_EQ(LitPixels(gfx.Get()), 48 * 48);
+    float sx, sy;
+    GetScale(sx, sy);
+    EXPECT_EQ(sx, 3.0f);
     SetScale(1, 1);
 }
 

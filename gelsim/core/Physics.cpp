@@ -47,7 +47,7 @@ TPhysics::TPhysics()
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
-    pairScratch_.reserve(256);
+    pairScratch_.resize(256);
 }
 
 TPhysics::~TPhysics() {
@@ -432,16 +432,17 @@ void TPhysics::HandleMass(TMass* m) {
 void TPhysics::CollideByGrid(TMass* m) {
     m->PlaceInGrid(this);
     std::vector<TMass*>& near = pairScratch_;
-    near.clear();
     const int32_t gs = gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
+    size_t count = 0;
     for (int32_t c = c0; c <= c1; ++c)
-        for (int32_t r = r0; r <= r1; ++r) {
-            const std::vector<TMass*>& cell = CellMasses(c, r);
-            near.insert(near.end(), cell.begin(), cell.end());
-        }
-    const size_t count = near.size();
+        for (int32_t r = r0; r <= r1; ++r) count += CellMasses(c, r).size();
+    if (near.size() < count) near.resize(count * 2);  // grows once to the crowdest neighbourhood
+    TMass** out = near.data();
+    for (int32_t c = c0; c <= c1; ++c)
+        for (int32_t r = r0; r <= r1; ++r)
+            for (TMass* o : CellMasses(c, r)) *out++ = o;
     for (size_t j = 0; j < count; ++j) {
         TMass* other = near[j];
         const float g = other->colGroup;

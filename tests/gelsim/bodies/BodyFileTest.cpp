@@ -40,52 +40,6 @@ TBodyFileData Parse(const Bytes& b) {
     return d;
 }
 
-/// A body with every kind of element, holes included; groups are non-negative so that a
-/// load does not translate them.
-Ref<TAdvBody> RandomBody(uint32_t seed) {
-    std::mt19937 rng(seed);
-    auto uf = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
-    auto ui = [&](int32_t a, int32_t b) { return std::uniform_int_distribution<int32_t>(a, b)(rng); };
-    auto name = [&]() {
-        std::string n;
-        for (int32_t i = ui(0, 6); i > 0; --i) n.push_back(static_cast<char>(ui(0, 1) ? ui(32, 126) : ui(128, 255)));
-        return n;
-    };
-    Ref<TAdvBody> b = TAdvBody::Create();
-    b->SetName(name());
-    const int32_t masses = ui(0, 12);
-    for (int32_t i = 0; i < masses; ++i) {
-        b->MassAdd(uf(0, 1000), uf(0, 4000), uf(0.5f, 20), uf(1, 15), uf(0, 1), ui(0, 3));
-        b->MassSetVelocity(i, uf(-3, 3), uf(-3, 3));
-        b->MassSetName(i, name());
-        if (ui(0, 4) == 0) b->MassFreeze(i);
-    }
-    for (int32_t i = 0; i < masses * 2; ++i) b->ConAdd(ui(0, masses), ui(0, masses), ui(0, 1) ? -1.0f : uf(1, 90), uf(0, 1));
-    for (int32_t i = ui(0, 3); i > 0; --i) {
-        SetMaskColor(ui(0, 255), ui(0, 255), ui(0, 255));
-        auto pm = MakeRef<TPixmap>(ui(1, 5), ui(1, 5));
-        for (int32_t y = 0; y < pm->Height(); ++y)
-            for (int32_t x = 0; x < pm->Width(); ++x) pm->SetPixel(x, y, rng());
-        Ref<TImage> img = TImage::Create(pm.Get(), ui(0, 7));
-        SetImageHandle(img.Get(), uf(-4, 4), uf(-4, 4));
-        b->ImageAdd(img.Get());
-    }
-    for (int32_t i = ui(0, 5); i > 0; --i) {
-        const int32_t r = b->RigAdd(ui(0, b->iIndex), ui(0, masses), ui(-1, b->cIndex), uf(-180, 180));
-        if (r < 0) continue;
-        b->RigSetScale(r, uf(0.1f, 3), uf(0.1f, 3));
-        b->RigSetColor(r, ui(0, 255), ui(0, 255), ui(0, 255));
-        b->RigSetAlpha(r, uf(0, 1));
-        b->RigSetBlend(r, ui(1, 5));
-        b->RigSetName(r, name());
-    }
-    // Holes anywhere, the last entries included.
-    for (int32_t i = ui(0, 2); i > 0; --i) b->MassRemove(ui(0, masses));
-    for (int32_t i = ui(0, 2); i > 0; --i) b->ImageRemove(ui(0, b->iIndex));
-    for (int32_t i = ui(0, 2); i > 0; --i) b->RigRemove(ui(0, b->rIndex));
-    return b;
-}
-
 class BodyFiles : public BodyWorld {};
 
 // ---------------------------------------------------------------------------------------

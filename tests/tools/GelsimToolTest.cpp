@@ -1,0 +1,158 @@
+// The gelsim tool, run as a program on files: dump then build gives back the bytes of
+// every file the library wrote, check explains in one line what is wrong, and the game's
+// body file is what its JSON builds.
+#include <sys/wait.h>
+
+#include <cmath>
+#include <limits>
+
+#include "../gelsim/bodies/BodyFixture.h"
+
+namespace kin::gelsim::test {
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class Tool : public BodyWorld {
+protected:
+    Result Run(const std::string& args) {
+        const std::string cmd = std::string(GELSIM_TOOL) + " " + args + " >" + Path("stdout") + " 2>" + Path("stderr");
+        const int raw = std::system(cmd.c_str());
+        Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text("stdout"), Text("stderr")};
+        std::filesystem::remove(Path("stdout"));
+        std::filesystem::remove(Path("stderr"));
+        return r;
+    }
+    std::string Text(const std::string& name) {
+        const Bytes b = ReadAll(Path(name));
+        return std::string(b.begin(), b.end());
+    }
+    /// dump a.plb -> a.json -> build b.plb; a.plb's bytes must come back.
+    void ExpectRebuilt(const std::string& extra = "") {
+        ASSERT_EQ(Run("dump " + Path("a.plb") + " -o " + Path("a.json") + extra).status, 0);
+        const Result built = Run("build " + Path("a.json") + " -o " + Path("b"));
+        ASSERT_EQ(built.status, 0) << built.err;
+        EXPECT_EQ(ReadAll(Path("a.plb")), ReadAll(Path("b.plb")));
+    }
+};
+
+TEST_F(Tool, DumpThenBuildGivesBackEveryLibraryFile) {
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        Ref<TAdvBody> b = RandomBody(seed);
+        // Values that JSON numbers cannot carry, groups that loading would translate, and
+        // trailing holes.
+        const int32_t m = b->MassAdd(-0.0f, 1e-40f, std::numeric_limits<float>::quiet_NaN(), 3, 0, -5);
+        b->MassGet(m)->radius = -std::numeric_limits<float>::infinity();
+        b->MassAdd(0.1f, 1.0f / 3.0f, 1, 1, 0, -5);
+        b->MassAdd(0, 0, 1, 1, 0, 1);
+        b->MassRemove(b->mIndex - 1);
+        const int32_t embed = seed % 2;
+        b->Save(Path("a.plb"), 0, embed);
+        ExpectRebuilt();
+        if (!embed) {  // the pictures beside the file are written again beside the new one
+            for (int32_t k = 0; k < b->iIndex; ++k)
+                if (b->ImageExists(k)) {
+                    EXPECT_EQ(ReadAll(Path("a_img" + std::to_string(k) + ".png")),
+                              ReadAll(Path("b_img" + std::to_string(k) + ".png")));
+                }
+        }
+    }
+}
+
+TEST_F(Tool, ExtractedPicturesRebuildTheSameFile) {
+    Ref<TAdvBody> b = RandomBody(3);
+    b->ImageAdd(SolidImage(5, 4, 0x11223344u).Get());
+    b->RigAdd(b->iIndex - 1, b->MassAdd(1, 2, 3, 4, 0.5f, 2), -1, 45);
+    b->Save(Path("a.plb"), 0, 1);
+    ExpectRebuilt(" --extract-images " + Path("pictures"));
+    const std::string extracted = Path("pictures/a_img" + std::to_string(b->iIndex - 1) + ".png");
+    TBodyFileData d;
+    TBankStream s(ReadAll(Path("a.plb")));
+    ASSERT_TRUE(ReadBodyFile(s, d, ""));
+    EXPECT_EQ(ReadAll(extracted), d.images.back().png);
+    const std::string json = Text("a.json");
+    EXPECT_NE(json.find("\"width\": 5"), std::string::npos);
+    EXPECT_NE(json.find("\"pngFile\""), std::string::npos);
+}
+
+TEST_F(Tool, TheGamesBodyFileIsWhatItsJsonBuilds) {
+    const Result r = Run(std::string("build ") + SOURCE_ROOT + "/media/slime.json -o " + Path("slime"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadAll(Path("slime.plb")), ReadAll(std::string(SOURCE_ROOT) + "/media/slime.plb"));
+    Ref<TAdvBody> slime = TAdvBody::Load(Path("slime.plb"), 1);
+    ASSERT_NE(slime, nullptr);
+    slime->Position(482, 3906);
+    EXPECT_EQ(slime->MassGetX(0), 482.0f);
+    for (int32_t k = 0; k <= slime->ConMaxIndex(); ++k) {
+        const float len = slime->ConGetRestLength(k);  // present lengths, within strand reach
+        EXPECT_GT(len, 50.0f);
+        EXPECT_LT(len, 100.0f);
+        EXPECT_EQ(slime->ConGet(k)->IsActive(), 1);
+    }
+    for (int32_t i = 0; i <= slime->MassMaxIndex(); ++i) {
+        EXPECT_EQ(slime->MassGetMass(i), 10.0f);
+        EXPECT_EQ(slime->MassGetRadius(i), 10.0f);
+        EXPECT_EQ(slime->MassGetFriction(i), 1.0f);
+        EXPECT_EQ(slime->MassGetColGroup(i), 1);
+    }
+}
+
+TEST_F(Tool, CheckPassesGoodFilesAndNamesTheFaultInOneLine) {
+    Ref<TAdvBody> b = RandomBody(5);
+    b->ImageAdd(SolidImage(2, 2).Get());
+    b->Save(Path("a.plb"), 0, 1);
+    const Result ok = Run("check " + Path("a.plb"));
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.out.rfind("ok: ", 0), 0u) << ok.out;
+
+    const Bytes full = ReadAll(Path("a.plb"));
+    for (size_t n : {size_t(2), size_t(10), full.size() / 3, full.size() - 30, full.size() - 1}) {
+        WriteAll(Path("cut.plb"), Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
+        const Result r = Run("check " + Path("cut.plb"));
+        EXPECT_EQ(r.status, 1) << n;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        if (n > 4) {
+            EXPECT_NE(r.err.find("Error reading from stream"), std::string::npos) << r.err;
+        }
+    }
+    Bytes longer = full;
+    longer.push_back(0);
+    WriteAll(Path("long.plb"), longer);
+    EXPECT_NE(Run("check " + Path("long.plb")).err.find("1 bytes follow the last end mark"), std::string::npos);
+    std::filesystem::remove(Path("a_img0.png"));
+    b->Save(Path("sep.plb"), 0, 0);
+    std::filesystem::remove(Path("sep_img" + std::to_string(b->iIndex - 1) + ".png"));
+    EXPECT_NE(Run("check " + Path("sep.plb")).err.find("is missing or not a readable PNG"), std::string::npos);
+    WriteAll(Path("junk.plb"), Bytes{'J', 'U', 'N', 'K'});
+    EXPECT_EQ(Run("check " + Path("junk.plb")).status, 1);
+    EXPECT_EQ(Run("check").status, 2);
+    EXPECT_EQ(Run("frobnicate " + Path("a.plb")).status, 2);
+}
+
+TEST_F(Tool, BuildRefusesJsonItCannotStoreExactly) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"kind":"body","masses":{"count":1,"records":[{"index":0,"x":0,"y":0,"mass":1,"radius":1,"friction":0,"colGroup":1,"nmae":"typo"}]}})",
+         "unknown field \"nmae\""},
+        {R"({"kind":"body","name":"\u20ac"})", "U+20AC cannot be stored"},
+        {R"({"kind":"body","masses":{"count":1,"records":[{"index":3,"x":0,"y":0,"mass":1,"radius":1,"friction":0,"colGroup":1}]}})",
+         "mass record 3 is outside its table of 1"},
+        {R"({"kind":"body","masses":{"count":1,"records":[{"index":0,"x":1e300,"y":0,"mass":1,"radius":1,"friction":0,"colGroup":1}]}})",
+         "outside the range of a float"},
+        {R"({"kind":"zone"})", "unknown kind"},
+        {R"({"kind":"body",)", "parse error"},
+    };
+    for (const auto& [json, reason] : cases) {
+        WriteAll(Path("bad.json"), Bytes(json.begin(), json.end()));
+        const Result r = Run("build " + Path("bad.json") + " -o " + Path("bad.plb"));
+        EXPECT_EQ(r.status, 1) << json;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("bad.plb")));
+    }
+}
+
+}  // namespace
+}  // namespace kin::gelsim::test

@@ -1,0 +1,35 @@
+#pragma once
+// The file formats the gelsim tool knows. Each format recognises its files by their
+// 4-byte tag and its JSON by "kind"; the tool only dispatches. Zone files (.plz) join
+// by adding one more entry to Formats().
+#include <string>
+#include <vector>
+
+#include "JsonFields.h"
+
+namespace kin::gelsim::cli {
+
+struct DumpOptions {
+    std::string extractDir;  // non-empty: pictures are also written there as PNG files
+};
+
+struct FileFormat {
+    const char* kind;       // the JSON "kind"
+    const char* extension;  // of the binary file, with the dot
+    /// True when the file's first 4 bytes belong to this format.
+    bool (*Recognises)(const std::string& tag);
+    /// Every field as stored in the file. Raises ToolError or the library's read errors.
+    Json (*Dump)(const std::string& path, const DumpOptions& options);
+    /// Writes the file described by json to out through the library's own saver; relative
+    /// picture files are found from jsonDir. Returns the path written.
+    std::string (*Build)(const Json& json, const std::string& jsonDir, const std::string& out, size_t jsonSize);
+    /// Validates the file; returns a one-line summary or raises with the reason.
+    std::string (*Check)(const std::string& path);
+};
+
+/// Every known format.
+const std::vector<const FileFormat*>& Formats();
+/// The body file format (.plb).
+const FileFormat& BodyFormat();
+
+}  // namespace kin::gelsim::cli

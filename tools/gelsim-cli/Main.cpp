@@ -1,0 +1,116 @@
+// gelsim: shows, rebuilds and checks the library's binary files.
+//
+//   gelsim dump FILE [--extract-images DIR] [-o OUT.json]
+//   gelsim build FILE.json -o OUT
+//   gelsim check FILE
+//
+// Exit status: 0 done, 1 the file or the JSON is not valid (one line on standard error),
+// 2 wrong usage.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Formats.h"
+
+namespace kin::gelsim::cli {
+namespace {
+
+int Usage() {
+    std::fputs(
+        "usage: gelsim dump FILE [--extract-images DIR] [-o OUT.json]\n"
+        "       gelsim build FILE.json -o OUT\n"
+        "       gelsim check FILE\n",
+        stderr);
+    return 2;
+}
+
+const FileFormat& FormatOfFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw ToolError(path + ": cannot be read");
+    std::string tag(4, '\0');
+    f.read(tag.data(), 4);
+    tag.resize(static_cast<size_t>(f.gcount()));
+    for (const FileFormat* fmt : Formats())
+        if (tag.size() == 4 && fmt->Recognises(tag)) return *fmt;
+    throw ToolError(path + ": not a file this tool knows (tag \"" + BytesToText(tag) + "\")");
+}
+
+int Run(const std::vector<std::string>& args) {
+    if (args.size() < 2) return Usage();
+    const std::string& cmd = args[0];
+    std::string input, out, extract;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "-o" && i + 1 < args.size())
+            out = args[++i];
+        else if (args[i] == "--extract-images" && i + 1 < args.size())
+            extract = args[++i];
+        else if (input.empty() && !args[i].empty() && args[i][0] != '-')
+            input = args[i];
+        else
+            return Usage();
+    }
+    if (input.empty()) return Usage();
+
+    if (cmd == "dump") {
+        const FileFormat& fmt = FormatOfFile(input);
+        if (!extract.empty()) std::filesystem::create_directories(extract);
+        const std::string text = fmt.Dump(input, DumpOptions{extract}).dump(2) + "\n";
+        if (out.empty()) {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        } else {
+            WriteFileBytes(out, std::vector<uint8_t>(text.begin(), text.end()));
+        }
+        return 0;
+    }
+    if (cmd == "build") {
+        if (out.empty() || !extract.empty()) return Usage();
+        const std::vector<uint8_t> text = ReadFileBytes(input);
+        Json j;
+        try {
+            j = Json::parse(text.begin(), text.end());
+        } catch (const nlohmann::json::exception& e) {
+            throw ToolError(input + ": " + e.what());
+        }
+        if (!j.is_object() || !j.contains("kind") || !j["kind"].is_string())
+            throw ToolError(input + ": needs a \"kind\"");
+        const std::string kind = j["kind"].get<std::string>();
+        for (const FileFormat* fmt : Formats())
+            if (kind == fmt->kind) {
+                const std::string dir = std::filesystem::absolute(input).parent_path().string();
+                const std::string written = fmt->Build(j, dir, out, text.size());
+                std::printf("wrote %s\n", written.c_str());
+                return 0;
+            }
+        throw ToolError(input + ": unknown kind \"" + kind + "\"");
+    }
+    if (cmd == "check") {
+        if (!out.empty() || !extract.empty()) return Usage();
+        const FileFormat& fmt = FormatOfFile(input);
+        std::printf("ok: %s: %s\n", input.c_str(), fmt.Check(input).c_str());
+        return 0;
+    }
+    return Usage();
+}
+
+}  // namespace
+}  // namespace kin::gelsim::cli
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string file = args.size() > 1 ? args[1] : "";
+    try {
+        return kin::gelsim::cli::Run(args);
+    } catch (const std::exception& e) {
+        // Library read errors carry no file name; keep the report to one line.
+        std::string why = e.what();
+        for (char& c : why)
+            if (c == '\n' || c == '\r') c = ' ';
+        if (why.rfind(file, 0) != 0) why = file + ": " + why;
+        std::fprintf(stderr, "invalid: %s\n", why.c_str());
+        return 1;
+    }
+}

@@ -301,7 +301,12 @@ void DrawOval(float x, float y, float w, float h) {
     const double radius = double(std::max(std::fabs(rx), std::fabs(ry))) * MatrixStretch(s);
     if (!std::isfinite(radius)) return;
     int32_t n = 8;
-    if (radius > 0.25) n = static_cast<int32_t>(std::ceil(std::numbers::pi / std::acos(1.0 - 0.25 / radius)));
+    if (radius > 0.25) {
+        // For huge radii the angle per chord underflows to 0: cap in floating point before
+        // converting, so neither the division nor the conversion leaves the finite range.
+        const double angle = std::acos(1.0 - 0.25 / radius);
+        n = angle > std::numbers::pi / 2048.0 ? static_cast<int32_t>(std::ceil(std::numbers::pi / angle)) : 2048;
+    }
     n = std::clamp(n, 8, 2048);
 
     const Mapper m(s, x, y);

@@ -329,6 +329,13 @@ TEST_F(PrimitiveTest, HugeShapesReachingFarOutsideStillFillTheSurface) {
     Snap();
     EXPECT_TRUE(BoxIs(0, 20, W, 30, {255, 0, 0}));
     EXPECT_EQ(LitCount(), W * 10);
+    // So large that the angle per chord underflows to zero: no division by zero or
+    // out-of-range conversion (the sanitizer build traps both), and drawing goes on.
+    Cls();
+    DrawOval(-1e30f, -1e30f, 2e30f, 2e30f);
+    DrawRect(0, 0, 4, 4);
+    Snap();
+    EXPECT_TRUE(BoxIs(0, 0, 4, 4, {255, 0, 0}));
 }
 
 TEST_F(PrimitiveTest, NonFiniteCoordinatesDrawNothing) {

@@ -103,6 +103,7 @@ protected:
         std::error_code ec;
         std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(dir, ec);
+        SetMaskColor(0, 0, 0);  // loading bodies leaves the last image's mask colour set
         SetGraphics(nullptr);
         WorldFixture::TearDown();
     }

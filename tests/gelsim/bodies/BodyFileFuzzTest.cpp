@@ -71,6 +71,7 @@ TEST_F(BodyFileFuzz, MutationsLoadOrRaiseTheReadError) {
             Ref<TAdvBody> b = BuildBody(d, TBodyBuild::LOAD);
             b->Activate();
             b->Draw();
+            b->MassDrawAll();
             b->CleanIndex();
             TBankStream out;  // whatever loaded can be written again
             WriteBodyFile(out, CollectBody(*b, 1));

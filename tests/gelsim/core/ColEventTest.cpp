@@ -1,5 +1,8 @@
 #include "Fixture.h"
 
+// Parameterised cases are named by their row in the table (CTest names stay readable).
+const auto kRowName = [](const auto& info) { return "row" + std::to_string(info.index); };
+
 namespace kin::gelsim::test {
 namespace {
 
@@ -48,7 +51,8 @@ TEST_P(Merge, SecondContactOfAPairMergesByMode) {
 INSTANTIATE_TEST_SUITE_P(Modes, Merge,
                          ::testing::Values(MergeCase{TColEvent::MODE_UPDATE, 1, 5.0f},
                                            MergeCase{TColEvent::MODE_REPLACE, 1, 3.0f},
-                                           MergeCase{TColEvent::MODE_DISCARD, 0, 0.0f}));
+                                           MergeCase{TColEvent::MODE_DISCARD, 0, 0.0f}),
+                         kRowName);
 
 TEST_F(ColEvent, DirectPostMergesByItsOwnModeAndIsNotFiltered) {
     TColEvent::SetMode(TColEvent::MODE_UPDATE);

@@ -4,6 +4,9 @@
 
 #include "Fixture.h"
 
+// Parameterised cases are named by their row in the table (CTest names stay readable).
+const auto kRowName = [](const auto& info) { return "row" + std::to_string(info.index); };
+
 namespace kin::gelsim::test {
 namespace {
 
@@ -108,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Cells, GridPlacement,
                          ::testing::Values(CellCase{100, 600, 1, 2}, CellCase{-0.5f, -300, 0, 0},
                                            CellCase{5000, 1e30f, 15, 15}, CellCase{kNaN, kNaN, 0, 0},
                                            CellCase{kInf, -kInf, 15, 0}, CellCase{1023.9f, 4095.9f, 15, 15},
-                                           CellCase{64, 256, 1, 1}));
+                                           CellCase{64, 256, 1, 1}),
+                         kRowName);
 
 // Collide between two masses: separation by weight, friction by equal shares.
 struct PairCase {
@@ -133,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Weights, Pair,
                          ::testing::Values(PairCase{1, 1, 0, 0, 0.5f, 0.5f}, PairCase{1, 3, 0, 0, 0.75f, 0.25f},
                                            PairCase{1, 1, 0, 1, 1.0f, 0.0f}, PairCase{1, 1, 1, 0, 0.0f, 1.0f},
                                            PairCase{1, 1, 1, 1, 0.0f, 0.0f},
-                                           PairCase{0, 0, 0, 0, 0.5f, 0.5f}));  // massless: halves
+                                           PairCase{0, 0, 0, 0, 0.5f, 0.5f}),
+                         kRowName);  // massless: halves
 
 TEST_F(Mass, TouchingDiscsGiveNoResponseAndNoEvent) {
     Ref<TMass> a = Active(100, 100), b = Active(110, 100);
@@ -239,7 +244,8 @@ TEST_P(Relax, TwelveApartWithRestTen) {
 INSTANTIATE_TEST_SUITE_P(Weights, Relax,
                          ::testing::Values(RelaxCase{1, 1, 0, 0, 1, 1}, RelaxCase{1, 3, 0, 0, 1.5f, 0.5f},
                                            RelaxCase{1, 1, 1, 0, 0, 2}, RelaxCase{1, 1, 0, 1, 2, 0},
-                                           RelaxCase{1, 1, 1, 1, 0, 0}, RelaxCase{0, 0, 0, 0, 1, 1}));
+                                           RelaxCase{1, 1, 1, 1, 0, 0}, RelaxCase{0, 0, 0, 0, 1, 1}),
+                         kRowName);
 
 TEST_F(Constraint, CoincidentMassesAreNotPushedApart) {
     Ref<TMass> a = TMass::Create(4, 4, 1, 1, 0, 1), b = TMass::Create(4, 4, 1, 1, 0, 1);

@@ -2,6 +2,9 @@
 
 #include "Fixture.h"
 
+// Parameterised cases are named by their row in the table (CTest names stay readable).
+const auto kRowName = [](const auto& info) { return "row" + std::to_string(info.index); };
+
 namespace kin::gelsim::test {
 namespace {
 
@@ -155,7 +158,8 @@ TEST_P(WallFriction, ContactOfDepthTwoBrakesMotionAlongTheWall) {
 }
 INSTANTIATE_TEST_SUITE_P(Examples, WallFriction,
                          ::testing::Values(WallCase{0.5f, 0.0f}, WallCase{3.0f, 1.0f}, WallCase{-3.0f, -1.0f},
-                                           WallCase{0.0f, 0.0f}));
+                                           WallCase{0.0f, 0.0f}),
+                         kRowName);
 
 TEST_F(World, EachWallPushesBackWithItsOwnEvent) {
     TPhysics::SetGravity(0, 0);

@@ -74,9 +74,9 @@ bool SegmentsCross(float x1, float y1, float x2, float y2, float x3, float y3, f
 /// Winding sum of the closed polygon xy (n vertices, borrowed) around (px, py): +-4 once
 /// around, 0 outside, +-8 twice around. Vertices are shifted by (ox, oy) first.
 int32_t WindingSum(const float* xy, int32_t n, float px, float py, float ox = 0.0f, float oy = 0.0f);
-/// True when the point is inside by the winding rule (|sum| = 4).
-inline bool InsidePolygon(const float* xy, int32_t n, float px, float py) {
-    const int32_t s = WindingSum(xy, n, px, py);
+/// True when the point is inside by the winding rule (|sum| = 4); vertices shifted by (ox, oy).
+inline bool InsidePolygon(const float* xy, int32_t n, float px, float py, float ox = 0.0f, float oy = 0.0f) {
+    const int32_t s = WindingSum(xy, n, px, py, ox, oy);
     return s == 4 || s == -4;
 }
 /// Whether the box (x, y, w, h) needs the exact test for this outline and style.

@@ -39,7 +39,8 @@ public:
 
     std::string name;
     std::vector<float> origArea;  // x0, y0, x1, y1, ... as supplied, local units
-    std::vector<float> area;      // origArea scaled then rotated, local units
+    std::vector<float> area;      // origArea scaled then rotated, local units (change it
+                                  // through the methods, which keep the tree in step)
     int32_t style = LINE;
     float friction = 0.0f;        // 0..1 through Create and SetFriction
     float offsetX = 0.0f, offsetY = 0.0f;  // world position of the local origin
@@ -171,6 +172,14 @@ public:
 
     /// One vertex of origArea transformed by this zone's scale and rotation (local units).
     void TransformVertex(float x, float y, float& tx, float& ty) const;
+
+private:
+    // Bounding box of area, kept by UpdateArea and CalcQuadTree: lets the contact test
+    // turn away discs that are clearly clear of a LOOP or FILL outline.
+    void RefreshBounds();
+    bool ClearOfOutline(float x, float y, float size) const;
+    bool boundsValid_ = false;
+    float minX_ = 0, minY_ = 0, maxX_ = 0, maxY_ = 0;
 };
 
 }  // namespace kin::gelsim

@@ -1,0 +1,294 @@
+// Zone files: reading, checking and writing records, building zones from them, and the
+// zone's Load and Save.
+#include "gelsim/zones/ZoneFile.h"
+
+#include <cstring>
+
+#include "gelsim/bodies/SafeFile.h"
+#include "gelsim/bodies/StreamIO.h"
+#include "platform/Png.h"
+
+namespace kin::gelsim {
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+// Bytes left in the stream, or -1 when it cannot tell.
+int64_t Remaining(TStream& s) {
+    const int64_t size = s.Size(), pos = s.Pos();
+    return size >= 0 && pos >= 0 && size >= pos ? size - pos : -1;
+}
+
+// Appends exactly n bytes, refusing at once what the stream cannot hold and otherwise
+// growing only with what arrives.
+void AppendExact(TStream& s, std::vector<uint8_t>& out, uint64_t n) {
+    const int64_t left = Remaining(s);
+    if (left >= 0 && n > static_cast<uint64_t>(left)) throw TStreamReadException();
+    constexpr uint64_t kPiece = 1 << 16;
+    while (n > 0) {
+        const uint64_t take = n < kPiece ? n : kPiece;
+        const size_t at = out.size();
+        out.resize(at + static_cast<size_t>(take));
+        s.ReadBytes(out.data() + at, static_cast<int64_t>(take));
+        n -= take;
+    }
+}
+
+// The embedded picture, from its signature through the end of its IEND chunk. Only the
+// chunk framing is followed here, so that a file cut short inside the picture is a read
+// error, while a picture that is complete but damaged is decoded (and refused) later.
+std::vector<uint8_t> ReadEmbeddedPng(TStream& s) {
+    std::vector<uint8_t> png;
+    AppendExact(s, png, 8);
+    if (std::memcmp(png.data(), kPngSignature, 8) != 0)
+        throw TFileFormatException("the embedded picture is not a PNG");
+    for (;;) {
+        const size_t at = png.size();
+        AppendExact(s, png, 8);
+        const uint8_t* h = png.data() + at;
+        const uint32_t len = uint32_t(h[0]) << 24 | uint32_t(h[1]) << 16 | uint32_t(h[2]) << 8 | uint32_t(h[3]);
+        const bool iend = std::memcmp(h + 4, "IEND", 4) == 0;
+        if (len > 0x7FFFFFFFu) throw TFileFormatException("a chunk of the embedded picture is too long");
+        AppendExact(s, png, uint64_t(len) + 4);  // data and CRC
+        if (iend) return png;
+    }
+}
+
+void CheckCoordCount(int64_t n) {
+    if (n < 4 || n % 2 != 0)
+        throw TFileFormatException("coordinate count " + std::to_string(n) +
+                                   " is not an even number of at least 4 (2 vertices)");
+}
+
+void CheckTree(const TQuadTree& t, int32_t depth) {
+    if (depth > TQuadTree::MAX_LEVEL)
+        throw TFileFormatException("quad tree nested deeper than " + std::to_string(TQuadTree::MAX_LEVEL) + " levels");
+    if (t.childList.Count() > 4)
+        throw TFileFormatException("quad-tree node with " + std::to_string(t.childList.Count()) +
+                                   " children (0 to 4 allowed)");
+    for (TObject* o : t.childList) CheckTree(*static_cast<const TQuadTree*>(o), depth + 1);
+}
+
+uint8_t LowByte(int32_t v) { return static_cast<uint8_t>(v & 0xFF); }
+
+}  // namespace
+
+bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
+    d = TZoneFileData{};
+    d.tag = ReadString(s, 4);
+    // The tag decides first: anything else is not a zone file, however short.
+    if (d.tag != "ZONE") return false;
+    d.version = ReadByte(s);
+    d.name = ReadLine(s);
+
+    const int32_t count = ReadInt(s);
+    CheckCoordCount(count);
+    const int64_t left = Remaining(s);
+    if (left >= 0 && int64_t(count) * 4 > left) throw TStreamReadException();  // it cannot all be there
+    d.coords.reserve(static_cast<size_t>(left >= 0 ? count : std::min(count, 1 << 16)));
+    for (int32_t i = 0; i < count; ++i) d.coords.push_back(ReadFloat(s));
+
+    d.style = ReadInt(s);
+    d.friction = ReadFloat(s);
+    d.offsetX = ReadFloat(s);
+    d.offsetY = ReadFloat(s);
+    d.angle = ReadFloat(s);
+    d.scaleX = ReadFloat(s);
+    d.scaleY = ReadFloat(s);
+    d.red = ReadFloat(s);
+    d.green = ReadFloat(s);
+    d.blue = ReadFloat(s);
+    d.alpha = ReadFloat(s);
+    d.blend = ReadInt(s);
+    d.colGroup = ReadInt(s);
+    d.qtLevel = ReadInt(s);
+    d.imgScaleX = ReadFloat(s);
+    d.imgScaleY = ReadFloat(s);
+    d.quadTree = TQuadTree::Read(s);
+
+    d.hasImage = ReadByte(s);
+    if (d.hasImage == 0) return true;
+    d.maskR = ReadByte(s);
+    d.maskG = ReadByte(s);
+    d.maskB = ReadByte(s);
+    d.flags = ReadByte(s);
+    d.handleX = ReadFloat(s);
+    d.handleY = ReadFloat(s);
+    d.embedded = ReadByte(s);
+    if (d.embedded != 0)
+        d.png = ReadEmbeddedPng(s);
+    else if (!imageBase.empty())
+        d.file = ZoneImagePath(imageBase);
+    return true;
+}
+
+void ValidateZoneFile(const TZoneFileData& d) {
+    CheckCoordCount(static_cast<int64_t>(d.coords.size()));
+    if (!d.quadTree) throw TFileFormatException("no quad tree");
+    CheckTree(*d.quadTree, 1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+void WriteZoneFile(TStream& s, const TZoneFileData& d) {
+    WriteString(s, "ZONE", 4);
+    WriteByte(s, 111);
+    WriteLine(s, d.name);
+    WriteInt(s, static_cast<int32_t>(d.coords.size()));
+    for (float c : d.coords) WriteFloat(s, c);
+    WriteInt(s, d.style);
+    for (float f : {d.friction, d.offsetX, d.offsetY, d.angle, d.scaleX, d.scaleY, d.red, d.green, d.blue, d.alpha})
+        WriteFloat(s, f);
+    WriteInt(s, d.blend);
+    WriteInt(s, d.colGroup);
+    WriteInt(s, d.qtLevel);
+    WriteFloat(s, d.imgScaleX);
+    WriteFloat(s, d.imgScaleY);
+    if (d.quadTree) {
+        d.quadTree->Write(s);
+    } else {
+        TQuadTree().Write(s);  // a zone without tree (no valid style) reads back harmlessly
+    }
+    if (d.hasImage == 0) {
+        WriteByte(s, 0);
+        return;
+    }
+    WriteByte(s, d.hasImage);
+    WriteByte(s, d.maskR);
+    WriteByte(s, d.maskG);
+    WriteByte(s, d.maskB);
+    WriteByte(s, d.flags);
+    WriteFloat(s, d.handleX);
+    WriteFloat(s, d.handleY);
+    WriteByte(s, d.embedded);
+    if (LowByte(d.embedded) != 0) s.WriteBytes(d.png.data(), static_cast<int64_t>(d.png.size()));
+}
+
+std::string ZoneImagePath(const std::string& base) { return base + "_img.png"; }
+
+// ---------------------------------------------------------------------------------------
+// Building and collecting
+
+Ref<TZone> BuildZone(const TZoneFileData& d, TZoneBuild mode) {
+    const bool exact = mode == TZoneBuild::EXACT;
+    Ref<TZone> z = MakeRef<TZone>();
+    z->name = d.name;
+    z->origArea = d.coords;
+    z->style = d.style;
+    // Stored values are kept as they are, unclamped.
+    z->friction = d.friction;
+    z->offsetX = d.offsetX;
+    z->offsetY = d.offsetY;
+    z->angle = d.angle;
+    z->scaleX = d.scaleX;
+    z->scaleY = d.scaleY;
+    z->red = d.red;
+    z->green = d.green;
+    z->blue = d.blue;
+    z->alpha = d.alpha;
+    z->blend = d.blend;
+    if (exact)
+        z->colGroup = d.colGroup;
+    else
+        z->SetColGroup(d.colGroup);
+    z->qtLevel = d.qtLevel;
+    z->imgScaleX = d.imgScaleX;
+    z->imgScaleY = d.imgScaleY;
+    z->quadTree = d.quadTree;  // used as stored, not rebuilt
+
+    if (d.hasImage != 0) {
+        SetMaskColor(d.maskR, d.maskG, d.maskB);
+        Ref<TImage> img;
+        if (!d.png.empty()) {
+            TBankStream bank(d.png.data(), static_cast<int64_t>(d.png.size()));
+            img = LoadImage(bank, d.flags);
+        } else if (!d.file.empty() && IsRegularFile(d.file)) {
+            img = LoadImage(d.file, d.flags);
+        }
+        if (img) {
+            SetImageHandle(img.Get(), d.handleX, d.handleY);
+            z->image = img;
+        } else if (exact) {
+            throw TFileFormatException("the zone's picture cannot be decoded");
+        }
+    }
+    z->UpdateArea();
+    return z;
+}
+
+TZoneFileData CollectZone(const TZone& z, int32_t embedImage) {
+    TZoneFileData d;
+    d.name = z.GetName();
+    d.coords = z.origArea;
+    d.style = z.style;
+    d.friction = z.friction;
+    d.offsetX = z.offsetX;
+    d.offsetY = z.offsetY;
+    d.angle = z.angle;
+    d.scaleX = z.scaleX;
+    d.scaleY = z.scaleY;
+    d.red = z.red;
+    d.green = z.green;
+    d.blue = z.blue;
+    d.alpha = z.alpha;
+    d.blend = z.blend;
+    d.colGroup = z.colGroup < -1 ? -1 : z.colGroup;  // automatic groups are drawn afresh on loading
+    d.qtLevel = z.qtLevel;
+    d.imgScaleX = z.imgScaleX;
+    d.imgScaleY = z.imgScaleY;
+    d.quadTree = z.quadTree;
+    const TImage* img = z.image.Get();
+    if (!img) return d;
+    d.hasImage = 1;
+    d.maskR = img->maskR;
+    d.maskG = img->maskG;
+    d.maskB = img->maskB;
+    d.flags = LowByte(img->flags);
+    d.handleX = img->handle_x;
+    d.handleY = img->handle_y;
+    // The byte must say what follows: a value whose low 8 bits are 0 would announce a
+    // separate picture while embedding it.
+    d.embedded = embedImage == 0 ? 0 : (LowByte(embedImage) != 0 ? LowByte(embedImage) : 1);
+    const TPixmap* frame = img->frames.empty() ? nullptr : img->frames[0].Get();
+    TBankStream bank;
+    if (!frame || !SavePixmapPNG(*frame, bank, d.embedded != 0 ? 9 : 5)) throw TStreamWriteException();
+    d.png = bank.Bytes();
+    return d;
+}
+
+// ---------------------------------------------------------------------------------------
+// Load and Save
+
+Ref<TZone> TZone::Load(const std::string& path) {
+    const std::string full = ResolvePath(path);
+    if (!IsRegularFile(full)) return nullptr;
+    Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
+    if (!s) return nullptr;
+    TZoneFileData d;
+    if (!ReadZoneFile(*s, d, StripExtension(full))) return nullptr;
+    s->Close();
+    Ref<TZone> z = BuildZone(d, TZoneBuild::LOAD);
+    z->Activate();
+    return z;
+}
+
+int32_t TZone::Save(const std::string& path, int32_t backup, int32_t embedImage) {
+    const std::string resolved = ResolvePath(path);
+    // A folder cannot be written as a file: that is a failed save, not a silent success.
+    if (IsDirectory(resolved)) throw TStreamWriteException();
+    // The existence test, the backup and the file written all concern the completed path.
+    const std::string full = CompletePath(resolved, ".plz");
+    const TZoneFileData d = CollectZone(*this, embedImage);
+    if (d.hasImage != 0 && d.embedded == 0)
+        SaveFileAtomically(ZoneImagePath(StripExtension(full)), d.png.data(), d.png.size(), false);
+    TBankStream bank;
+    WriteZoneFile(bank, d);
+    SaveFileAtomically(full, bank.Bytes().data(), bank.Bytes().size(), backup != 0);
+    return 0;
+}
+
+}  // namespace kin::gelsim

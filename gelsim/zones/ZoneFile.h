@@ -1,0 +1,69 @@
+#pragma once
+// Zone files (.plz) as records: what TZone::Load reads and TZone::Save writes, kept apart
+// from the zone so that tools can show and rebuild a file field by field.
+//
+// Layout: "ZONE", a version byte (111), the name line, the coordinate count and the
+// untransformed coordinates, style, friction, offset, angle, scale, colour, alpha, blend,
+// collision group, quad-tree level, image scale, the quad tree's node records, then a
+// has-image byte; with an image: mask colour and flags bytes, handle, an embedded byte and,
+// when embedded, the picture as a complete PNG file (otherwise beside the zone file as
+// <path without extension>_img.png).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gelsim/zones/Zone.h"
+#include "platform/Stream.h"
+
+namespace kin::gelsim {
+
+struct TZoneFileData {
+    std::string tag = "ZONE";
+    int32_t version = 111;         // the stored byte; ignored by loading
+    std::string name = "Zone";
+    std::vector<float> coords;     // origArea
+    int32_t style = TZone::LINE;
+    float friction = 0, offsetX = 0, offsetY = 0, angle = 0, scaleX = 1, scaleY = 1;
+    float red = 1, green = 1, blue = 1, alpha = 1;
+    int32_t blend = 1;
+    int32_t colGroup = -1;         // as stored: -1 asks for a fresh automatic group
+    int32_t qtLevel = 0;
+    float imgScaleX = 1, imgScaleY = 1;
+    Ref<TQuadTree> quadTree;       // as stored (null only for data not read from a file)
+    int32_t hasImage = 0;          // the stored byte: 0 no image
+    int32_t maskR = 0, maskG = 0, maskB = 0, flags = 0;  // stored bytes
+    float handleX = 0, handleY = 0;
+    int32_t embedded = 0;          // the stored byte: non-zero, the PNG follows
+    std::vector<uint8_t> png;      // the embedded PNG exactly as stored
+    std::string file;              // the separate picture's path (when not embedded)
+};
+
+/// Reads a zone file from the stream's position. False (after reading the tag and the
+/// version byte) when the tag is not "ZONE". A separate picture is named from imageBase
+/// (the file's absolute path without extension). Raises TStreamReadException when the
+/// data ends early and TFileFormatException (a read error too) for counts or records that
+/// no zone can have. Memory grows only with the data that actually arrives.
+bool ReadZoneFile(TStream& s, TZoneFileData& out, const std::string& imageBase);
+/// Checks what the reader checks, for records made elsewhere (the tool's JSON): an even
+/// coordinate count of at least 4, a tree of at most MAX_LEVEL levels with 0 to 4 children
+/// per node. Raises TFileFormatException naming the first fault.
+void ValidateZoneFile(const TZoneFileData& d);
+/// Writes the records: "ZONE", the byte 111, then every item as stored in d. A null tree
+/// is written as one empty leaf.
+void WriteZoneFile(TStream& s, const TZoneFileData& d);
+
+enum class TZoneBuild {
+    LOAD,   // as loading does: -1 takes a fresh group, a picture that cannot be decoded
+            // leaves the zone without image
+    EXACT,  // every field as stored (tools that rebuild a file); an undecodable picture raises
+};
+/// A new, inactive zone from records; area is computed from the stored transform and the
+/// stored tree is used as it is. Sets the drawing layer's mask colour when there is an image.
+Ref<TZone> BuildZone(const TZoneFileData& d, TZoneBuild mode);
+/// The records Save writes for a zone; the picture is encoded as PNG at level 9 when
+/// embedded, 5 when separate. Raises TStreamWriteException for an image without pixels.
+TZoneFileData CollectZone(const TZone& z, int32_t embedImage);
+/// base + "_img.png": the picture beside a zone file.
+std::string ZoneImagePath(const std::string& base);
+
+}  // namespace kin::gelsim

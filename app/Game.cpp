@@ -1,6 +1,8 @@
 #include "app/Game.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/Scene.h"
 #include "gelsim/core/Physics.h"
@@ -18,7 +20,39 @@ GameState& Game() {
     return state;
 }
 
-void ResetGame() { Game() = GameState{}; }
+void ResetGame() {
+    ResetScene();
+    Game() = GameState{};
+}
+
+void PlayRemoveSound() {
+    ++Game().removeSounds;
+    PlaySound(Game().soundRemove.Get());
+}
+
+void PlayAddSound() {
+    ++Game().addSounds;
+    PlaySound(Game().soundAdd.Get());
+}
+
+bool DataFileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+std::string FindDataFile(const std::string& relative) {
+    namespace fs = std::filesystem;
+    if (DataFileExists(relative) || fs::path(relative).is_absolute()) return relative;
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec || exe.empty()) return relative;
+    // The build folder sits inside the source tree: build/slime-tower finds ../media/.
+    for (const fs::path& dir : {exe.parent_path(), exe.parent_path().parent_path()}) {
+        const fs::path candidate = dir / relative;
+        if (DataFileExists(candidate.string())) return candidate.string();
+    }
+    return relative;
+}
 
 void StartUp() {
     GameState& g = Game();

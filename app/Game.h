@@ -1,6 +1,7 @@
 #pragma once
 // The game's top level: start-up, window events, the timed main loop and one frame.
 #include <cstdint>
+#include <string>
 
 #include "platform/Event.h"
 #include "platform/Object.h"
@@ -24,6 +25,8 @@ struct GameState {
     bool closed = false;                // "WindowClose" arrived: the loop ends
     int64_t steps = 0;                  // world steps taken (diagnostics and tests)
     int64_t frames = 0;                 // frames presented
+    int64_t removeSounds = 0;           // times soundRemove was started (diagnostics and tests)
+    int64_t addSounds = 0;              // times soundAdd was started
 };
 
 /// The one game state.
@@ -40,7 +43,20 @@ bool LoopPass();
 /// The whole program on the given backend: register media, start services, start up,
 /// loop until the window closes. Returns the exit status.
 int RunGame(kin::Backend backend);
-/// Forgets all game state (tests run the game several times in one process).
+/// Forgets all game state and the scene (tests run the game several times in one process).
 void ResetGame();
+
+/// Plays soundRemove / soundAdd and counts it.
+void PlayRemoveSound();
+void PlayAddSound();
+
+/// Where to read a data file named relative to the game's folder ("media/slime.plb"):
+/// the name itself when it exists relative to the working directory (./run starts the game
+/// from the repository root); otherwise the same name beside the executable or one folder
+/// above it (build/slime-tower started from elsewhere finds the repository's media/);
+/// otherwise the name unchanged, so the caller reports it missing.
+std::string FindDataFile(const std::string& relative);
+/// True when path names an existing regular file.
+bool DataFileExists(const std::string& path);
 
 }  // namespace slime

@@ -1,0 +1,447 @@
+// The tower scene on the headless backend: set-up, the camera, the height lines and
+// numbers, the ceiling, clicks, the answers to contacts, and missing or damaged data files.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/Game.h"
+#include "app/Scene.h"
+#include "gelsim/core/Physics.h"
+#include "gelsim/zones/ColEvent.h"
+#include "platform/Hook.h"
+#include "platform/detail/HeadlessControl.h"
+#include "tests/app/GameFixture.h"
+
+using namespace kin;
+using kin::gelsim::TAdvBody;
+using kin::gelsim::TColEvent;
+using kin::gelsim::TMass;
+using kin::gelsim::TPhysics;
+using kin::gelsim::TZoneBase;
+using slime::Game;
+using slime::Scene;
+
+namespace {
+
+constexpr float W = 450.0f, H = 600.0f;      // the headless window's canvas
+constexpr float HALF_VIEW = 300.0f * 1024.0f / 450.0f;  // world units from centre to bottom edge
+
+class SceneTest : public slime::test::GameFixture {
+protected:
+    TAdvBody& Body() { return *Scene().slime->ab; }
+    /// Moves the structure (at rest) so its reference mass is at (x, y); its top is 62 above.
+    void PlaceStructure(float x, float y) { Body().Position(x, y); }
+    void Pointer(float x, float y) {
+        Game().pointerX = x;
+        Game().pointerY = y;
+    }
+    /// A click on the canvas pixel where blob i is drawn.
+    void HandleClickAt(int32_t i) {
+        const float x = Body().MassGetX(i), y = Body().MassGetY(i);
+        slime::HandleClick(TPhysics::ScreenX(x, y), TPhysics::ScreenY(x, y));
+    }
+    uint32_t Pixel(int32_t x, int32_t y) { return Canvas()->PixelAt(x, y); }
+    /// True when some pixel of the box has exactly this colour (0xRRGGBB).
+    bool BoxHas(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t rgb) {
+        for (int32_t y = y0; y <= y1; ++y)
+            for (int32_t x = x0; x <= x1; ++x)
+                if ((Pixel(x, y) >> 8) == rgb) return true;
+        return false;
+    }
+};
+
+TEST_F(SceneTest, SetUpBuildsTheSceneInItsStartingState) {
+    {
+        const slime::SceneState& s = Scene();
+        if (!SLIME_HAVE_ZONES || std::filesystem::exists(slime::GROUND_FILE)) {
+            EXPECT_EQ(s.problems, std::vector<std::string>{});
+        } else {
+            EXPECT_EQ(s.problems, std::vector<std::string>{"media/ground.plz is missing"});
+        }
+        ASSERT_TRUE(s.slime);
+        EXPECT_EQ(Body().MassMaxIndex(), 4);
+        EXPECT_EQ(Body().MassGetX(0), 482.0f);
+        EXPECT_EQ(Body().MassGetY(0), 3906.0f);
+        EXPECT_EQ(s.viewY, 4096.0f);
+        EXPECT_EQ(s.topRecord, 4096.0f);
+        EXPECT_TRUE(s.hudFont);
+        ASSERT_TRUE(s.logo);
+        EXPECT_EQ(s.logo->width, 160);
+        EXPECT_EQ(HookCount(TColEvent::EventHook()), 1);
+    }
+#if SLIME_HAVE_ZONES
+    const auto& z = Scene().zones;
+    if (Scene().problems.empty()) {
+        ASSERT_TRUE(z[0] && z[1] && z[2]);
+        EXPECT_EQ(z[0]->GetPositionX(), 512.0f);
+        EXPECT_EQ(z[0]->GetPositionY(), 4096.0f);
+        EXPECT_EQ(z[1]->GetPositionX(), 1024.0f);
+        EXPECT_EQ(z[1]->GetPositionY(), 2096.0f);
+        EXPECT_EQ(z[1]->GetRotation(), -70.0f);
+        EXPECT_EQ(z[2]->GetPositionX(), 0.0f);
+        EXPECT_EQ(z[2]->GetPositionY(), -904.0f);
+        EXPECT_EQ(z[2]->GetRotation(), 70.0f);
+        EXPECT_GE(z[0]->aIndex, 0);
+        EXPECT_GE(z[2]->aIndex, 0);
+    }
+#endif
+}
+
+TEST_F(SceneTest, TheFirstFrameFillsTheWidthAndSitsOnTheGroundLine) {
+    Pointer(200.0f, 300.0f);
+    Frame();
+    Screenshot("first-frame");
+    EXPECT_FLOAT_EQ(TPhysics::currentWorld->drawScale, W / 1024.0f);
+    EXPECT_NEAR(TPhysics::ScreenX(0.0f, 4000.0f), 0.0f, 1e-3f);
+    EXPECT_NEAR(TPhysics::ScreenX(1024.0f, 4000.0f), W, 1e-3f);
+    EXPECT_NEAR(TPhysics::ScreenY(0.0f, 4096.0f), H, 1e-2f);  // ground line on the bottom edge
+    EXPECT_EQ(Scene().topRecord, 3844.0f);                      // highest blob at 3854
+    EXPECT_EQ(Scene().viewY, 3844.0f);                          // the camera keeps the top in view
+    EXPECT_EQ(Pixel(5, 100), 0x7F7FFFFFu);                      // sky
+}
+
+// Camera: one drawn frame with the pointer at this height, from this view centre, with the
+// structure's top at 1938 (high enough that the ground clamp stays out of the way).
+struct ScrollCase {
+    const char* name;
+    float pointerY, viewY, expected;
+};
+class Scrolling : public SceneTest, public ::testing::WithParamInterface<ScrollCase> {};
+
+TEST_P(Scrolling, PointerNearAnEdgeMovesTheViewByFiveUnits) {
+    const ScrollCase& c = GetParam();
+    PlaceStructure(482.0f, 2000.0f);
+    Pointer(200.0f, c.pointerY);
+    Scene().viewY = c.viewY;
+    Frame();
+    EXPECT_NEAR(Scene().viewY, c.expected, 1e-2f);
+    EXPECT_LE(TPhysics::SimY(0.0f, H), 4096.01f);  // never below the ground line
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, Scrolling,
+    ::testing::Values(ScrollCase{"TopEdgeScrollsUp", 10.0f, 3000.0f, 2995.0f},
+                      ScrollCase{"ThePointerStartsAtTheTop", 0.0f, 3000.0f, 2995.0f},
+                      ScrollCase{"UpOnlyAsFarAsTheTop", 10.0f, 1940.0f, 1938.0f},
+                      ScrollCase{"Row32DoesNotScroll", 32.0f, 3000.0f, 3000.0f},
+                      ScrollCase{"MiddleStays", 300.0f, 3000.0f, 3000.0f},
+                      ScrollCase{"Row568DoesNotScroll", 568.0f, 3000.0f, 3000.0f},
+                      ScrollCase{"BottomEdgeScrollsDown", 590.0f, 3000.0f, 3005.0f},
+                      ScrollCase{"DownOnlyToTheGroundLine", 590.0f, 3411.0f, 4096.0f - HALF_VIEW}),
+    [](const ::testing::TestParamInfo<ScrollCase>& i) { return std::string(i.param.name); });
+
+TEST_F(SceneTest, ResizingRescalesTheViewToTheNewWidth) {
+    detail::HeadlessResize(Game().window, 900, 500);
+    slime::LoopPass();
+    EXPECT_FLOAT_EQ(TPhysics::currentWorld->drawScale, 900.0f / 1024.0f);
+    EXPECT_NEAR(TPhysics::ScreenX(1024.0f, 4000.0f), 900.0f, 1e-3f);
+    EXPECT_NEAR(TPhysics::ScreenY(0.0f, 4096.0f), 500.0f, 1e-2f);
+}
+
+TEST_F(SceneTest, TheCeilingFollowsTheRecordWithAThousandUnitsOfRoom) {
+    float x0, y0, x1, y1;
+    TPhysics::GetBounds(x0, y0, x1, y1);
+    EXPECT_EQ(y0, 0.0f);  // before the first frame: as the world was made
+    Pointer(200.0f, 300.0f);
+    Frame();
+    TPhysics::GetBounds(x0, y0, x1, y1);
+    EXPECT_EQ(y0, 2844.0f);
+    EXPECT_EQ(x0, 0.0f);
+    EXPECT_EQ(x1, 1024.0f);
+    EXPECT_EQ(y1, 4096.0f);
+    PlaceStructure(482.0f, 2000.0f);
+    Frame();
+    TPhysics::GetBounds(x0, y0, x1, y1);
+    EXPECT_EQ(y0, 938.0f);
+    // Coming down again keeps the record, and with it the ceiling.
+    PlaceStructure(482.0f, 3906.0f);
+    Frame();
+    EXPECT_EQ(Scene().topRecord, 1938.0f);
+    TPhysics::GetBounds(x0, y0, x1, y1);
+    EXPECT_EQ(y0, 938.0f);
+}
+
+TEST_F(SceneTest, LinesAndNumbersShowTheTopAndTheRecord) {
+    Pointer(200.0f, 300.0f);
+    PlaceStructure(482.0f, 3300.0f);  // record 3238, in view after coming down again
+    Frame();
+    PlaceStructure(482.0f, 3906.0f);
+    Frame();
+    Screenshot("record-in-view");
+    // The current top (3844): a red line across the canvas, its height (252) on the left
+    // just below it.
+    const int32_t s = static_cast<int32_t>(TPhysics::ScreenY(0.0f, 3844.0f));
+    EXPECT_TRUE(BoxHas(0, s - 1, 3, s + 1, 0xFF0000));
+    EXPECT_TRUE(BoxHas(W - 4, s - 1, W - 1, s + 1, 0xFF0000));
+    EXPECT_TRUE(BoxHas(10, s + 2, 80, s + 35, 0xFF0000));
+    // The record (3238): a green line, its height (858) flush right below it.
+    const int32_t r = static_cast<int32_t>(TPhysics::ScreenY(0.0f, 3238.0f));
+    ASSERT_GT(r, 50);
+    EXPECT_TRUE(BoxHas(0, r - 1, 3, r + 1, 0x00FF00));
+    EXPECT_TRUE(BoxHas(W - 100, r + 2, W - 10, r + 35, 0x00FF00));
+    EXPECT_FALSE(BoxHas(0, r + 2, W / 2, r + 35, 0x00FF00));
+    // The logo at half size in the bottom-right corner.
+    const std::vector<uint8_t> with = Canvas()->ReadPixels();
+    Scene().logo = nullptr;
+    slime::wobblePhase -= 8;  // the blobs wobble exactly as in the frame before
+    Frame();
+    const std::vector<uint8_t> without = Canvas()->ReadPixels();
+    int32_t inside = 0, outside = 0;
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x) {
+            const size_t k = static_cast<size_t>((y * static_cast<int32_t>(W) + x) * 4);
+            if (std::memcmp(&with[k], &without[k], 4) == 0) continue;
+            (x >= W - 90 && x < W - 10 && y >= H - 70 && y < H - 10 ? inside : outside)++;
+        }
+    EXPECT_GT(inside, 400);
+    EXPECT_EQ(outside, 0);
+}
+
+TEST_F(SceneTest, ARecordAboveTheViewKeepsItsNumberAtTheTopEdge) {
+    Pointer(200.0f, 300.0f);
+    PlaceStructure(482.0f, 2000.0f);  // record 1938
+    Frame();
+    PlaceStructure(482.0f, 3906.0f);
+    Frame();
+    Frame();
+    Screenshot("record-above");
+    EXPECT_LT(TPhysics::ScreenY(0.0f, Scene().topRecord), 0.0f);
+    EXPECT_TRUE(BoxHas(W - 120, 5, W - 10, 40, 0x00FF00));
+    EXPECT_FALSE(BoxHas(0, 5, W / 2, 40, 0x00FF00));
+}
+
+TEST_F(SceneTest, AClickOnABlobRemovesItAndAClickInReachAddsOne) {
+    Pointer(200.0f, 300.0f);
+    Frame();
+    HandleClickAt(4);
+    EXPECT_FALSE(Body().MassExists(4));
+    EXPECT_EQ(Game().removeSounds, 1);
+    // 65 units from blob 3 and 98 from blob 0, more than 100 from the others.
+    slime::HandleClick(TPhysics::ScreenX(500.0f, 3810.0f), TPhysics::ScreenY(500.0f, 3810.0f));
+    EXPECT_EQ(Body().MassMaxIndex(), 5);
+    EXPECT_EQ(Game().addSounds, 1);
+    EXPECT_TRUE(Body().MassIsActive(5));
+}
+
+TEST_F(SceneTest, MouseEventsReachTheScene) {
+    Pointer(200.0f, 300.0f);
+    Frame();
+    const int32_t x = static_cast<int32_t>(TPhysics::ScreenX(Body().MassGetX(3), Body().MassGetY(3)));
+    const int32_t y = static_cast<int32_t>(TPhysics::ScreenY(Body().MassGetX(3), Body().MassGetY(3)));
+    detail::HeadlessMouseMove(Game().canvas, x, y);
+    detail::HeadlessMouseButton(Game().canvas, 1, true, x, y);
+    EXPECT_FALSE(Body().MassExists(3));
+    EXPECT_EQ(Game().removeSounds, 1);
+}
+
+// A blob pushed back by one side of the box is removed at once, with the removal sound.
+struct WallCase {
+    const char* name;
+    float x, y;                   // where the structure's reference mass is placed
+    std::vector<int32_t> removed;  // blobs touching that side
+};
+class BoxContact : public SceneTest, public ::testing::WithParamInterface<WallCase> {};
+
+TEST_P(BoxContact, RemovesTheBlobAndPlaysTheRemovalSound) {
+    const WallCase& c = GetParam();
+    slime::MoveCeiling();  // record still 4096: the ceiling is 3096
+    PlaceStructure(c.x, c.y);
+    TPhysics::Update();
+    for (int32_t i = 0; i <= 4; ++i) {
+        const bool gone = std::count(c.removed.begin(), c.removed.end(), i) > 0;
+        EXPECT_EQ(Body().MassExists(i), gone ? 0 : 1) << "blob " << i;
+    }
+    EXPECT_EQ(Game().removeSounds, static_cast<int64_t>(c.removed.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sides, BoxContact,
+    ::testing::Values(WallCase{"Left", 65.0f, 3500.0f, {1}}, WallCase{"Right", 959.0f, 3500.0f, {2}},
+                      WallCase{"Ground", 482.0f, 4090.0f, {0, 1, 2}},
+                      WallCase{"Ceiling", 482.0f, 3150.0f, {3, 4}}),
+    [](const ::testing::TestParamInfo<WallCase>& i) { return std::string(i.param.name); });
+
+TEST_F(SceneTest, BoxContactsOnlyRemoveBlobsOfTheStructureAndOnlyOnce) {
+    Ref<TMass> m = Body().MassGet(2);
+    Ref<TColEvent> e = TColEvent::Create(m.Get(), TPhysics::currentWorld.Get(), 0.0f, 0.0f, 1.0f);
+    TColEvent::Emit(e.Get());
+    TColEvent::Emit(e.Get());  // a corner: the same blob pushed back twice in one step
+    EXPECT_FALSE(Body().MassExists(2));
+    EXPECT_EQ(Game().removeSounds, 1);
+    // A mass of some other body with the same index is left alone.
+    Ref<TAdvBody> other = TAdvBody::Create();
+    for (int32_t i = 0; i < 4; ++i) other->MassAdd(10.0f, 10.0f, 1.0f, 5.0f, 0.0f, 1);
+    TColEvent::Emit(TColEvent::Create(other->MassGet(3), TPhysics::currentWorld.Get(), 0, 0, 1).Get());
+    EXPECT_TRUE(other->MassExists(3));
+    EXPECT_TRUE(Body().MassExists(3));
+    EXPECT_EQ(Game().removeSounds, 1);
+    // Mass-against-mass contacts change nothing.
+    TColEvent::Emit(TColEvent::Create(Body().MassGet(0), Body().MassGet(1), 0, 0, 1).Get());
+    EXPECT_EQ(Body().MassExists(0) + Body().MassExists(1), 2);
+    EXPECT_FALSE(Body().MassIsFrozen(0));
+}
+
+class StandInZone final : public TZoneBase {
+public:
+    int32_t Collide(TMass*) override { return 0; }
+};
+
+TEST_F(SceneTest, ABlobTouchingAZoneFreezesAndSquelchesOnlyTheFirstTime) {
+    Ref<StandInZone> zone = MakeRef<StandInZone>();
+    Ref<TColEvent> e = TColEvent::Create(Body().MassGet(1), zone.Get(), 0, 0, 1);
+    ASSERT_EQ(e->GetID(), TColEvent::MASS_ZONE);
+    TColEvent::Emit(e.Get());
+    EXPECT_TRUE(Body().MassIsFrozen(1));
+    EXPECT_EQ(Game().addSounds, 1);
+    TColEvent::Emit(e.Get());
+    EXPECT_EQ(Game().addSounds, 1);
+    EXPECT_TRUE(Body().MassExists(1));
+}
+
+#if SLIME_HAVE_ZONES
+TEST_F(SceneTest, TheStructureFallsOntoTheGroundAndSticks) {
+    if (!Scene().problems.empty()) GTEST_SKIP() << Scene().problems.front();
+    int32_t frozen = 0;
+    for (int32_t step = 0; step < 600 && frozen == 0; ++step) {
+        TPhysics::Update();
+        for (int32_t i = 0; i <= 4; ++i) frozen += Body().MassIsFrozen(i);
+    }
+    EXPECT_GT(frozen, 0);
+    EXPECT_EQ(Game().addSounds, frozen);
+    EXPECT_EQ(Game().removeSounds, 0);
+    for (int32_t i = 0; i <= 4; ++i) EXPECT_TRUE(Body().MassExists(i));
+}
+#endif
+
+// --- data files that cannot be used ---------------------------------------------------
+
+// Bytes of a body file holding the given blobs and no strands.
+std::string BodyFileBytes(const std::vector<std::pair<float, float>>& blobs) {
+    std::string b = "B111Slime\r\n";
+    auto i32 = [&](int32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+    auto f32 = [&](float v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+    i32(static_cast<int32_t>(blobs.size()));
+    for (size_t k = 0; k < blobs.size(); ++k) {
+        i32(static_cast<int32_t>(k));
+        f32(blobs[k].first);
+        f32(blobs[k].second);
+        f32(10.0f);
+        f32(10.0f);
+        f32(1.0f);
+        i32(1);
+        b += "Blob\r\n";
+        b += '\0';
+        f32(0.0f);
+        f32(0.0f);
+    }
+    i32(-1);
+    i32(0);
+    i32(-1);
+    b += '\0';
+    i32(0);
+    i32(-1);
+    i32(0);
+    i32(-1);
+    return b;
+}
+
+struct DataCase {
+    const char* name;
+    bool writeBody;
+    std::string bodyBytes;
+    std::string message;  // the first problem reported
+};
+
+class DataFiles : public SceneTest, public ::testing::WithParamInterface<DataCase> {
+protected:
+    std::filesystem::path StartFolder() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("slime-scene-" + std::to_string(::getpid()) + "-" + GetParam().name);
+        std::filesystem::create_directories(dir_ / "media");
+        if (GetParam().writeBody) {
+            std::ofstream f(dir_ / "media" / "slime.plb", std::ios::binary);
+            f << GetParam().bodyBytes;
+        }
+        return dir_;
+    }
+    void SetUp() override {
+        ::testing::internal::CaptureStderr();
+        SceneTest::SetUp();
+        stderr_ = ::testing::internal::GetCapturedStderr();
+    }
+    void TearDown() override {
+        SceneTest::TearDown();
+        std::filesystem::remove_all(dir_);
+    }
+    std::filesystem::path dir_;
+    std::string stderr_;
+};
+
+TEST_P(DataFiles, TheGameStillRunsAndSaysWhatIsWrong) {
+    const DataCase& c = GetParam();
+    const auto& problems = Scene().problems;
+    if (!c.message.empty()) {
+        ASSERT_FALSE(problems.empty());
+        EXPECT_EQ(problems.back().rfind(c.message, 0), 0u) << problems.back();
+        EXPECT_NE(stderr_.find("slime-tower: " + c.message), std::string::npos) << stderr_;
+    }
+    if (SLIME_HAVE_ZONES) {
+        EXPECT_EQ(problems.front(), "media/ground.plz is missing");
+    }
+    size_t lines = 0;
+    for (size_t at = stderr_.find("slime-tower: "); at != std::string::npos; at = stderr_.find("slime-tower: ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, problems.size()) << stderr_;
+
+    // It plays on: frames, steps, clicks anywhere.
+    for (int32_t i = 0; i < 3; ++i) {
+        Game().timer->Tick();
+        slime::LoopPass();
+    }
+    slime::HandleClick(200.0f, 300.0f);
+    slime::HandleClick(220.0f, 560.0f);
+    Frame();
+    Screenshot(std::string("data-") + c.name);
+    EXPECT_GE(Game().frames, 4);
+    // A message is readable in the middle of the window: white text on a dark band.
+    if (!problems.empty()) {
+        EXPECT_TRUE(BoxHas(0, 260, W - 1, 340, 0xFFFFFF));
+    }
+    // And the window still closes cleanly.
+    detail::HeadlessClose(Game().window);
+    EXPECT_FALSE(slime::LoopPass());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, DataFiles,
+    ::testing::Values(DataCase{"Missing", false, "", "media/slime.plb is missing"},
+                      DataCase{"NotABodyFile", true, "PNG and more", "media/slime.plb is not a body file"},
+                      DataCase{"Truncated", true, BodyFileBytes({{0, 0}, {60, 0}}).substr(0, 30),
+                               "media/slime.plb could not be read"},
+                      DataCase{"OneBlob", true, BodyFileBytes({{0, 0}}), ""},
+                      DataCase{"NoBlob", true, BodyFileBytes({}), ""}),
+    [](const ::testing::TestParamInfo<DataCase>& i) { return std::string(i.param.name); });
+
+TEST(DataFileLookup, FallsBackToTheFolderOfTheExecutableAndTheOneAbove) {
+    namespace fs = std::filesystem;
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path old = fs::current_path();
+    fs::current_path(fs::temp_directory_path());
+    const std::string name = exe.filename().string();
+    const std::string above = (exe.parent_path().filename() / exe.filename()).string();
+    EXPECT_EQ(fs::path(slime::FindDataFile(name)), exe.parent_path() / name);
+    EXPECT_EQ(fs::path(slime::FindDataFile(above)), exe.parent_path().parent_path() / above);
+    EXPECT_EQ(slime::FindDataFile("media/no-such-file.plb"), "media/no-such-file.plb");
+    fs::current_path(exe.parent_path());
+    EXPECT_EQ(slime::FindDataFile(name), name);  // the working directory comes first
+    fs::current_path(old);
+}
+
+}  // namespace

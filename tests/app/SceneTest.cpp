@@ -13,6 +13,7 @@
 
 #include "app/Game.h"
 #include "app/Scene.h"
+#include "gelsim/bodies/BodyFile.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/zones/ColEvent.h"
 #include "platform/Hook.h"
@@ -324,32 +325,21 @@ TEST_F(SceneTest, TheStructureFallsOntoTheGroundAndSticks) {
 
 // Bytes of a body file holding the given blobs and no strands.
 std::string BodyFileBytes(const std::vector<std::pair<float, float>>& blobs) {
-    std::string b = "B111Slime\r\n";
-    auto i32 = [&](int32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
-    auto f32 = [&](float v) { b.append(reinterpret_cast<const char*>(&v), 4); };
-    i32(static_cast<int32_t>(blobs.size()));
-    for (size_t k = 0; k < blobs.size(); ++k) {
-        i32(static_cast<int32_t>(k));
-        f32(blobs[k].first);
-        f32(blobs[k].second);
-        f32(10.0f);
-        f32(10.0f);
-        f32(1.0f);
-        i32(1);
-        b += "Blob\r\n";
-        b += '\0';
-        f32(0.0f);
-        f32(0.0f);
+    kin::gelsim::TBodyFileData d;
+    d.massCount = static_cast<int32_t>(blobs.size());
+    for (const auto& [x, y] : blobs) {
+        kin::gelsim::TBodyFileMass m;
+        m.index = static_cast<int32_t>(d.masses.size());
+        m.x = x;
+        m.y = y;
+        m.mass = m.radius = 10.0f;
+        m.friction = 1.0f;
+        m.colGroup = 1;
+        d.masses.push_back(m);
     }
-    i32(-1);
-    i32(0);
-    i32(-1);
-    b += '\0';
-    i32(0);
-    i32(-1);
-    i32(0);
-    i32(-1);
-    return b;
+    TBankStream bank;
+    kin::gelsim::WriteBodyFile(bank, d);
+    return std::string(bank.Bytes().begin(), bank.Bytes().end());
 }
 
 struct DataCase {

@@ -127,8 +127,7 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
 
 void ValidateZoneFile(const TZoneFileData& d) {
     CheckCoordCount(static_cast<int64_t>(d.coords.size()));
-    if (!d.quadTree) throw TFileFormatException("no quad tree");
-    CheckTree(*d.quadTree, 1);
+    if (d.quadTree) CheckTree(*d.quadTree, 1);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -45,8 +45,8 @@ struct TZoneFileData {
 /// no zone can have. Memory grows only with the data that actually arrives.
 bool ReadZoneFile(TStream& s, TZoneFileData& out, const std::string& imageBase);
 /// Checks what the reader checks, for records made elsewhere (the tool's JSON): an even
-/// coordinate count of at least 4, a tree of at most MAX_LEVEL levels with 0 to 4 children
-/// per node. Raises TFileFormatException naming the first fault.
+/// coordinate count of at least 4, a tree (if any) of at most MAX_LEVEL levels with 0 to 4
+/// children per node. Raises TFileFormatException naming the first fault.
 void ValidateZoneFile(const TZoneFileData& d);
 /// Writes the records: "ZONE", the byte 111, then every item as stored in d. A null tree
 /// is written as one empty leaf.

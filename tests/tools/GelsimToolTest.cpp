@@ -141,7 +141,7 @@ TEST_F(Tool, BuildRefusesJsonItCannotStoreExactly) {
          "mass record 3 is outside its table of 1"},
         {R"({"kind":"body","masses":{"count":1,"records":[{"index":0,"x":1e300,"y":0,"mass":1,"radius":1,"friction":0,"colGroup":1}]}})",
          "outside the range of a float"},
-        {R"({"kind":"zone"})", "unknown kind"},
+        {R"({"kind":"scene"})", "unknown kind"},
         {R"({"kind":"body",)", "parse error"},
     };
     for (const auto& [json, reason] : cases) {

@@ -323,7 +323,7 @@ const FileFormat kBody = {"body", ".plb", Recognises, Dump, Build, Check};
 const FileFormat& BodyFormat() { return kBody; }
 
 const std::vector<const FileFormat*>& Formats() {
-    static const std::vector<const FileFormat*> all = {&kBody};
+    static const std::vector<const FileFormat*> all = {&kBody, &ZoneFormat()};
     return all;
 }
 

@@ -31,5 +31,7 @@ struct FileFormat {
 const std::vector<const FileFormat*>& Formats();
 /// The body file format (.plb).
 const FileFormat& BodyFormat();
+/// The zone file format (.plz).
+const FileFormat& ZoneFormat();
 
 }  // namespace kin::gelsim::cli

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "gelsim/core/Slab.h"
 #include "platform/List.h"
 #include "platform/Object.h"
 
@@ -26,6 +27,14 @@ public:
     float oldPosX = 0, oldPosY = 0;
     float mass = 0;
     float friction = 0;  // 0..1
+
+private:
+    friend struct ColEventAccess;
+    // Head of this mass's chain in the collision events' pair index (see ColEvent.cpp).
+    uint32_t evGen_ = 0;
+    int32_t evHead_ = -1;
+
+public:
     int32_t gridx = 0, gridy = 0;
     int32_t refCounter = 0;
     int32_t abID = -1;   // owning body's id in the body registry

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "gelsim/core/Mass.h"
+#include "gelsim/core/Slab.h"
 #include "platform/Object.h"
 
 namespace kin::gelsim {
@@ -73,6 +74,14 @@ public:
     virtual float GetX() const { return x; }
     virtual float GetY() const { return y; }
     virtual float GetForce() const { return force; }
+
+    GELSIM_SLAB_ALLOCATED(TColEvent)
+
+private:
+    friend struct ColEventAccess;
+    // The mass whose pair chain holds this event since the last flush, or null (see
+    // ColEvent.cpp).
+    TMass* pairAnchor_ = nullptr;
 };
 
 }  // namespace kin::gelsim

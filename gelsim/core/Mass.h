@@ -120,6 +120,8 @@ public:
     /// Leaves the current cell (list and pair index).
     void LeaveGrid();
 
+    GELSIM_SLAB_ALLOCATED(TMass)
+
 private:
     friend class TPhysics;
     TPhysics* gridWorld_ = nullptr;  // world whose cell holds this mass, or null

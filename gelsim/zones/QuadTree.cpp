@@ -107,7 +107,7 @@ namespace {
 // parent are given back to the budget: a uniform region costs time, not memory.
 class Builder {
 public:
-    static constexpr int64_t kMaxWork = int64_t(1) << 21;  // vertex-against-box tests
+    static constexpr int64_t kMaxWork = int64_t(1) << 22;  // vertex-against-box tests
 
     Builder(const std::vector<float>& area, int32_t style, bool limited)
         : area_(area), style_(style), limited_(limited), perBox_(static_cast<int64_t>(area.size() / 2) + 1) {}

@@ -23,7 +23,7 @@ public:
     static constexpr int32_t MAX_LEVEL = 24;
     /// Largest number of nodes one build may make; a build that would need more is made
     /// one level shallower until it fits.
-    static constexpr int32_t MAX_NODES = 1 << 18;
+    static constexpr int32_t MAX_NODES = 1 << 16;
 
     float posX = 0, posY = 0;    // top-left corner, zone-local units
     float sizeX = 0, sizeY = 0;  // width and height

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -434,4 +436,52 @@ TEST(DataFileLookup, FallsBackToTheFolderOfTheExecutableAndTheOneAbove) {
     fs::current_path(old);
 }
 
+}  // namespace
+
+namespace {
+// A player who keeps clicking above the two highest blobs, with a second between clicks.
+TEST_F(SceneTest, ClickingAboveTheTopGrowsATower) {
+    Pointer(225.0f, 300.0f);
+    auto frames = [&](int32_t n) {
+        for (int32_t i = 0; i < n; ++i) {
+            TPhysics::Update();
+            Frame();
+        }
+    };
+    frames(120);  // the structure falls onto the ground and sticks
+    float start = 4096.0f;
+    for (int32_t i = 0; i <= Body().MassMaxIndex(); ++i)
+        if (Body().MassExists(i)) start = std::min(start, Body().MassGetY(i) - 10.0f);
+    EXPECT_GT(start, 3950.0f);
+    for (int32_t click = 0; click < 12; ++click) {
+        int32_t a = -1, b = -1;
+        for (int32_t i = 0; i <= Body().MassMaxIndex(); ++i) {
+            if (!Body().MassExists(i)) continue;
+            if (a < 0 || Body().MassGetY(i) < Body().MassGetY(a)) {
+                b = a;
+                a = i;
+            } else if (b < 0 || Body().MassGetY(i) < Body().MassGetY(b)) {
+                b = i;
+            }
+        }
+        ASSERT_GE(b, 0);
+        const float ax = Body().MassGetX(a), ay = Body().MassGetY(a);
+        const float bx = Body().MassGetX(b), by = Body().MassGetY(b);
+        const float mx = (ax + bx) * 0.5f, my = (ay + by) * 0.5f;
+        const float half = std::hypot(bx - ax, by - ay) * 0.5f;
+        const float up = std::sqrt(std::max(70.0f * 70.0f - half * half, 400.0f));
+        // Perpendicular to a-b, pointing up the screen.
+        float nx = -(by - ay), ny = bx - ax;
+        if (ny > 0) nx = -nx, ny = -ny;
+        const float len = std::hypot(nx, ny);
+        slime::HandleClick(TPhysics::ScreenX(mx + nx / len * up, my + ny / len * up),
+                           TPhysics::ScreenY(mx + nx / len * up, my + ny / len * up));
+        frames(40);
+    }
+    Screenshot("tower");
+    std::printf("top went from %.1f to %.1f with %d blobs added, %d removed\n", start, Scene().topRecord,
+                static_cast<int>(Game().addSounds), static_cast<int>(Game().removeSounds));
+    EXPECT_GE(Game().addSounds, 10);
+    EXPECT_LT(Scene().topRecord, start - 200.0f);
+}
 }  // namespace

@@ -436,9 +436,6 @@ TEST(DataFileLookup, FallsBackToTheFolderOfTheExecutableAndTheOneAbove) {
     fs::current_path(old);
 }
 
-}  // namespace
-
-namespace {
 // A player who keeps clicking above the two highest blobs, with a second between clicks.
 TEST_F(SceneTest, ClickingAboveTheTopGrowsATower) {
     Pointer(225.0f, 300.0f);

@@ -19,6 +19,7 @@ using gelsim::TAdvBody;
 using gelsim::TColEvent;
 using gelsim::TMass;
 using gelsim::TPhysics;
+using gelsim::TZone;
 
 namespace {
 
@@ -43,8 +44,6 @@ std::string HeightText(float y) {
 }
 
 void LoadZones() {
-#if SLIME_HAVE_ZONES
-    using gelsim::TZone;
     SceneState& s = Scene();
     const std::string path = FindDataFile(GROUND_FILE);
     try {
@@ -64,14 +63,11 @@ void LoadZones() {
     s.zones[2] = s.zones[0]->Copy();
     s.zones[2]->Position(0.0f, -904.0f);
     s.zones[2]->Rotate(70.0f);
-#endif
 }
 
 void DrawZones() {
-#if SLIME_HAVE_ZONES
-    for (const ZoneRef& z : Scene().zones)
+    for (const Ref<TZone>& z : Scene().zones)
         if (z) z->Draw();
-#endif
 }
 
 // A missing or damaged data file: say so in the middle of the window, in the default font,

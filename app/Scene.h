@@ -8,26 +8,10 @@
 #include <vector>
 
 #include "app/Slime.h"
+#include "gelsim/zones/Zone.h"
 #include "platform/Font.h"
 #include "platform/Image.h"
 #include "platform/Object.h"
-
-// The ground and walls are zones of the simulation library; the build turns them on once
-// the library carries the zone type (see app/CMakeLists.txt). Without them the scene still
-// runs: there is no ground, and blobs fall to the box and are removed.
-#ifndef SLIME_HAVE_ZONES
-#define SLIME_HAVE_ZONES 0
-#endif
-#if SLIME_HAVE_ZONES
-#include "gelsim/zones/Zone.h"
-namespace slime {
-using ZoneRef = kin::Ref<kin::gelsim::TZone>;
-}
-#else
-namespace slime {
-using ZoneRef = kin::Ref<kin::TObject>;
-}
-#endif
 
 namespace slime {
 
@@ -36,13 +20,13 @@ inline constexpr const char* GROUND_FILE = "media/ground.plz";
 
 /// Program-wide state of the scene, living until the program ends.
 struct SceneState {
-    std::array<ZoneRef, 3> zones;                 // the ground and its two tilted copies
-    kin::Ref<TSlime> slime;                       // the player's structure
-    float viewY = 4096.0f;                        // world y shown at the centre of the canvas
-    float topRecord = 4096.0f;                    // smallest structure top reached so far
-    kin::Ref<kin::TImageFont> hudFont;            // the height numbers' font
+    std::array<kin::Ref<kin::gelsim::TZone>, 3> zones;  // the ground and its two tilted copies
+    kin::Ref<TSlime> slime;                             // the player's structure
+    float viewY = 4096.0f;                              // world y shown at the centre of the canvas
+    float topRecord = 4096.0f;                          // smallest structure top reached so far
+    kin::Ref<kin::TImageFont> hudFont;                  // the height numbers' font
     kin::Ref<kin::TImage> logo;
-    std::vector<std::string> problems;            // data files that could not be used, shown on screen
+    std::vector<std::string> problems;                  // data files that could not be used
 };
 
 /// The one scene state.

@@ -61,40 +61,30 @@ protected:
 };
 
 TEST_F(SceneTest, SetUpBuildsTheSceneInItsStartingState) {
-    {
-        const slime::SceneState& s = Scene();
-        if (!SLIME_HAVE_ZONES || std::filesystem::exists(slime::GROUND_FILE)) {
-            EXPECT_EQ(s.problems, std::vector<std::string>{});
-        } else {
-            EXPECT_EQ(s.problems, std::vector<std::string>{"media/ground.plz is missing"});
-        }
-        ASSERT_TRUE(s.slime);
-        EXPECT_EQ(Body().MassMaxIndex(), 4);
-        EXPECT_EQ(Body().MassGetX(0), 482.0f);
-        EXPECT_EQ(Body().MassGetY(0), 3906.0f);
-        EXPECT_EQ(s.viewY, 4096.0f);
-        EXPECT_EQ(s.topRecord, 4096.0f);
-        EXPECT_TRUE(s.hudFont);
-        ASSERT_TRUE(s.logo);
-        EXPECT_EQ(s.logo->width, 160);
-        EXPECT_EQ(HookCount(TColEvent::EventHook()), 1);
-    }
-#if SLIME_HAVE_ZONES
-    const auto& z = Scene().zones;
-    if (Scene().problems.empty()) {
-        ASSERT_TRUE(z[0] && z[1] && z[2]);
-        EXPECT_EQ(z[0]->GetPositionX(), 512.0f);
-        EXPECT_EQ(z[0]->GetPositionY(), 4096.0f);
-        EXPECT_EQ(z[1]->GetPositionX(), 1024.0f);
-        EXPECT_EQ(z[1]->GetPositionY(), 2096.0f);
-        EXPECT_EQ(z[1]->GetRotation(), -70.0f);
-        EXPECT_EQ(z[2]->GetPositionX(), 0.0f);
-        EXPECT_EQ(z[2]->GetPositionY(), -904.0f);
-        EXPECT_EQ(z[2]->GetRotation(), 70.0f);
-        EXPECT_GE(z[0]->aIndex, 0);
-        EXPECT_GE(z[2]->aIndex, 0);
-    }
-#endif
+    const slime::SceneState& s = Scene();
+    EXPECT_EQ(s.problems, std::vector<std::string>{});
+    ASSERT_TRUE(s.slime);
+    EXPECT_EQ(Body().MassMaxIndex(), 4);
+    EXPECT_EQ(Body().MassGetX(0), 482.0f);
+    EXPECT_EQ(Body().MassGetY(0), 3906.0f);
+    EXPECT_EQ(s.viewY, 4096.0f);
+    EXPECT_EQ(s.topRecord, 4096.0f);
+    EXPECT_TRUE(s.hudFont);
+    ASSERT_TRUE(s.logo);
+    EXPECT_EQ(s.logo->width, 160);
+    EXPECT_EQ(HookCount(TColEvent::EventHook()), 1);
+    // The ground, and two copies turned into the side walls; all three collide.
+    const auto& z = s.zones;
+    ASSERT_TRUE(z[0] && z[1] && z[2]);
+    EXPECT_EQ(z[0]->GetPositionX(), 512.0f);
+    EXPECT_EQ(z[0]->GetPositionY(), 4096.0f);
+    EXPECT_EQ(z[1]->GetPositionX(), 1024.0f);
+    EXPECT_EQ(z[1]->GetPositionY(), 2096.0f);
+    EXPECT_EQ(z[1]->GetRotation(), -70.0f);
+    EXPECT_EQ(z[2]->GetPositionX(), 0.0f);
+    EXPECT_EQ(z[2]->GetPositionY(), -904.0f);
+    EXPECT_EQ(z[2]->GetRotation(), 70.0f);
+    for (const auto& zone : z) EXPECT_GE(zone->aIndex, 0);
 }
 
 TEST_F(SceneTest, TheFirstFrameFillsTheWidthAndSitsOnTheGroundLine) {
@@ -308,9 +298,7 @@ TEST_F(SceneTest, ABlobTouchingAZoneFreezesAndSquelchesOnlyTheFirstTime) {
     EXPECT_TRUE(Body().MassExists(1));
 }
 
-#if SLIME_HAVE_ZONES
 TEST_F(SceneTest, TheStructureFallsOntoTheGroundAndSticks) {
-    if (!Scene().problems.empty()) GTEST_SKIP() << Scene().problems.front();
     int32_t frozen = 0;
     for (int32_t step = 0; step < 600 && frozen == 0; ++step) {
         TPhysics::Update();
@@ -321,7 +309,6 @@ TEST_F(SceneTest, TheStructureFallsOntoTheGroundAndSticks) {
     EXPECT_EQ(Game().removeSounds, 0);
     for (int32_t i = 0; i <= 4; ++i) EXPECT_TRUE(Body().MassExists(i));
 }
-#endif
 
 // --- data files that cannot be used ---------------------------------------------------
 
@@ -384,9 +371,7 @@ TEST_P(DataFiles, TheGameStillRunsAndSaysWhatIsWrong) {
         EXPECT_EQ(problems.back().rfind(c.message, 0), 0u) << problems.back();
         EXPECT_NE(stderr_.find("slime-tower: " + c.message), std::string::npos) << stderr_;
     }
-    if (SLIME_HAVE_ZONES) {
-        EXPECT_EQ(problems.front(), "media/ground.plz is missing");
-    }
+    EXPECT_EQ(problems.front(), "media/ground.plz is missing");
     size_t lines = 0;
     for (size_t at = stderr_.find("slime-tower: "); at != std::string::npos; at = stderr_.find("slime-tower: ", at + 1))
         ++lines;

@@ -23,12 +23,21 @@ void Count(void* p) {
 }
 }  // namespace
 
+// Every plain form is replaced, so that whatever the library or the standard library asks
+// for is counted and handed back to the same allocator.
 void* operator new(std::size_t n) {
     void* p = std::malloc(n ? n : 1);
     if (!p) throw std::bad_alloc();
     Count(p);
     return p;
 }
+void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    void* p = std::malloc(n ? n : 1);
+    Count(p);
+    return p;
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
 namespace {
 void Release(void* p) {
     if (gCounting && p) gBytes -= static_cast<long long>(malloc_usable_size(p));
@@ -37,6 +46,10 @@ void Release(void* p) {
 }  // namespace
 void operator delete(void* p) noexcept { Release(p); }
 void operator delete(void* p, std::size_t) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { Release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
 
 namespace kin::gelsim::test {
 namespace {

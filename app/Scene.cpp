@@ -29,8 +29,13 @@ constexpr float CEILING_ROOM = 1000.0f;
 constexpr float SCROLL_EDGE = 32.0f;  // pixels from the top or bottom edge that scroll
 constexpr float SCROLL_STEP = 5.0f;   // world units per drawn frame
 
-void Report(const std::string& problem) {
-    std::fprintf(stderr, "slime-tower: %s\n", problem.c_str());
+// One line on standard error, with the reason when there is one; the window shows the
+// short form, which fits a narrow window.
+void Report(const std::string& problem, const std::string& reason = {}) {
+    if (reason.empty())
+        std::fprintf(stderr, "slime-tower: %s\n", problem.c_str());
+    else
+        std::fprintf(stderr, "slime-tower: %s (%s)\n", problem.c_str(), reason.c_str());
     Scene().problems.push_back(problem);
 }
 
@@ -49,7 +54,7 @@ void LoadZones() {
     try {
         s.zones[0] = TZone::Load(path);
     } catch (const std::exception& e) {
-        Report(std::string(GROUND_FILE) + " could not be read (" + e.what() + ")");
+        Report(std::string(GROUND_FILE) + " could not be read", e.what());
         return;
     }
     if (!s.zones[0]) {
@@ -106,7 +111,7 @@ void SetUpScene() {
     AddHook(TColEvent::EventHook(), OnCollision, nullptr, 0);
     LoadZones();
     s.slime = TSlime::Create();
-    if (!s.slime->LoadProblem().empty()) Report(s.slime->LoadProblem());
+    if (!s.slime->LoadProblem().empty()) Report(s.slime->LoadProblem(), s.slime->LoadReason());
     s.viewY = GROUND_Y;
     s.topRecord = GROUND_Y;
     s.hudFont = LoadImageFont("incbin::media/zincboom.ttf", 35, SMOOTHFONT);

@@ -40,7 +40,8 @@ TSlime::TSlime(const std::string& bodyPath) {
         ab = TAdvBody::Load(path, 1);
         if (!ab) loadProblem_ = DataFileExists(path) ? bodyPath + " is not a body file" : bodyPath + " is missing";
     } catch (const std::exception& e) {
-        loadProblem_ = bodyPath + " could not be read (" + e.what() + ")";
+        loadProblem_ = bodyPath + " could not be read";
+        loadReason_ = e.what();
     }
     // Without the file the structure starts empty: the game still runs and shows why.
     if (!ab) ab = TAdvBody::Create();

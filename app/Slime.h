@@ -59,8 +59,10 @@ public:
     /// active blob, 4096.0 with none.
     float Draw();
 
-    /// Why the body file could not be used ("" when it loaded).
+    /// Why the body file could not be used ("" when it loaded), and the reader's own words
+    /// for a damaged file ("" otherwise).
     const std::string& LoadProblem() const { return loadProblem_; }
+    const std::string& LoadReason() const { return loadReason_; }
     /// Result of the last reach scan: nearest blob (-1 none), its distance (1000.0 none) and
     /// the reachable blobs in index order (at most REACH_CAPACITY, the first ones found).
     int32_t Nearest() const { return best_; }
@@ -71,6 +73,7 @@ public:
 
 private:
     std::string loadProblem_;
+    std::string loadReason_;
     int32_t best_ = -1;
     float bestD_ = 1000.0f;
     std::vector<int32_t> reach_;  // reused by every scan: no allocation per frame

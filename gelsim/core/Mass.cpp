@@ -12,16 +12,6 @@ namespace {
 
 inline float Clamp01(float v) { return std::max(0.0f, std::min(1.0f, v)); }
 
-// Grid cell of a coordinate: floor(v * ratio) clamped to 0..cells-1. The clamp happens in
-// float, so NaN and infinities never reach the integer conversion; for values at or above
-// 0 truncation equals floor, and everything below 0 (or NaN) lands in cell 0.
-inline int32_t CellOf(float v, float ratio, int32_t cells) {
-    const float f = v * ratio;
-    if (!(f >= 0.0f)) return 0;
-    if (f >= static_cast<float>(cells)) return cells - 1;
-    return std::min(static_cast<int32_t>(f), cells - 1);
-}
-
 // Takes the tangential part t of a moved mass's velocity off by at most F (old position
 // only). t = v - n (v . n); with a zero normal the whole velocity counts as tangential.
 inline void BrakeTangential(TMass* a, float nx, float ny, float F) {
@@ -41,14 +31,6 @@ inline void BrakeTangential(TMass* a, float nx, float ny, float F) {
 }  // namespace
 
 TMass::~TMass() { LeaveGrid(); }
-
-void TMass::LeaveGrid() {
-    if (gridWorld_) {
-        gridWorld_->Unindex(this);
-        gridWorld_ = nullptr;
-    }
-    gridlink.Remove();
-}
 
 Ref<TMass> TMass::Create(float x, float y, float mass, float radius, float friction, int32_t colGroup) {
     Ref<TMass> m = MakeRef<TMass>();
@@ -171,6 +153,7 @@ int32_t TMass::GetColGroup() const {
 
 int32_t TMass::SetColGroup(int32_t group) {
     colGroup = static_cast<float>(group == -1 ? TPhysics::TakeColGroup() : group);
+    if (gridWorld_) gridWorld_->Regroup(this);  // the pair index keeps a copy
     return 0;
 }
 
@@ -204,25 +187,6 @@ int32_t TMass::AddToGrid() {
         return 0;
     PlaceInGrid(w);
     return 0;
-}
-
-void TMass::PlaceInGrid(TPhysics* w) {
-    const int32_t gs = std::max(1, std::min(w->gridsize, TPhysics::MAX_GRID));
-    const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
-    if (gridWorld_ == w && gx == gridx && gy == gridy && gridlink.List() == &w->Cell(gx, gy) &&
-        gridlink.NextLink() == nullptr) {
-        // Already last in that cell: taking it out and appending it again changes nothing.
-        return;
-    }
-    LeaveGrid();
-    gridx = gx;
-    gridy = gy;
-    w->Cell(gridx, gridy).AddLast(gridlink, this);
-    std::vector<TMass*>& cell = w->CellMasses(gridx, gridy);
-    // Room for a crowded cell at once, so a settling pile does not keep growing cells.
-    if (cell.capacity() == 0) cell.reserve(16);
-    cell.push_back(this);
-    gridWorld_ = w;
 }
 
 int32_t TMass::SubRef() {

@@ -18,8 +18,9 @@ class TPhysics;
 class TMass final : public TObject {
 public:
     // Hot state first, in the object's first cache line: the step reads these for every
-    // mass and every candidate pair.
-    float colGroup = 0;  // always a whole number
+    // mass and every candidate pair. The grid link and cell come next, in the second line;
+    // the rest is cold.
+    float colGroup = 0;  // always a whole number; write it through SetColGroup while active
     float posX = 0, posY = 0;
     float radius = 0;
     int32_t frozen = 0;
@@ -35,11 +36,11 @@ private:
     int32_t evHead_ = -1;
 
 public:
+    TLink gridlink;  // embedded link into the current grid cell; never counted
     int32_t gridx = 0, gridy = 0;
     int32_t refCounter = 0;
     int32_t abID = -1;   // owning body's id in the body registry
     int32_t index = -1;  // entry in the owning body's mass table
-    TLink gridlink;      // embedded link into the current grid cell; never counted
     std::string name;
 
     TMass() = default;

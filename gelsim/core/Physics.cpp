@@ -1,7 +1,7 @@
 // The world: construction, parameters, tables and the step.
 //
 // Sections: construction and parameters; tables and registry; the step (Update,
-// HandleMass, pair finding).
+// HandleMass, all-pairs finding). The grid and its pair search are in Grid.cpp.
 #include "gelsim/core/Physics.h"
 
 #include <algorithm>
@@ -43,11 +43,12 @@ inline void WallFriction(float pos, float& old, float f) {
 // ---------------------------------------------------------------------------------------
 
 TPhysics::TPhysics()
-    : shiftgrid(std::make_unique<Grid>()), cellMass_(static_cast<size_t>(MAX_GRID) * MAX_GRID) {
+    : shiftgrid(std::make_unique<Grid>()), cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
     pairScratch_.resize(256);
+    unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
 }
 
 TPhysics::~TPhysics() {
@@ -59,22 +60,11 @@ TPhysics::~TPhysics() {
     stepHold_.clear();
     // Masses still in cells (active when the world was freed) forget this world; the
     // cell lists unlink them as they go.
-    for (auto& cell : cellMass_)
-        for (TMass* m : cell) m->gridWorld_ = nullptr;
-}
-
-void TPhysics::Unindex(TMass* m) {
-    std::vector<TMass*>& cell = CellMasses(m->gridx, m->gridy);
-    // Cells are short and the mass is usually near the end (placed recently); shifting by
-    // hand beats a library call for a handful of pointers.
-    TMass** data = cell.data();
-    size_t n = cell.size();
-    for (size_t k = n; k-- > 0;) {
-        if (data[k] == m) {
-            for (size_t j = k + 1; j < n; ++j) data[j - 1] = data[j];
-            cell.pop_back();
-            return;
-        }
+    for (size_t k = 0; k < static_cast<size_t>(MAX_GRID) * MAX_GRID; ++k) {
+        GridCell& cell = cells_[k];
+        for (uint32_t e = cell.begin; e < cell.end; ++e) cell.data[e].mass->gridWorld_ = nullptr;
+        delete[] cell.data;
+        cell = GridCell{};
     }
 }
 
@@ -335,8 +325,10 @@ int32_t TPhysics::Update() {
                 m->oldPosX = px;
                 m->oldPosY = py;
             }
-            m->PlaceInGrid(w);
         }
+        // Placing is independent of integrating, so the masses are placed after all of
+        // them moved, with the same result as placing each right after its move.
+        w->RegridAll(n);
     }
 
     // 2. Last tick's events go.
@@ -423,32 +415,6 @@ void TPhysics::HandleMass(TMass* m) {
         CollideByGrid(m);
     else
         CollideAllPairs(m, m->aIndex);
-}
-
-// Pairs through the 3x3 cells around the mass, in cell-list order. The neighbourhood is
-// copied first: a callback run by a contact may re-place masses, which a live walk could
-// not survive. Without callbacks the copy equals the live cells, since contacts do not
-// re-grid.
-void TPhysics::CollideByGrid(TMass* m) {
-    m->PlaceInGrid(this);
-    std::vector<TMass*>& near = pairScratch_;
-    const int32_t gs = gridsize;
-    const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
-    const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
-    size_t count = 0;
-    for (int32_t c = c0; c <= c1; ++c)
-        for (int32_t r = r0; r <= r1; ++r) count += CellMasses(c, r).size();
-    if (near.size() < count) near.resize(count * 2);  // grows once to the crowdest neighbourhood
-    TMass** out = near.data();
-    for (int32_t c = c0; c <= c1; ++c)
-        for (int32_t r = r0; r <= r1; ++r)
-            for (TMass* o : CellMasses(c, r)) *out++ = o;
-    for (size_t j = 0; j < count; ++j) {
-        TMass* other = near[j];
-        const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !m->MayTouch(other)) continue;
-        if (m->CollideWith(other) && m->aIndex < 0) return;
-    }
 }
 
 // All pairs: each pair once, from the mass in the lower entry. The count is read afresh,

@@ -135,10 +135,35 @@ public:
     static TObject* GetBody(int32_t id);
     /// Cell list at column c, row r (0..MAX_GRID-1).
     TList& Cell(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
+
+    // The pair index: per cell, the masses of that cell's list in the same order, each with
+    // a copy of its collision group, in one contiguous run. The step walks these instead
+    // of the linked cells. (Grid.cpp)
+    struct GridEntry {
+        TMass* mass;
+        float group;    // the mass's colGroup when it was placed (SetColGroup keeps it current)
+        int32_t stamp;  // the mass's table entry when it was placed
+    };
+    struct GridCell {
+        GridEntry* data = nullptr;  // entries [begin, end) of a block of cap
+        uint32_t begin = 0, end = 0, cap = 0;
+        float only = 0.0f;   // every entry's group is 0 or this; NaN when mixed
+        uint32_t descents = 0;  // neighbouring entries whose stamps decrease (0: table order)
+        bool listed = false;    // in unsorted_
+        uint32_t Size() const { return end - begin; }
+    };
+    /// Read-only view of one cell's pair index (tests and diagnostics).
+    class CellView {
+    public:
+        explicit CellView(const GridCell& c) : c_(c) {}
+        size_t size() const { return c_.Size(); }
+        TMass* operator[](size_t k) const { return c_.data[c_.begin + k].mass; }
+
+    private:
+        const GridCell& c_;
+    };
     /// The masses of cell (c, r) in list order, as the step's pair search sees them.
-    const std::vector<TMass*>& CellIndex(int32_t c, int32_t r) const {
-        return cellMass_[static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r)];
-    }
+    CellView CellIndex(int32_t c, int32_t r) const { return CellView(cells_[CellAt(c, r)]); }
     /// True while this world's Update runs.
     bool Stepping() const { return stepping_; }
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
@@ -151,19 +176,47 @@ private:
     void ResetTables();
     void HandleMass(TMass* m);
     void CollideByGrid(TMass* m);
+    void CollideFromSnapshot(TMass* m, size_t count);
     void CollideAllPairs(TMass* m, int32_t k);
 
-    // Pair index: per cell, the masses of that cell's list in the same order. The step
-    // walks these contiguous arrays instead of the linked cells.
-    std::vector<std::vector<TMass*>> cellMass_;
-    std::vector<TMass*>& CellMasses(int32_t c, int32_t r) {
-        return cellMass_[static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r)];
-    }
+    // --- pair index (Grid.cpp) ---
+    static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }
+    GridCell& IndexCell(int32_t c, int32_t r) { return cells_[CellAt(c, r)]; }
+    /// Appends m to cell (c, r) of the index (the list is linked by the caller).
+    void IndexAppend(int32_t c, int32_t r, TMass* m);
+    /// Takes m out of the index cell it was placed in.
     void Unindex(TMass* m);
+    /// Refreshes m's group in the index after SetColGroup.
+    void Regroup(TMass* m);
+    /// Re-places every mass of the table after integration (same result as placing them
+    /// one by one in table order).
+    void RegridAll(int32_t n);
+    void RegridOneByOne(int32_t n);
+    /// Called before the grid or a group changes: a pair search walking the cells
+    /// themselves first copies what it has still to visit.
+    void GridChanging() {
+        if (search_.live) TakeSnapshot();
+    }
+    void TakeSnapshot();
+
+    std::unique_ptr<GridCell[]> cells_;
+    int32_t gridPop_ = 0;              // masses in the index
+    std::vector<GridCell*> unsorted_;  // cells that went out of table order (each listed once)
+
+    // The pair search in progress: the cells it walks (in visit order) and where it is.
+    struct Search {
+        bool live = false;  // walking the cells themselves (no snapshot taken)
+        int32_t ncells = 0;
+        int32_t ci = 0;    // cell being walked
+        uint32_t ei = 0;   // entry being handled in that cell
+        GridCell* cells[9] = {};
+        size_t snapCount = 0;  // candidates copied to pairScratch_ by TakeSnapshot
+    } search_;
 
     bool stepping_ = false;
     std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step
-    std::vector<TMass*> pairScratch_;     // 3x3 neighbourhood of the mass being handled
+    std::vector<TMass*> pairScratch_;     // snapshot of a pair search's remaining candidates
+    std::vector<TMass*> moved_;           // masses changing cells after integration
 };
 
 // Table entries for masses and constraints (AddRef / SubRef). Give* only clears an entry

@@ -1,0 +1,359 @@
+// The world's grid: cell lists, the pair index beside them, placing masses, and the pair
+// search of the step.
+//
+// Sections: the pair index (append, remove, groups); placing a mass; re-placing every
+// mass after integration; the pair search.
+//
+// Every cell has a TList (the public view) and, in the pair index, a contiguous run of
+// entries in the same order, each with a copy of the mass's group and of its table entry
+// (its "stamp"). The search rejects other-group-free cells and same-group candidates
+// without touching the candidates themselves.
+//
+// Order. Placing a mass moves it to the end of its cell, and the step places the masses
+// in table order, so after integration every cell lists its masses in table order, and
+// while a pass runs each cell holds its not yet handled masses in table order followed
+// by the handled ones. The index keeps a read position per cell, so the handled mass
+// (usually the cell's first) leaves in constant time.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "gelsim/core/Mass.h"
+#include "gelsim/core/Physics.h"
+
+namespace kin::gelsim {
+namespace {
+
+constexpr float kMixed = std::numeric_limits<float>::quiet_NaN();
+
+// Grid cell of a coordinate: floor(v * ratio) clamped to 0..cells-1. The clamp happens in
+// float, so NaN and infinities never reach the integer conversion; for values at or above
+// 0 truncation equals floor, and everything below 0 (or NaN) lands in cell 0.
+inline int32_t CellOf(float v, float ratio, int32_t cells) {
+    const float f = v * ratio;
+    if (!(f >= 0.0f)) return 0;
+    if (f >= static_cast<float>(cells)) return cells - 1;
+    return std::min(static_cast<int32_t>(f), cells - 1);
+}
+
+inline int32_t Cells(const TPhysics* w) { return std::max(1, std::min(w->gridsize, TPhysics::MAX_GRID)); }
+
+// The conservative group summary of a run of entries.
+float OnlyGroup(const TPhysics::GridEntry* e, uint32_t n) {
+    float only = 0.0f;
+    for (uint32_t k = 0; k < n; ++k) {
+        const float g = e[k].group;
+        if (only == 0.0f)
+            only = g;
+        else if (g != 0.0f && g != only)
+            return kMixed;
+    }
+    return only;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The pair index
+// ---------------------------------------------------------------------------------------
+
+void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
+    GridCell& cell = IndexCell(c, r);
+    if (cell.end == cell.cap) {
+        const uint32_t n = cell.Size();
+        if (cell.begin > 0 && n < cell.cap) {
+            std::memmove(cell.data, cell.data + cell.begin, n * sizeof(GridEntry));
+        } else {
+            // A crowded cell gets room at once, so a settling pile does not keep growing cells.
+            const uint32_t cap = std::max<uint32_t>(16, cell.cap * 2);
+            auto* data = new GridEntry[cap];
+            if (n) std::memcpy(data, cell.data + cell.begin, n * sizeof(GridEntry));
+            delete[] cell.data;
+            cell.data = data;
+            cell.cap = cap;
+        }
+        cell.begin = 0;
+        cell.end = n;
+    }
+    const float g = m->colGroup;
+    const int32_t stamp = m->aIndex;
+    if (cell.begin == cell.end) {
+        cell.only = g;
+        cell.descents = 0;
+    } else {
+        if (cell.data[cell.end - 1].stamp > stamp && cell.descents++ == 0 && !cell.listed) {
+            cell.listed = true;
+            unsorted_.push_back(&cell);
+        }
+        if (cell.only == 0.0f)
+            cell.only = g;
+        else if (g != 0.0f && g != cell.only)
+            cell.only = kMixed;
+    }
+    cell.data[cell.end++] = GridEntry{m, g, stamp};
+    ++gridPop_;
+}
+
+void TPhysics::Unindex(TMass* m) {
+    GridCell& cell = IndexCell(m->gridx, m->gridy);
+    GridEntry* d = cell.data;
+    auto descent = [d](uint32_t a, uint32_t b) -> uint32_t { return d[a].stamp > d[b].stamp ? 1u : 0u; };
+    uint32_t k = cell.begin;
+    while (k < cell.end && d[k].mass != m) ++k;
+    if (k == cell.end) return;
+    if (k > cell.begin) cell.descents -= descent(k - 1, k);
+    if (k + 1 < cell.end) cell.descents -= descent(k, k + 1);
+    if (k > cell.begin && k + 1 < cell.end) cell.descents += descent(k - 1, k + 1);
+    if (k == cell.begin) {
+        ++cell.begin;  // the usual case: the cell's first mass is the one being handled
+    } else {
+        std::memmove(d + k, d + k + 1, (cell.end - k - 1) * sizeof(GridEntry));
+        --cell.end;
+    }
+    --gridPop_;
+    if (cell.begin == cell.end) {
+        cell.begin = cell.end = 0;
+        cell.only = 0.0f;
+        cell.descents = 0;
+    } else if (cell.only != cell.only) {
+        cell.only = OnlyGroup(d + cell.begin, cell.Size());
+    }
+}
+
+void TPhysics::Regroup(TMass* m) {
+    GridCell& cell = IndexCell(m->gridx, m->gridy);
+    for (uint32_t k = cell.begin; k < cell.end; ++k) {
+        if (cell.data[k].mass == m) {
+            GridChanging();
+            cell.data[k].group = m->colGroup;
+            cell.only = OnlyGroup(cell.data + cell.begin, cell.Size());
+            return;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Placing a mass
+// ---------------------------------------------------------------------------------------
+
+void TMass::LeaveGrid() {
+    if (gridWorld_) {
+        gridWorld_->GridChanging();
+        gridWorld_->Unindex(this);
+        gridWorld_ = nullptr;
+    }
+    gridlink.Remove();
+}
+
+void TMass::PlaceInGrid(TPhysics* w) {
+    const int32_t gs = Cells(w);
+    const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
+    if (gridlink.List() == &w->Cell(gx, gy)) {
+        TPhysics::GridCell& cell = w->IndexCell(gx, gy);
+        TPhysics::GridEntry& last = cell.data[cell.end - 1];
+        if (last.mass == this) {
+            // Already last in that cell: taking it out and appending it again changes
+            // nothing but the copy of its group.
+            if (!(last.group == colGroup)) w->Regroup(this);
+            return;
+        }
+    }
+    w->GridChanging();
+    LeaveGrid();
+    gridx = gx;
+    gridy = gy;
+    w->Cell(gx, gy).AddLast(gridlink, this);
+    w->IndexAppend(gx, gy, this);
+    gridWorld_ = w;
+}
+
+// ---------------------------------------------------------------------------------------
+// Re-placing every mass after integration
+// ---------------------------------------------------------------------------------------
+//
+// Placing the masses one by one in table order leaves every cell holding its masses in
+// table order, whatever the order before, provided every mass in a cell is one of those
+// placed (each once). So a mass that stays in its cell needs nothing when its cell is
+// already in table order; the others leave their cells and enter their new ones at their
+// place in table order, and cells out of order are put in order.
+
+namespace {
+
+// Unlinks the cell list's links from entry `from` on (they are appended again after).
+void UnlinkFrom(TList& list, const TPhysics::GridEntry* d, uint32_t from, uint32_t end) {
+    for (uint32_t k = from; k < end; ++k) d[k].mass->gridlink.Remove();
+    (void)list;
+}
+
+void RelinkFrom(TList& list, const TPhysics::GridEntry* d, uint32_t from, uint32_t end) {
+    for (uint32_t k = from; k < end; ++k) list.AddLast(d[k].mass->gridlink, d[k].mass);
+}
+
+}  // namespace
+
+void TPhysics::RegridAll(int32_t n) {
+    const Ref<TMass>* arr = massArray.data();
+    const int32_t gs = Cells(this);
+    const float rx = ratiox, ry = ratioy;
+    moved_.clear();
+    int32_t staying = 0, movingInGrid = 0;
+    for (int32_t k = 0; k < n; ++k) {
+        TMass* m = arr[k].Get();
+        if (!m) continue;
+        if (m->aIndex != k) {  // not the table's own view of the mass: place one by one
+            RegridOneByOne(n);
+            return;
+        }
+        const int32_t gx = CellOf(m->posX, rx, gs), gy = CellOf(m->posY, ry, gs);
+        if (m->gridlink.List() == &Cell(gx, gy)) {
+            ++staying;
+            continue;
+        }
+        if (m->gridWorld_ == this) ++movingInGrid;
+        moved_.push_back(m);
+    }
+    if (staying + movingInGrid != gridPop_) {  // a cell holds a mass that is not placed here
+        RegridOneByOne(n);
+        return;
+    }
+
+    // Leavers first, then cells out of order are sorted, then the newcomers go in.
+    for (TMass* m : moved_) {
+        if (m->gridWorld_ != this) continue;
+        Unindex(m);
+        m->gridWorld_ = nullptr;
+        m->gridlink.Remove();
+    }
+    for (GridCell* cell : unsorted_) {
+        cell->listed = false;
+        if (cell->descents == 0) continue;
+        GridEntry* d = cell->data;
+        // Stamps are distinct here: every mass in a cell was just seen at its own entry.
+        std::sort(d + cell->begin, d + cell->end, [](const GridEntry& a, const GridEntry& b) { return a.stamp < b.stamp; });
+        const size_t at = static_cast<size_t>(cell - cells_.get());
+        TList& list = Cell(static_cast<int32_t>(at / MAX_GRID), static_cast<int32_t>(at % MAX_GRID));
+        UnlinkFrom(list, d, cell->begin, cell->end);
+        RelinkFrom(list, d, cell->begin, cell->end);
+        cell->descents = 0;
+    }
+    unsorted_.clear();
+    for (TMass* m : moved_) {
+        const int32_t gx = CellOf(m->posX, rx, gs), gy = CellOf(m->posY, ry, gs);
+        m->LeaveGrid();  // a mass of another world's grid
+        m->gridx = gx;
+        m->gridy = gy;
+        m->gridWorld_ = this;
+        GridCell& cell = IndexCell(gx, gy);
+        TList& list = Cell(gx, gy);
+        const int32_t stamp = m->aIndex;
+        // Entries after the new one: usually none or a few.
+        uint32_t at = cell.end;
+        while (at > cell.begin && cell.data[at - 1].stamp > stamp) --at;
+        const uint32_t tail = cell.end - at;
+        if (tail == 0) {
+            list.AddLast(m->gridlink, m);
+            IndexAppend(gx, gy, m);
+            continue;
+        }
+        UnlinkFrom(list, cell.data, at, cell.end);
+        // Append, then rotate the tail behind the new entry.
+        IndexAppend(gx, gy, m);
+        GridEntry* d = cell.data;
+        const uint32_t end = cell.end;
+        const GridEntry moved = d[end - 1];
+        std::memmove(d + end - tail, d + end - tail - 1, tail * sizeof(GridEntry));
+        d[end - tail - 1] = moved;
+        cell.descents = 0;  // IndexAppend saw a smaller stamp last; the order is right again
+        list.AddLast(m->gridlink, m);
+        RelinkFrom(list, d, end - tail, end);
+    }
+    moved_.clear();
+}
+
+void TPhysics::RegridOneByOne(int32_t n) {
+    for (int32_t k = 0; k < n && k < static_cast<int32_t>(massArray.size()); ++k)
+        if (TMass* m = massArray[static_cast<size_t>(k)].Get()) m->PlaceInGrid(this);
+}
+
+// ---------------------------------------------------------------------------------------
+// The pair search
+// ---------------------------------------------------------------------------------------
+//
+// Pairs through the 3x3 cells around the mass, in cell-list order. The search walks the
+// index itself; a callback run by a contact that is about to change the grid or a group
+// makes it copy what it has still to visit first (TakeSnapshot), and the search goes on
+// from that copy, reading groups and activity from the masses as it meets them.
+
+void TPhysics::TakeSnapshot() {
+    Search& s = search_;
+    s.live = false;
+    size_t count = 0;
+    {
+        const GridCell* cur = s.cells[s.ci];
+        if (s.ei + 1 < cur->end) count += cur->end - (s.ei + 1);
+        for (int32_t ci = s.ci + 1; ci < s.ncells; ++ci) count += s.cells[ci]->Size();
+    }
+    if (pairScratch_.size() < count) pairScratch_.resize(count * 2);
+    TMass** out = pairScratch_.data();
+    {
+        const GridCell* cur = s.cells[s.ci];
+        for (uint32_t k = s.ei + 1; k < cur->end; ++k) *out++ = cur->data[k].mass;
+        for (int32_t ci = s.ci + 1; ci < s.ncells; ++ci) {
+            const GridCell* c = s.cells[ci];
+            for (uint32_t k = c->begin; k < c->end; ++k) *out++ = c->data[k].mass;
+        }
+    }
+    s.snapCount = count;
+}
+
+void TPhysics::CollideByGrid(TMass* m) {
+    m->PlaceInGrid(this);
+    Search& s = search_;
+    const int32_t gs = gridsize;
+    const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
+    const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
+    int32_t nc = 0;
+    for (int32_t c = c0; c <= c1; ++c)
+        for (int32_t r = r0; r <= r1; ++r) s.cells[nc++] = &IndexCell(c, r);
+    s.ncells = nc;
+    s.live = true;
+    float mg = m->colGroup;
+    for (int32_t ci = 0; ci < nc; ++ci) {
+        const GridCell* cell = s.cells[ci];
+        if (cell->only == mg) continue;  // nothing here but the mass's own group and group 0
+        for (uint32_t ei = cell->begin; ei < cell->end; ++ei) {
+            const GridEntry& e = cell->data[ei];
+            const float g = e.group;
+            if (g == 0.0f || g == mg) continue;
+            TMass* other = e.mass;
+            if (!m->MayTouch(other)) continue;
+            s.ci = ci;
+            s.ei = ei;
+            const bool hit = m->CollideWith(other);
+            if (!s.live) {
+                // A callback changed the grid or a group: go on from the copy.
+                if (hit && m->aIndex < 0) return;
+                CollideFromSnapshot(m, s.snapCount);
+                return;
+            }
+            if (hit && m->aIndex < 0) {
+                s.live = false;
+                return;
+            }
+            mg = m->colGroup;  // a callback may have written it
+        }
+    }
+    s.live = false;
+}
+
+void TPhysics::CollideFromSnapshot(TMass* m, size_t count) {
+    for (size_t j = 0; j < count; ++j) {
+        TMass* other = pairScratch_[j];
+        const float g = other->colGroup;
+        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !m->MayTouch(other)) continue;
+        if (m->CollideWith(other) && m->aIndex < 0) return;
+    }
+}
+
+}  // namespace kin::gelsim

@@ -307,6 +307,29 @@ void TPhysics::TakeSnapshot() {
     s.snapCount = count;
 }
 
+namespace {
+
+// Entries e[0..count) (count <= 64) that pass the first part of the search's filter for
+// mass m with group mg: bit k set when entry k has another, non-zero group and lies
+// within reach vertically (one of the box tests of MayTouch, same arithmetic; cells are
+// four times taller than wide, so this is the test that rejects most). Evaluated without
+// branches, since most candidates fail it and which ones is unpredictable.
+inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e, uint32_t count) {
+    const float my = m->posY, mr = m->radius;
+    uint64_t mask = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        const float g = e[k].group;
+        const TMass* o = e[k].mass;
+        const float R = mr + o->radius;
+        const float dy = my - o->posY;
+        const bool ok = !(g == 0.0f) & !(g == mg) & !(std::fabs(dy) > R);
+        mask |= static_cast<uint64_t>(ok) << k;
+    }
+    return mask;
+}
+
+}  // namespace
+
 void TPhysics::CollideByGrid(TMass* m) {
     m->PlaceInGrid(this);
     Search& s = search_;
@@ -322,7 +345,42 @@ void TPhysics::CollideByGrid(TMass* m) {
     for (int32_t ci = 0; ci < nc; ++ci) {
         const GridCell* cell = s.cells[ci];
         if (cell->only == mg) continue;  // nothing here but the mass's own group and group 0
-        for (uint32_t ei = cell->begin; ei < cell->end; ++ei) {
+        uint32_t ei = cell->begin;
+        // Up to the cell's first contact the filter's first part is evaluated for the whole
+        // cell at once (it holds while nothing moves: a miss changes nothing); after a
+        // contact the remaining candidates are tested one by one.
+        bool touched = false;
+        while (ei < cell->end && !touched) {
+            const uint32_t count = std::min<uint32_t>(cell->end - ei, 64);
+            uint64_t mask = NearMask(m, mg, cell->data + ei, count);
+            uint32_t next = ei + count;
+            while (mask) {
+                const uint32_t at = ei + static_cast<uint32_t>(__builtin_ctzll(mask));
+                mask &= mask - 1;
+                TMass* other = cell->data[at].mass;
+                if (!m->MayTouch(other)) continue;
+                s.ci = ci;
+                s.ei = at;
+                const bool hit = m->CollideWith(other);
+                if (!s.live) {
+                    // A callback changed the grid or a group: go on from the copy.
+                    if (hit && m->aIndex < 0) return;
+                    CollideFromSnapshot(m, s.snapCount);
+                    return;
+                }
+                if (!hit) continue;
+                if (m->aIndex < 0) {
+                    s.live = false;
+                    return;
+                }
+                mg = m->colGroup;  // a callback may have written it
+                next = at + 1;
+                touched = true;
+                break;
+            }
+            ei = next;
+        }
+        for (; ei < cell->end; ++ei) {
             const GridEntry& e = cell->data[ei];
             const float g = e.group;
             if (g == 0.0f || g == mg) continue;
@@ -332,16 +390,17 @@ void TPhysics::CollideByGrid(TMass* m) {
             s.ei = ei;
             const bool hit = m->CollideWith(other);
             if (!s.live) {
-                // A callback changed the grid or a group: go on from the copy.
                 if (hit && m->aIndex < 0) return;
                 CollideFromSnapshot(m, s.snapCount);
                 return;
             }
-            if (hit && m->aIndex < 0) {
-                s.live = false;
-                return;
+            if (hit) {
+                if (m->aIndex < 0) {
+                    s.live = false;
+                    return;
+                }
+                mg = m->colGroup;
             }
-            mg = m->colGroup;  // a callback may have written it
         }
     }
     s.live = false;

@@ -229,7 +229,13 @@ bool TMass::CollideWith(TMass* b) {
         BrakeTangential(b, nx, ny, F);
     } else {
         const float sum = a->mass + b->mass;
-        if (sum == 0.0f) {
+        if (a->mass == 1.0f && b->mass == 1.0f) {
+            // Unit weights: (x * 1) / 2 is exactly x * 0.5 (same bits, no division).
+            a->posX += nx * o * 0.5f;
+            a->posY += ny * o * 0.5f;
+            b->posX -= nx * o * 0.5f;
+            b->posY -= ny * o * 0.5f;
+        } else if (sum == 0.0f) {
             // Two massless masses: no weights to share by, so equal halves.
             a->posX += nx * o * 0.5f;
             a->posY += ny * o * 0.5f;

@@ -25,6 +25,8 @@ int32_t TBody::ReleaseConstraints() {
     for (TObject* o : *conList)
         if (auto* c = As<TConstraint>(o)) c->SubRef();
     conList->Clear();
+    assignedIn_ = conList.Get();
+    assigned_ = 0;
     return 0;
 }
 

@@ -29,6 +29,22 @@ public:
 
 protected:
     int32_t ReleaseConstraints();
+
+private:
+    friend class TConstraint;
+    // Entries of conList that Assign appended and Free has not removed. While they are all
+    // of the list's entries, a constraint's own record of the lists holding it answers
+    // whether this body holds it, without a walk over the list.
+    const TList* assignedIn_ = nullptr;
+    int32_t assigned_ = 0;
+    bool OnlyAssigned() {
+        if (!conList) return false;
+        if (assignedIn_ != conList.Get() && conList->IsEmpty()) {
+            assignedIn_ = conList.Get();
+            assigned_ = 0;
+        }
+        return assignedIn_ == conList.Get() && assigned_ == conList->Count();
+    }
 };
 
 }  // namespace kin::gelsim

@@ -36,20 +36,64 @@ int32_t TConstraint::SetName(const std::string& n) {
 
 std::string TConstraint::GetName() const { return name; }
 
+// A body's list holds a constraint at most once when only Assign and Free change it, and
+// the constraint remembers the links it was given; the list is searched only when it was
+// changed some other way.
+TLink* TConstraint::HeldLink(const TList* list) {
+    auto live = [this](const Ref<TLink>& l) { return l && l->List() && l->Value() == this; };
+    if (held_ && !live(held_)) held_ = nullptr;
+    if (!moreHeld_.empty())
+        moreHeld_.erase(std::remove_if(moreHeld_.begin(), moreHeld_.end(), [&](const Ref<TLink>& l) { return !live(l); }),
+                        moreHeld_.end());
+    if (held_ && held_->List() == list) return held_.Get();
+    for (const Ref<TLink>& l : moreHeld_)
+        if (l->List() == list) return l.Get();
+    return nullptr;
+}
+
+void TConstraint::Remember(Ref<TLink> link) {
+    if (!held_)
+        held_ = std::move(link);
+    else
+        moreHeld_.push_back(std::move(link));
+}
+
+void TConstraint::Forget(const TLink* link) {
+    if (held_.Get() == link) {
+        held_ = nullptr;
+        return;
+    }
+    for (auto it = moreHeld_.begin(); it != moreHeld_.end(); ++it)
+        if (it->Get() == link) {
+            moreHeld_.erase(it);
+            return;
+        }
+}
+
 int32_t TConstraint::Assign(TBody* body) {
-    if (!body || !body->conList || body->conList->Contains(this)) return 0;
-    body->conList->AddLast(this);
+    if (!body || !body->conList) return 0;
+    TList* list = body->conList.Get();
+    if (HeldLink(list)) return 0;
+    const bool known = body->OnlyAssigned();
+    if (!known && list->Contains(this)) return 0;
+    Remember(list->AddLast(this));
+    if (known) ++body->assigned_;
     AddRef();
     return 0;
 }
 
 int32_t TConstraint::Free(TBody* body) {
     if (!body || !body->conList) return 0;
-    TLink* link = body->conList->FindLink(this);
+    TList* list = body->conList.Get();
+    const bool known = body->OnlyAssigned();
+    TLink* link = known ? HeldLink(list) : list->FindLink(this);
     if (!link) return 0;
     const Ref<TConstraint> self(this);  // the list's link may be our last holder
+    const Ref<TLink> keep(link);
     SubRef();
-    body->conList->Remove(link);
+    list->Remove(link);
+    Forget(link);
+    if (known && body->conList.Get() == list && body->assignedIn_ == list) --body->assigned_;
     return 0;
 }
 

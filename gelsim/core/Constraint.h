@@ -5,6 +5,7 @@
 // into the current world.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "gelsim/core/Mass.h"
 #include "platform/Object.h"
@@ -64,6 +65,17 @@ public:
 
     /// The relaxation itself (the step calls this directly).
     void Relax();
+
+    GELSIM_SLAB_ALLOCATED(TConstraint)
+
+private:
+    // The links by which Assign put this constraint into bodies' lists (a link no longer
+    // in its list is stale and dropped when met).
+    Ref<TLink> held_;
+    std::vector<Ref<TLink>> moreHeld_;
+    TLink* HeldLink(const TList* list);
+    void Remember(Ref<TLink> link);
+    void Forget(const TLink* link);
 };
 
 }  // namespace kin::gelsim

@@ -279,6 +279,36 @@ TEST_F(Body, AssignCountsOncePerBodyAndActivatesTheMasses) {
     EXPECT_EQ(b2->conList->Count(), 0);
 }
 
+// Assign and Free answer "does the body hold it" from the constraint's own record while
+// only they change the list; a list changed directly is asked itself.
+TEST_F(Body, MembershipFollowsAListChangedDirectly) {
+    Ref<TMass> a = TMass::Create(0, 0, 1, 1, 0, 1), b = TMass::Create(9, 0, 1, 1, 0, 1);
+    Ref<TConstraint> c1 = TConstraint::Create(a.Get(), b.Get(), 0, 1), c2 = TConstraint::Create(a.Get(), b.Get(), 0, 1);
+    Ref<TBody> body = MakeRef<TBody>();
+    body->conList->AddLast(c1.Get());  // put there without Assign: Assign sees it
+    c1->Assign(body.Get());
+    EXPECT_EQ(c1->refCounter, 0);
+    c2->Assign(body.Get());
+    c2->Assign(body.Get());
+    EXPECT_EQ(c2->refCounter, 1);
+    EXPECT_EQ(body->conList->Count(), 2);
+    body->conList->Remove(c2.Get());  // taken out behind its back: assigned again
+    c2->Assign(body.Get());
+    EXPECT_EQ(c2->refCounter, 2);
+    c2->Free(body.Get());
+    c2->Free(body.Get());
+    EXPECT_EQ(c2->refCounter, 1);
+    EXPECT_EQ(body->conList->Count(), 1);
+    body->conList = MakeRef<TList>();  // a new list holds nothing yet
+    c2->Assign(body.Get());
+    c2->Assign(body.Get());
+    EXPECT_EQ(c2->refCounter, 2);
+    EXPECT_EQ(body->conList->Count(), 1);
+    body->Free();
+    c2->SubRef();
+    EXPECT_EQ(c2->IsActive(), 0);
+}
+
 TEST_F(Body, SharedMassStaysUntilItsLastConstraintGoes) {
     Ref<TMass> a = TMass::Create(0, 0, 1, 1, 0, 1), b = TMass::Create(9, 0, 1, 1, 0, 1),
                c = TMass::Create(0, 9, 1, 1, 0, 1);

@@ -175,6 +175,67 @@ void TConstraint::Relax() {
     }
 }
 
+// The step's relaxation of the whole table. Consecutive constraints mostly share a mass,
+// so each relaxation waits for the positions the one before stored; the common case (two
+// free masses of unit weight) takes them from registers instead of reading them back.
+// The arithmetic is Relax's, in the same order.
+void TConstraint::RelaxAll(const Ref<TConstraint>* arr, int32_t n) {
+    const TMass* pa = nullptr;
+    const TMass* pb = nullptr;
+    float pax = 0, pay = 0, pbx = 0, pby = 0;
+    for (int32_t k = 0; k < n; ++k) {
+        TConstraint* c = arr[k].Get();
+        if (!c) continue;
+        TMass* a = c->m[0].Get();
+        TMass* b = c->m[1].Get();
+        if (!a || !b || a == b || a->frozen || b->frozen || a->mass != 1.0f || b->mass != 1.0f) {
+            c->Relax();
+            pa = pb = nullptr;
+            continue;
+        }
+        float ax, ay, bx, by;
+        if (a == pa) {
+            ax = pax;
+            ay = pay;
+        } else if (a == pb) {
+            ax = pbx;
+            ay = pby;
+        } else {
+            ax = a->posX;
+            ay = a->posY;
+        }
+        if (b == pa) {
+            bx = pax;
+            by = pay;
+        } else if (b == pb) {
+            bx = pbx;
+            by = pby;
+        } else {
+            bx = b->posX;
+            by = b->posY;
+        }
+        const float dx = ax - bx, dy = ay - by;
+        float d = std::sqrt(dx * dx + dy * dy);
+        if (!(d >= 0.0001f)) d = 0.0001f;
+        const float cc = (d - c->restLength) * c->stiffness;
+        const float ux = dx / d, uy = dy / d;
+        ax -= ux * cc * 0.5f;
+        ay -= uy * cc * 0.5f;
+        bx += ux * cc * 0.5f;
+        by += uy * cc * 0.5f;
+        a->posX = ax;
+        a->posY = ay;
+        b->posX = bx;
+        b->posY = by;
+        pa = a;
+        pax = ax;
+        pay = ay;
+        pb = b;
+        pbx = bx;
+        pby = by;
+    }
+}
+
 int32_t TConstraint::AddRef() {
     if (refCounter == 0) {
         if (m[0]) m[0]->AddRef();

@@ -63,8 +63,10 @@ public:
     /// Removes a holder; the last one takes it and its hold on the masses out.
     virtual int32_t SubRef();
 
-    /// The relaxation itself (the step calls this directly).
+    /// The relaxation itself.
     void Relax();
+    /// Relax for entries 0..n-1 of a table (null entries skipped), in order.
+    static void RelaxAll(const Ref<TConstraint>* table, int32_t n);
 
     GELSIM_SLAB_ALLOCATED(TConstraint)
 

@@ -339,9 +339,7 @@ int32_t TPhysics::Update() {
     for (int32_t pass = 0; pass < passes && currentWorld.Get() == w; ++pass) {
         {
             const int32_t n = std::min(w->conCount, static_cast<int32_t>(w->conArray.size()));
-            const Ref<TConstraint>* arr = w->conArray.data();
-            for (int32_t k = 0; k < n; ++k)
-                if (TConstraint* c = arr[k].Get()) c->Relax();
+            TConstraint::RelaxAll(w->conArray.data(), n);
         }
         // Callbacks run from here on: they may take masses out (null entries), add masses
         // (the table may move) or free the world, so entries are re-read by index.

@@ -58,34 +58,41 @@ float OnlyGroup(const TPhysics::GridEntry* e, uint32_t n) {
 // The pair index
 // ---------------------------------------------------------------------------------------
 
+void TPhysics::MakeRoom(GridCell& cell) {
+    if (cell.end < cell.cap) return;
+    const uint32_t n = cell.Size();
+    if (cell.begin > 0 && n < cell.cap) {
+        std::memmove(cell.data, cell.data + cell.begin, n * sizeof(GridEntry));
+    } else {
+        // A crowded cell gets room at once, so a settling pile does not keep growing cells.
+        const uint32_t cap = std::max<uint32_t>(16, cell.cap * 2);
+        auto* data = new GridEntry[cap];
+        if (n) std::memcpy(data, cell.data + cell.begin, n * sizeof(GridEntry));
+        delete[] cell.data;
+        cell.data = data;
+        cell.cap = cap;
+    }
+    cell.begin = 0;
+    cell.end = n;
+}
+
+void TPhysics::NoteDescent(GridCell& cell) {
+    if (cell.descents++ == 0 && !cell.listed) {
+        cell.listed = true;
+        unsorted_.push_back(&cell);
+    }
+}
+
 void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
     GridCell& cell = IndexCell(c, r);
-    if (cell.end == cell.cap) {
-        const uint32_t n = cell.Size();
-        if (cell.begin > 0 && n < cell.cap) {
-            std::memmove(cell.data, cell.data + cell.begin, n * sizeof(GridEntry));
-        } else {
-            // A crowded cell gets room at once, so a settling pile does not keep growing cells.
-            const uint32_t cap = std::max<uint32_t>(16, cell.cap * 2);
-            auto* data = new GridEntry[cap];
-            if (n) std::memcpy(data, cell.data + cell.begin, n * sizeof(GridEntry));
-            delete[] cell.data;
-            cell.data = data;
-            cell.cap = cap;
-        }
-        cell.begin = 0;
-        cell.end = n;
-    }
+    MakeRoom(cell);
     const float g = m->colGroup;
     const int32_t stamp = m->aIndex;
     if (cell.begin == cell.end) {
         cell.only = g;
         cell.descents = 0;
     } else {
-        if (cell.data[cell.end - 1].stamp > stamp && cell.descents++ == 0 && !cell.listed) {
-            cell.listed = true;
-            unsorted_.push_back(&cell);
-        }
+        if (cell.data[cell.end - 1].stamp > stamp) NoteDescent(cell);
         if (cell.only == 0.0f)
             cell.only = g;
         else if (g != 0.0f && g != cell.only)
@@ -156,6 +163,21 @@ void TMass::PlaceInGrid(TPhysics* w) {
             // Already last in that cell: taking it out and appending it again changes
             // nothing but the copy of its group.
             if (!(last.group == colGroup)) w->Regroup(this);
+            return;
+        }
+        if (cell.data[cell.begin].mass == this && cell.data[cell.begin].group == colGroup) {
+            // First in that cell (the usual case for the mass being handled): from the front
+            // to the end, with the same entry, the same groups and the same count.
+            w->GridChanging();
+            const TPhysics::GridEntry e = cell.data[cell.begin];
+            if (e.stamp > cell.data[cell.begin + 1].stamp) --cell.descents;
+            ++cell.begin;
+            w->MakeRoom(cell);
+            if (cell.data[cell.end - 1].stamp > e.stamp) w->NoteDescent(cell);
+            cell.data[cell.end++] = e;
+            TList& list = w->Cell(gx, gy);
+            gridlink.Remove();
+            list.AddLast(gridlink, this);
             return;
         }
     }

@@ -186,6 +186,8 @@ private:
     void IndexAppend(int32_t c, int32_t r, TMass* m);
     /// Takes m out of the index cell it was placed in.
     void Unindex(TMass* m);
+    void MakeRoom(GridCell& cell);
+    void NoteDescent(GridCell& cell);
     /// Refreshes m's group in the index after SetColGroup.
     void Regroup(TMass* m);
     /// Re-places every mass of the table after integration (same result as placing them

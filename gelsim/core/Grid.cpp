@@ -83,6 +83,17 @@ void TPhysics::NoteDescent(GridCell& cell) {
     }
 }
 
+void TPhysics::CountGroup(float g, int32_t delta) {
+    // A group is compared by its bits here, so that every entry is counted out exactly as
+    // it was counted in.
+    if (g == 0.0f || std::memcmp(&g, &gridGroup_, sizeof g) == 0) return;
+    if (gridGroup_ == 0.0f && gridOthers_ == 0 && delta > 0) {
+        gridGroup_ = g;  // the first non-zero group of the grid
+        return;
+    }
+    gridOthers_ += delta;
+}
+
 void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
     GridCell& cell = IndexCell(c, r);
     MakeRoom(cell);
@@ -99,7 +110,12 @@ void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
             cell.only = kMixed;
     }
     cell.data[cell.end++] = GridEntry{m, g, stamp};
-    ++gridPop_;
+    m->indexedGroup_ = g;
+    if (gridPop_++ == 0) {
+        gridGroup_ = 0.0f;
+        gridOthers_ = 0;
+    }
+    CountGroup(g, +1);
 }
 
 void TPhysics::Unindex(TMass* m) {
@@ -109,6 +125,7 @@ void TPhysics::Unindex(TMass* m) {
     uint32_t k = cell.begin;
     while (k < cell.end && d[k].mass != m) ++k;
     if (k == cell.end) return;
+    const float removedGroup = d[k].group;
     if (k > cell.begin) cell.descents -= descent(k - 1, k);
     if (k + 1 < cell.end) cell.descents -= descent(k, k + 1);
     if (k > cell.begin && k + 1 < cell.end) cell.descents += descent(k - 1, k + 1);
@@ -118,7 +135,11 @@ void TPhysics::Unindex(TMass* m) {
         std::memmove(d + k, d + k + 1, (cell.end - k - 1) * sizeof(GridEntry));
         --cell.end;
     }
-    --gridPop_;
+    CountGroup(removedGroup, -1);
+    if (--gridPop_ == 0) {
+        gridGroup_ = 0.0f;
+        gridOthers_ = 0;
+    }
     if (cell.begin == cell.end) {
         cell.begin = cell.end = 0;
         cell.only = 0.0f;
@@ -133,7 +154,10 @@ void TPhysics::Regroup(TMass* m) {
     for (uint32_t k = cell.begin; k < cell.end; ++k) {
         if (cell.data[k].mass == m) {
             GridChanging();
+            CountGroup(cell.data[k].group, -1);
+            CountGroup(m->colGroup, +1);
             cell.data[k].group = m->colGroup;
+            m->indexedGroup_ = m->colGroup;
             cell.only = OnlyGroup(cell.data + cell.begin, cell.Size());
             return;
         }
@@ -229,6 +253,9 @@ void TPhysics::RegridAll(int32_t n) {
         }
         const int32_t gx = CellOf(m->posX, rx, gs), gy = CellOf(m->posY, ry, gs);
         if (m->gridlink.List() == &Cell(gx, gy)) {
+            // A group written straight into the field since the mass was placed is taken
+            // into the index now.
+            if (std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) != 0) Regroup(m);
             ++staying;
             continue;
         }
@@ -354,6 +381,8 @@ inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e,
 
 void TPhysics::CollideByGrid(TMass* m) {
     m->PlaceInGrid(this);
+    // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
+    if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
     Search& s = search_;
     const int32_t gs = gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);

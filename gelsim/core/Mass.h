@@ -20,7 +20,9 @@ public:
     // Hot state first, in the object's first cache line: the step reads these for every
     // mass and every candidate pair. The grid link and cell come next, in the second line;
     // the rest is cold.
-    float colGroup = 0;  // always a whole number; write it through SetColGroup while active
+    // Always a whole number. While the mass is active, a value written straight into the
+    // field (not through SetColGroup) reaches the pair search at the next step.
+    float colGroup = 0;
     float posX = 0, posY = 0;
     float radius = 0;
     int32_t frozen = 0;
@@ -34,6 +36,8 @@ private:
     // Head of this mass's chain in the collision events' pair index (see ColEvent.cpp).
     uint32_t evGen_ = 0;
     int32_t evHead_ = -1;
+    // The group as the grid's pair index holds it (see Grid.cpp).
+    float indexedGroup_ = 0;
 
 public:
     TLink gridlink;  // embedded link into the current grid cell; never counted

@@ -188,6 +188,7 @@ private:
     void Unindex(TMass* m);
     void MakeRoom(GridCell& cell);
     void NoteDescent(GridCell& cell);
+    void CountGroup(float g, int32_t delta);
     /// Refreshes m's group in the index after SetColGroup.
     void Regroup(TMass* m);
     /// Re-places every mass of the table after integration (same result as placing them
@@ -203,6 +204,9 @@ private:
 
     std::unique_ptr<GridCell[]> cells_;
     int32_t gridPop_ = 0;              // masses in the index
+    // Every mass in the index has group 0 or gridGroup_, except gridOthers_ of them.
+    float gridGroup_ = 0.0f;
+    int32_t gridOthers_ = 0;
     std::vector<GridCell*> unsorted_;  // cells that went out of table order (each listed once)
 
     // The pair search in progress: the cells it walks (in visit order) and where it is.

@@ -149,6 +149,36 @@ TEST_F(Step, CallbackGrowingTheTablesMidStep) {
     for (auto& m : g->added) m->SubRef();
 }
 
+// The pair search passes over cells, and whole worlds, that hold no group but the
+// searching mass's own and 0; changes of group, through SetColGroup or written into the
+// field between steps, must reach it.
+TEST_F(Step, PairsFollowGroupChangesInAOneGroupWorld) {
+    TPhysics::UseShiftedGrid(1);
+    TPhysics::SetGravity(0, 0);
+    Ref<TMass> a = Active(100, 100, 1, 5, 0, 7), b = Active(106, 100, 1, 5, 0, 7);
+    Ref<TMass> z = Active(103, 104, 1, 5, 0, 0);  // group 0 meets nothing
+    auto contacts = [&]() {
+        a->Position(100, 100);
+        b->Position(106, 100);
+        TPhysics::Update();
+        return DrainEvents();
+    };
+    EXPECT_EQ(contacts(), 0);
+    b->SetColGroup(8);
+    EXPECT_EQ(contacts(), 1);
+    b->SetColGroup(7);
+    EXPECT_EQ(contacts(), 0);
+    b->colGroup = 9.0f;
+    EXPECT_EQ(contacts(), 1);
+    b->colGroup = 7.0f;
+    EXPECT_EQ(contacts(), 0);
+    z->SetColGroup(7);  // now it meets nobody either
+    EXPECT_EQ(contacts(), 0);
+    z->SetColGroup(3);
+    EXPECT_EQ(contacts(), 2);
+    ExpectCellsHoldOnlyActiveMasses(world.Get());
+}
+
 // A scripted scene hashed after every step: positions, and every queued event.
 uint64_t RunScripted(int32_t steps) {
     TScene sc = BuildMixedScene();

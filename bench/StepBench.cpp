@@ -36,7 +36,8 @@ struct Observed {
 };
 
 // Runs `total` steps and times the second half (the pile has landed by then).
-void TimeSteadyHalf(benchmark::State& state, TScene& sc, int32_t total, double perMass, double perCon) {
+void TimeSteadyHalf(benchmark::State& state, TScene& /*scene, kept alive by the caller*/, int32_t total,
+                    double perMass, double perCon) {
     Observed obs;
     for (auto _ : state) {
         for (int32_t s = 0; s < total / 2; ++s) TPhysics::Update();

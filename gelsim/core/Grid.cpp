@@ -6,14 +6,15 @@
 //
 // Every cell has a TList (the public view) and, in the pair index, a contiguous run of
 // entries in the same order, each with a copy of the mass's group and of its table entry
-// (its "stamp"). The search rejects other-group-free cells and same-group candidates
-// without touching the candidates themselves.
+// (its stamp). The search rejects same-group candidates without touching them, passes
+// over cells that hold no other group, and is not run at all while the whole grid holds
+// no other group.
 //
 // Order. Placing a mass moves it to the end of its cell, and the step places the masses
 // in table order, so after integration every cell lists its masses in table order, and
 // while a pass runs each cell holds its not yet handled masses in table order followed
 // by the handled ones. The index keeps a read position per cell, so the handled mass
-// (usually the cell's first) leaves in constant time.
+// (usually the cell's first) moves to the end in constant time.
 #include <algorithm>
 #include <cmath>
 #include <cstring>

@@ -141,13 +141,14 @@ public:
     // of the linked cells. (Grid.cpp)
     struct GridEntry {
         TMass* mass;
-        float group;    // the mass's colGroup when it was placed (SetColGroup keeps it current)
+        float group;    // the mass's colGroup (SetColGroup keeps it current; a value written into
+                        // the field is taken in when the masses are placed after integration)
         int32_t stamp;  // the mass's table entry when it was placed
     };
     struct GridCell {
         GridEntry* data = nullptr;  // entries [begin, end) of a block of cap
         uint32_t begin = 0, end = 0, cap = 0;
-        float only = 0.0f;   // every entry's group is 0 or this; NaN when mixed
+        float only = 0.0f;      // every entry's group is 0 or this; NaN when mixed
         uint32_t descents = 0;  // neighbouring entries whose stamps decrease (0: table order)
         bool listed = false;    // in unsorted_
         uint32_t Size() const { return end - begin; }
@@ -186,8 +187,11 @@ private:
     void IndexAppend(int32_t c, int32_t r, TMass* m);
     /// Takes m out of the index cell it was placed in.
     void Unindex(TMass* m);
+    /// Room for one more entry at the end of the cell's run (moves or grows it).
     void MakeRoom(GridCell& cell);
+    /// Counts one more out-of-order neighbour pair in the cell.
     void NoteDescent(GridCell& cell);
+    /// Counts an entry of group g in (+1) or out (-1) of the grid-wide group count.
     void CountGroup(float g, int32_t delta);
     /// Refreshes m's group in the index after SetColGroup.
     void Regroup(TMass* m);

@@ -1,7 +1,7 @@
 // Collision events: the hook, the pair-merging queue and the event pool.
 //
-// State lives in one module-level object: the queue (a vector with a read position), the
-// events posted since the last flush (each held once), the pair index, the current
+// State lives in one module-level object: the events posted since the last flush (each
+// held once; with a read position they are also the queue), the pair index, the current
 // event, the mode and the pool of recyclable events.
 //
 // Pair index. Every pair that involves a mass is chained from one of its masses (the
@@ -45,8 +45,7 @@ struct ColEventAccess {
         int32_t hook = 0;
         int32_t mode = TColEvent::MODE_UPDATE;
         uint32_t gen = 1;               // generation of the pair chains; never 0
-        std::vector<TColEvent*> queue;  // borrowed from `posted`; [head, size) are waiting
-        size_t head = 0;
+        size_t head = 0;  // posted[head, size) are waiting in the queue
         std::vector<TColEvent*> posted;  // every event in the pair index, one reference each
         std::vector<TColEvent*> spare;   // the other buffer of `posted` (swapped at flush)
         struct Node {
@@ -60,7 +59,6 @@ struct ColEventAccess {
         std::vector<TColEvent*> pool;  // recyclable events, one reference each
 
         State() {
-            queue.reserve(4096);
             posted.reserve(4096);
             spare.reserve(4096);
             nodes.reserve(4096);
@@ -145,7 +143,6 @@ struct ColEventAccess {
         }
         e->Retain();
         s.posted.push_back(e);
-        s.queue.push_back(e);
     }
 
     static void Merge(TColEvent* into, const TColEvent* event, int32_t mode) {
@@ -210,7 +207,6 @@ struct ColEventAccess {
 
     static void Flush(State& s) {
         s.current = nullptr;
-        s.queue.clear();
         s.head = 0;
         if (!s.general.empty()) s.general.clear();
         s.nodes.clear();
@@ -317,17 +313,17 @@ int32_t TColEvent::Post(TColEvent* event, int32_t mode) {
 
 TColEvent* TColEvent::Poll() {
     Access::State& s = Access::S();
-    if (s.head >= s.queue.size()) {
+    if (s.head >= s.posted.size()) {
         s.current = nullptr;
     } else {
-        s.current = s.queue[s.head++];
+        s.current = s.posted[s.head++];
     }
     return s.current.Get();
 }
 
 TColEvent* TColEvent::Peek() {
     Access::State& s = Access::S();
-    return s.head < s.queue.size() ? s.queue[s.head] : nullptr;
+    return s.head < s.posted.size() ? s.posted[s.head] : nullptr;
 }
 
 TColEvent* TColEvent::Seek(TObject* a, TObject* b) {
@@ -344,7 +340,7 @@ TColEvent* TColEvent::GetCurrent() { return Access::S().current.Get(); }
 
 int32_t TColEvent::QueueCount() {
     const Access::State& s = Access::S();
-    return static_cast<int32_t>(s.queue.size() - s.head);
+    return static_cast<int32_t>(s.posted.size() - s.head);
 }
 
 TMass* TColEvent::GetMass2() const { return As<TMass>(obj2.Get()); }

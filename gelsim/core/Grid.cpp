@@ -15,6 +15,11 @@
 // while a pass runs each cell holds its not yet handled masses in table order followed
 // by the handled ones. The index keeps a read position per cell, so the handled mass
 // (usually the cell's first) moves to the end in constant time.
+//
+// Lists. Each cell's TList always holds exactly the cell's masses, but moving the handled
+// mass to the end is done in the index only: relinking the list there would touch two
+// other masses' links for every mass handled. A cell whose list lags behind is marked and
+// re-linked when the list is asked for (Cell) or before the list itself is edited.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -181,7 +186,7 @@ void TMass::LeaveGrid() {
 void TMass::PlaceInGrid(TPhysics* w) {
     const int32_t gs = Cells(w);
     const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
-    if (gridlink.List() == &w->Cell(gx, gy)) {
+    if (gridlink.List() == &w->ListAt(gx, gy)) {
         TPhysics::GridCell& cell = w->IndexCell(gx, gy);
         TPhysics::GridEntry& last = cell.data[cell.end - 1];
         if (last.mass == this) {
@@ -200,9 +205,7 @@ void TMass::PlaceInGrid(TPhysics* w) {
             w->MakeRoom(cell);
             if (cell.data[cell.end - 1].stamp > e.stamp) w->NoteDescent(cell);
             cell.data[cell.end++] = e;
-            TList& list = w->Cell(gx, gy);
-            gridlink.Remove();
-            list.AddLast(gridlink, this);
+            cell.listStale = true;
             return;
         }
     }
@@ -210,9 +213,18 @@ void TMass::PlaceInGrid(TPhysics* w) {
     LeaveGrid();
     gridx = gx;
     gridy = gy;
-    w->Cell(gx, gy).AddLast(gridlink, this);
+    w->ListAt(gx, gy).AddLast(gridlink, this);
     w->IndexAppend(gx, gy, this);
     gridWorld_ = w;
+}
+
+void TPhysics::SyncList(int32_t c, int32_t r) {
+    GridCell& cell = IndexCell(c, r);
+    if (!cell.listStale) return;
+    cell.listStale = false;
+    TList& list = ListAt(c, r);
+    for (uint32_t k = cell.begin; k < cell.end; ++k) cell.data[k].mass->gridlink.Remove();
+    for (uint32_t k = cell.begin; k < cell.end; ++k) list.AddLast(cell.data[k].mass->gridlink, cell.data[k].mass);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -253,7 +265,7 @@ void TPhysics::RegridAll(int32_t n) {
             return;
         }
         const int32_t gx = CellOf(m->posX, rx, gs), gy = CellOf(m->posY, ry, gs);
-        if (m->gridlink.List() == &Cell(gx, gy)) {
+        if (m->gridlink.List() == &ListAt(gx, gy)) {
             // A group written straight into the field since the mass was placed is taken
             // into the index now.
             if (std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) != 0) Regroup(m);
@@ -282,9 +294,10 @@ void TPhysics::RegridAll(int32_t n) {
         // Stamps are distinct here: every mass in a cell was just seen at its own entry.
         std::sort(d + cell->begin, d + cell->end, [](const GridEntry& a, const GridEntry& b) { return a.stamp < b.stamp; });
         const size_t at = static_cast<size_t>(cell - cells_.get());
-        TList& list = Cell(static_cast<int32_t>(at / MAX_GRID), static_cast<int32_t>(at % MAX_GRID));
+        TList& list = ListAt(static_cast<int32_t>(at / MAX_GRID), static_cast<int32_t>(at % MAX_GRID));
         UnlinkFrom(list, d, cell->begin, cell->end);
         RelinkFrom(list, d, cell->begin, cell->end);
+        cell->listStale = false;
         cell->descents = 0;
     }
     unsorted_.clear();
@@ -295,7 +308,7 @@ void TPhysics::RegridAll(int32_t n) {
         m->gridy = gy;
         m->gridWorld_ = this;
         GridCell& cell = IndexCell(gx, gy);
-        TList& list = Cell(gx, gy);
+        TList& list = ListAt(gx, gy);
         const int32_t stamp = m->aIndex;
         // Entries after the new one: usually none or a few.
         uint32_t at = cell.end;
@@ -306,6 +319,8 @@ void TPhysics::RegridAll(int32_t n) {
             IndexAppend(gx, gy, m);
             continue;
         }
+        // Relinking the tail assumes the links before it are in the index's order.
+        SyncList(gx, gy);
         UnlinkFrom(list, cell.data, at, cell.end);
         // Append, then rotate the tail behind the new entry.
         IndexAppend(gx, gy, m);

@@ -39,7 +39,8 @@ public:
     int32_t i = 0;        // relaxation passes per tick
     int32_t gridon = 0;   // non-zero: mass pairs through the grid
     using Grid = std::array<std::array<TList, MAX_GRID>, MAX_GRID>;
-    /// Cell lists indexed [column][row]; only masses are placed in them.
+    /// Cell lists indexed [column][row]; only masses are placed in them. Membership is
+    /// always current; the order inside a cell is brought up to date by Cell().
     std::unique_ptr<Grid> shiftgrid;
     int32_t gridsize = 0;
     float ratiox = 0, ratioy = 0;  // cells per world unit
@@ -133,8 +134,11 @@ public:
     static void GiveBodyId(int32_t id, TObject* body);
     /// The body registered under id, or null (id negative or not below bodyCount).
     static TObject* GetBody(int32_t id);
-    /// Cell list at column c, row r (0..MAX_GRID-1).
-    TList& Cell(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
+    /// Cell list at column c, row r (0..MAX_GRID-1), its order brought up to date first.
+    TList& Cell(int32_t c, int32_t r) {
+        SyncList(c, r);
+        return ListAt(c, r);
+    }
 
     // The pair index: per cell, the masses of that cell's list in the same order, each with
     // a copy of its collision group, in one contiguous run. The step walks these instead
@@ -151,6 +155,7 @@ public:
         float only = 0.0f;      // every entry's group is 0 or this; NaN when mixed
         uint32_t descents = 0;  // neighbouring entries whose stamps decrease (0: table order)
         bool listed = false;    // in unsorted_
+        bool listStale = false; // the cell's TList holds the right masses in another order
         uint32_t Size() const { return end - begin; }
     };
     /// Read-only view of one cell's pair index (tests and diagnostics).
@@ -181,6 +186,10 @@ private:
     void CollideAllPairs(TMass* m, int32_t k);
 
     // --- pair index (Grid.cpp) ---
+    /// The cell's list as it stands (its order may lag behind the index; see Grid.cpp).
+    TList& ListAt(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
+    /// Re-links a cell's list in the index's order if it lags behind.
+    void SyncList(int32_t c, int32_t r);
     static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }
     GridCell& IndexCell(int32_t c, int32_t r) { return cells_[CellAt(c, r)]; }
     /// Appends m to cell (c, r) of the index (the list is linked by the caller).

@@ -16,6 +16,16 @@
 // by the handled ones. The index keeps a read position per cell, so the handled mass
 // (usually the cell's first) moves to the end in constant time.
 //
+// Table order. Within one pass the masses are handled in table order, so a cell that
+// held its masses in table order when the pass began holds, at any moment, its masses
+// not yet handled (and those of group 0, which are never moved) in table order, followed
+// by the handled ones in table order: its list order follows from the table entry of the
+// last mass handled (placedThrough_). A one-pass step therefore keeps such cells stored
+// in table order and moves nothing when the handled mass stays in its cell; the search
+// reads them in two runs. A cell is stored in list order instead (its bit in orderBits_)
+// from the first change that does not fit, e.g. a callback placing another mass; the
+// next re-placement after integration brings every cell back to table order.
+//
 // Lists. Each cell's TList always holds exactly the cell's masses, but moving the handled
 // mass to the end is done in the index only: relinking the list there would touch two
 // other masses' links for every mass handled. A cell whose list lags behind is marked and
@@ -160,6 +170,10 @@ void TPhysics::Regroup(TMass* m) {
     for (uint32_t k = cell.begin; k < cell.end; ++k) {
         if (cell.data[k].mass == m) {
             GridChanging();
+            // Whether an entry counts as handled depends on its group: fix the order first.
+            Materialize(cell);
+            k = cell.begin;
+            while (cell.data[k].mass != m) ++k;
             CountGroup(cell.data[k].group, -1);
             CountGroup(m->colGroup, +1);
             cell.data[k].group = m->colGroup;
@@ -168,6 +182,72 @@ void TPhysics::Regroup(TMass* m) {
             return;
         }
     }
+}
+
+void TPhysics::Materialize(int32_t c, int32_t r) { Materialize(IndexCell(c, r)); }
+
+void TPhysics::Materialize(GridCell& cell) {
+    const size_t at = static_cast<size_t>(&cell - cells_.get());
+    if (!InTableOrder(at)) return;
+    orderBits_[at >> 6] |= uint64_t{1} << (at & 63);
+    ordered_.push_back(&cell);
+    const int32_t p = placedThrough_;
+    if (p < 0 || cell.Size() < 2) return;
+    // List order: entries not yet handled and those of group 0 first, then the handled
+    // ones, each part in table order.
+    GridEntry* d = cell.data;
+    const uint32_t b = cell.begin, e = cell.end;
+    auto handled = [p](const GridEntry& x) { return x.stamp <= p && x.group != 0.0f; };
+    std::stable_partition(d + b, d + e, [&](const GridEntry& x) { return !handled(x); });
+    uint32_t desc = 0;
+    for (uint32_t k = b + 1; k < e; ++k) desc += d[k - 1].stamp > d[k].stamp ? 1u : 0u;
+    cell.descents = 0;
+    for (uint32_t k = 0; k < desc; ++k) NoteDescent(cell);
+    cell.listStale = true;
+}
+
+void TPhysics::IndexInsertSorted(int32_t c, int32_t r, TMass* m) {
+    GridCell& cell = IndexCell(c, r);
+    const int32_t stamp = m->aIndex;
+    uint32_t at = cell.end;
+    while (at > cell.begin && cell.data[at - 1].stamp > stamp) --at;
+    const uint32_t tail = cell.end - at;
+    IndexAppend(c, r, m);  // groups, counts and room; the entry goes last
+    if (tail == 0) return;
+    GridEntry* d = cell.data;
+    const uint32_t end = cell.end;
+    const GridEntry moved = d[end - 1];
+    std::memmove(d + end - tail, d + end - tail - 1, tail * sizeof(GridEntry));
+    d[end - tail - 1] = moved;
+    cell.descents = 0;  // IndexAppend saw a larger stamp before it; the order is right
+}
+
+// The mass being handled by a one-pass step. In a cell held in table order, staying
+// needs nothing and entering another such cell is an insertion at its table entry's
+// place: either way the cell keeps its list order implied by placedThrough_.
+void TPhysics::PlaceHandled(TMass* m) {
+    if (m->gridWorld_ != this || m->aIndex <= placedThrough_ ||
+        std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) != 0) {
+        m->PlaceInGrid(this);
+        return;
+    }
+    const int32_t gs = Cells(this);
+    const int32_t gx = CellOf(m->posX, ratiox, gs), gy = CellOf(m->posY, ratioy, gs);
+    const size_t at = CellAt(gx, gy);
+    if (!InTableOrder(at)) {
+        m->PlaceInGrid(this);
+        placedThrough_ = m->aIndex;
+        return;
+    }
+    placedThrough_ = m->aIndex;
+    if (gx == m->gridx && gy == m->gridy) return;
+    Unindex(m);
+    m->gridlink.Remove();
+    m->gridx = gx;
+    m->gridy = gy;
+    ListAt(gx, gy).AddLast(m->gridlink, m);
+    cells_[at].listStale = true;
+    IndexInsertSorted(gx, gy, m);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -186,6 +266,11 @@ void TMass::LeaveGrid() {
 void TMass::PlaceInGrid(TPhysics* w) {
     const int32_t gs = Cells(w);
     const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
+    // Moving a mass to the end of a list is an edit in list order.
+    if (w->InTableOrder(TPhysics::CellAt(gx, gy))) {
+        w->GridChanging();
+        w->Materialize(gx, gy);
+    }
     if (gridlink.List() == &w->ListAt(gx, gy)) {
         TPhysics::GridCell& cell = w->IndexCell(gx, gy);
         TPhysics::GridEntry& last = cell.data[cell.end - 1];
@@ -220,6 +305,10 @@ void TMass::PlaceInGrid(TPhysics* w) {
 
 void TPhysics::SyncList(int32_t c, int32_t r) {
     GridCell& cell = IndexCell(c, r);
+    if (cell.Size() > 1 && InTableOrder(CellAt(c, r)) && placedThrough_ >= 0) {
+        GridChanging();
+        Materialize(cell);
+    }
     if (!cell.listStale) return;
     cell.listStale = false;
     TList& list = ListAt(c, r);
@@ -256,6 +345,9 @@ void TPhysics::RegridAll(int32_t n) {
     const int32_t gs = Cells(this);
     const float rx = ratiox, ry = ratioy;
     moved_.clear();
+    // The outcome is every cell in table order whatever the order before, so the cells
+    // kept in table order are taken as they are stored.
+    placedThrough_ = -1;
     int32_t staying = 0, movingInGrid = 0;
     for (int32_t k = 0; k < n; ++k) {
         TMass* m = arr[k].Get();
@@ -334,6 +426,12 @@ void TPhysics::RegridAll(int32_t n) {
         RelinkFrom(list, d, end - tail, end);
     }
     moved_.clear();
+    // Every cell is in table order again.
+    for (GridCell* cell : ordered_) {
+        const size_t at = static_cast<size_t>(cell - cells_.get());
+        orderBits_[at >> 6] &= ~(uint64_t{1} << (at & 63));
+    }
+    ordered_.clear();
 }
 
 void TPhysics::RegridOneByOne(int32_t n) {
@@ -355,18 +453,18 @@ void TPhysics::TakeSnapshot() {
     s.live = false;
     size_t count = 0;
     {
-        const GridCell* cur = s.cells[s.ci];
-        if (s.ei + 1 < cur->end) count += cur->end - (s.ei + 1);
-        for (int32_t ci = s.ci + 1; ci < s.ncells; ++ci) count += s.cells[ci]->Size();
+        const Search::Segment& cur = s.segs[s.si];
+        if (s.ei + 1 < cur.to) count += cur.to - (s.ei + 1);
+        for (int32_t si = s.si + 1; si < s.nsegs; ++si) count += s.segs[si].to - s.segs[si].from;
     }
     if (pairScratch_.size() < count) pairScratch_.resize(count * 2);
     TMass** out = pairScratch_.data();
     {
-        const GridCell* cur = s.cells[s.ci];
-        for (uint32_t k = s.ei + 1; k < cur->end; ++k) *out++ = cur->data[k].mass;
-        for (int32_t ci = s.ci + 1; ci < s.ncells; ++ci) {
-            const GridCell* c = s.cells[ci];
-            for (uint32_t k = c->begin; k < c->end; ++k) *out++ = c->data[k].mass;
+        const Search::Segment& cur = s.segs[s.si];
+        for (uint32_t k = s.ei + 1; k < cur.to; ++k) *out++ = cur.cell->data[k].mass;
+        for (int32_t si = s.si + 1; si < s.nsegs; ++si) {
+            const Search::Segment& g = s.segs[si];
+            for (uint32_t k = g.from; k < g.to; ++k) *out++ = g.cell->data[k].mass;
         }
     }
     s.snapCount = count;
@@ -396,37 +494,55 @@ inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e,
 }  // namespace
 
 void TPhysics::CollideByGrid(TMass* m) {
-    m->PlaceInGrid(this);
+    if (onePass_)
+        PlaceHandled(m);
+    else
+        m->PlaceInGrid(this);
     // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
     if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
     Search& s = search_;
     const int32_t gs = gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
-    int32_t nc = 0;
-    for (int32_t c = c0; c <= c1; ++c)
-        for (int32_t r = r0; r <= r1; ++r) s.cells[nc++] = &IndexCell(c, r);
-    s.ncells = nc;
-    s.live = true;
     float mg = m->colGroup;
-    for (int32_t ci = 0; ci < nc; ++ci) {
-        const GridCell* cell = s.cells[ci];
-        if (cell->only == mg) continue;  // nothing here but the mass's own group and group 0
-        uint32_t ei = cell->begin;
-        // Up to the cell's first contact the filter's first part is evaluated for the whole
-        // cell at once (it holds while nothing moves: a miss changes nothing); after a
-        // contact the remaining candidates are tested one by one.
+    const int32_t p = placedThrough_;
+    int32_t ns = 0;
+    for (int32_t c = c0; c <= c1; ++c)
+        for (int32_t r = r0; r <= r1; ++r) {
+            const size_t at = CellAt(c, r);
+            const GridCell* cell = &cells_[at];
+            if (cell->begin == cell->end) continue;
+            if (InTableOrder(at) && p >= 0) {
+                // Not yet handled first, then the handled ones.
+                uint32_t split = cell->begin;
+                while (split < cell->end && cell->data[split].stamp <= p) ++split;
+                if (split < cell->end) s.segs[ns++] = Search::Segment{cell, split, cell->end};
+                if (split > cell->begin) s.segs[ns++] = Search::Segment{cell, cell->begin, split};
+            } else {
+                s.segs[ns++] = Search::Segment{cell, cell->begin, cell->end};
+            }
+        }
+    s.nsegs = ns;
+    s.live = true;
+    for (int32_t si = 0; si < ns; ++si) {
+        const Search::Segment& seg = s.segs[si];
+        if (seg.cell->only == mg) continue;  // nothing here but the mass's own group and group 0
+        const GridEntry* data = seg.cell->data;
+        uint32_t ei = seg.from;
+        // Up to the segment's first contact the filter's first part is evaluated for the
+        // whole run at once (it holds while nothing moves: a miss changes nothing); after
+        // a contact the remaining candidates are tested one by one.
         bool touched = false;
-        while (ei < cell->end && !touched) {
-            const uint32_t count = std::min<uint32_t>(cell->end - ei, 64);
-            uint64_t mask = NearMask(m, mg, cell->data + ei, count);
+        while (ei < seg.to && !touched) {
+            const uint32_t count = std::min<uint32_t>(seg.to - ei, 64);
+            uint64_t mask = NearMask(m, mg, data + ei, count);
             uint32_t next = ei + count;
             while (mask) {
                 const uint32_t at = ei + static_cast<uint32_t>(__builtin_ctzll(mask));
                 mask &= mask - 1;
-                TMass* other = cell->data[at].mass;
+                TMass* other = data[at].mass;
                 if (!m->MayTouch(other)) continue;
-                s.ci = ci;
+                s.si = si;
                 s.ei = at;
                 const bool hit = m->CollideWith(other);
                 if (!s.live) {
@@ -447,13 +563,13 @@ void TPhysics::CollideByGrid(TMass* m) {
             }
             ei = next;
         }
-        for (; ei < cell->end; ++ei) {
-            const GridEntry& e = cell->data[ei];
+        for (; ei < seg.to; ++ei) {
+            const GridEntry& e = data[ei];
             const float g = e.group;
             if (g == 0.0f || g == mg) continue;
             TMass* other = e.mass;
             if (!m->MayTouch(other)) continue;
-            s.ci = ci;
+            s.si = si;
             s.ei = ei;
             const bool hit = m->CollideWith(other);
             if (!s.live) {

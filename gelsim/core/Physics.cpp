@@ -43,12 +43,15 @@ inline void WallFriction(float pos, float& old, float f) {
 // ---------------------------------------------------------------------------------------
 
 TPhysics::TPhysics()
-    : shiftgrid(std::make_unique<Grid>()), cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)) {
+    : shiftgrid(std::make_unique<Grid>()),
+      cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
+      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
     pairScratch_.resize(256);
     unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
+    ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
 }
 
 TPhysics::~TPhysics() {
@@ -336,6 +339,8 @@ int32_t TPhysics::Update() {
 
     // 3. Relaxation passes.
     const int32_t passes = w->i;
+    // With a single pass the grid keeps cells in table order while masses are handled.
+    w->onePass_ = passes == 1 && w->gridon != 0;
     for (int32_t pass = 0; pass < passes && currentWorld.Get() == w; ++pass) {
         {
             const int32_t n = std::min(w->conCount, static_cast<int32_t>(w->conArray.size()));
@@ -353,6 +358,7 @@ int32_t TPhysics::Update() {
         }
     }
 
+    w->onePass_ = false;
     w->stepping_ = false;
     w->stepHold_.clear();
     return 0;
@@ -408,7 +414,12 @@ void TPhysics::HandleMass(TMass* m) {
     }
 
     // Other masses.
-    if (m->colGroup == 0.0f) return;
+    if (m->colGroup == 0.0f) {
+        // Not placed this pass: a group 0 written straight into the field must reach the
+        // index, which tells the placed masses from the others by their groups.
+        if (onePass_ && m->indexedGroup_ != 0.0f && m->gridWorld_ == this) Regroup(m);
+        return;
+    }
     if (gridon != 0)
         CollideByGrid(m);
     else

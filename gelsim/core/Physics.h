@@ -169,7 +169,10 @@ public:
         const GridCell& c_;
     };
     /// The masses of cell (c, r) in list order, as the step's pair search sees them.
-    CellView CellIndex(int32_t c, int32_t r) const { return CellView(cells_[CellAt(c, r)]); }
+    CellView CellIndex(int32_t c, int32_t r) {
+        Materialize(c, r);
+        return CellView(cells_[CellAt(c, r)]);
+    }
     /// True while this world's Update runs.
     bool Stepping() const { return stepping_; }
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
@@ -190,6 +193,14 @@ private:
     TList& ListAt(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
     /// Re-links a cell's list in the index's order if it lags behind.
     void SyncList(int32_t c, int32_t r);
+    /// Stores a cell in its list order if it is held in table order (see Grid.cpp).
+    void Materialize(int32_t c, int32_t r);
+    void Materialize(GridCell& cell);
+    bool InTableOrder(size_t at) const { return !((orderBits_[at >> 6] >> (at & 63)) & 1u); }
+    /// Places the mass being handled by a one-pass step.
+    void PlaceHandled(TMass* m);
+    /// Inserts m into a cell held in table order at its table entry's place.
+    void IndexInsertSorted(int32_t c, int32_t r, TMass* m);
     static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }
     GridCell& IndexCell(int32_t c, int32_t r) { return cells_[CellAt(c, r)]; }
     /// Appends m to cell (c, r) of the index (the list is linked by the caller).
@@ -216,6 +227,13 @@ private:
     void TakeSnapshot();
 
     std::unique_ptr<GridCell[]> cells_;
+    // Cells stored in list order (bit set) rather than in table order, and the list of them.
+    std::unique_ptr<uint64_t[]> orderBits_;
+    std::vector<GridCell*> ordered_;
+    // The table entry of the last mass a one-pass step placed (-1: none since the masses
+    // were placed after integration); see Grid.cpp.
+    int32_t placedThrough_ = -1;
+    bool onePass_ = false;  // the relaxation pass now running is the step's only one
     int32_t gridPop_ = 0;              // masses in the index
     // Every mass in the index has group 0 or gridGroup_, except gridOthers_ of them.
     float gridGroup_ = 0.0f;
@@ -225,10 +243,14 @@ private:
     // The pair search in progress: the cells it walks (in visit order) and where it is.
     struct Search {
         bool live = false;  // walking the cells themselves (no snapshot taken)
-        int32_t ncells = 0;
-        int32_t ci = 0;    // cell being walked
-        uint32_t ei = 0;   // entry being handled in that cell
-        GridCell* cells[9] = {};
+        int32_t si = 0;    // segment being walked
+        uint32_t ei = 0;   // entry being handled in it
+        struct Segment {
+            const GridCell* cell;
+            uint32_t from, to;
+        };
+        Segment segs[18] = {};  // runs of entries in visit order
+        int32_t nsegs = 0;
         size_t snapCount = 0;  // candidates copied to pairScratch_ by TakeSnapshot
     } search_;
 

@@ -512,10 +512,10 @@ void TPhysics::CollideByGrid(TMass* m) {
             const size_t at = CellAt(c, r);
             const GridCell* cell = &cells_[at];
             if (cell->begin == cell->end) continue;
-            if (InTableOrder(at) && p >= 0) {
+            if (InTableOrder(at) && p >= 0 && cell->data[cell->end - 1].stamp > p && cell->data[cell->begin].stamp <= p) {
                 // Not yet handled first, then the handled ones.
-                uint32_t split = cell->begin;
-                while (split < cell->end && cell->data[split].stamp <= p) ++split;
+                uint32_t split = cell->begin + 1;
+                while (cell->data[split].stamp <= p) ++split;
                 if (split < cell->end) s.segs[ns++] = Search::Segment{cell, split, cell->end};
                 if (split > cell->begin) s.segs[ns++] = Search::Segment{cell, cell->begin, split};
             } else {

@@ -197,8 +197,17 @@ void TPhysics::Materialize(GridCell& cell) {
     // ones, each part in table order.
     GridEntry* d = cell.data;
     const uint32_t b = cell.begin, e = cell.end;
-    auto handled = [p](const GridEntry& x) { return x.stamp <= p && x.group != 0.0f; };
-    std::stable_partition(d + b, d + e, [&](const GridEntry& x) { return !handled(x); });
+    // A stable partition through the world's scratch run (std::stable_partition would
+    // allocate a buffer each time).
+    if (partScratch_.size() < cell.Size()) partScratch_.resize(cell.Size() * 2);
+    uint32_t kept = b, moved = 0;
+    for (uint32_t k = b; k < e; ++k) {
+        if (d[k].stamp <= p && d[k].group != 0.0f)
+            partScratch_[moved++] = d[k];
+        else
+            d[kept++] = d[k];
+    }
+    std::copy(partScratch_.begin(), partScratch_.begin() + moved, d + kept);
     uint32_t desc = 0;
     for (uint32_t k = b + 1; k < e; ++k) desc += d[k - 1].stamp > d[k].stamp ? 1u : 0u;
     cell.descents = 0;

@@ -50,6 +50,7 @@ TPhysics::TPhysics()
     ResetTables();
     stepHold_.reserve(64);
     pairScratch_.resize(256);
+    partScratch_.resize(64);
     unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
     ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
 }

@@ -256,6 +256,7 @@ private:
 
     bool stepping_ = false;
     std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step
+    std::vector<GridEntry> partScratch_;  // handled entries while a cell is put in list order
     std::vector<TMass*> pairScratch_;     // snapshot of a pair search's remaining candidates
     std::vector<TMass*> moved_;           // masses changing cells after integration
 };

@@ -58,6 +58,27 @@ struct ColEventAccess {
     };
     static_assert(sizeof(Record) == 32, "records stay half a cache line");
 
+    // The records: a plain growable array, so that the step's contacts are written in
+    // place (a record built aside and copied in costs a stalled load per contact).
+    struct RecordArray {
+        Record* data = nullptr;
+        size_t size = 0;
+        size_t cap = 0;
+
+        Record& operator[](size_t i) { return data[i]; }
+        const Record& operator[](size_t i) const { return data[i]; }
+        // The next record, uninitialised; the caller made room.
+        Record* Append() { return &data[size++]; }
+        void Reserve(size_t n) {
+            if (n <= cap) return;
+            auto* grown = new Record[n];
+            std::copy(data, data + size, grown);
+            delete[] data;
+            data = grown;
+            cap = n;
+        }
+    };
+
     // Tag: kind + 1 in bits 0-2, the merge mode in bit 3, the pair's anchor in bits 4-5,
     // bit 6 when an object stands behind the record.
     static constexpr uint32_t KIND_MASK = 7;
@@ -84,7 +105,7 @@ struct ColEventAccess {
         bool eager = false;   // an event object stands behind some record: merge at once
         size_t resolved = 0;  // records[0, resolved) are one per pair
         size_t head = 0;      // records[head, resolved) are waiting in the queue
-        std::vector<Record> records;
+        RecordArray records;
         std::vector<int32_t> next;      // beside each resolved record: the anchor's previous pair, or -1
         std::vector<TColEvent*> objs;   // every event object behind a record, one reference each
         std::vector<TObject*> hold;     // every object a record names, one reference each
@@ -94,9 +115,11 @@ struct ColEventAccess {
         std::unordered_map<PairKey, int32_t, PairHash> general;
         Ref<TColEvent> current;
         std::vector<TColEvent*> pool;  // recyclable events, one reference each
+        TColEvent* scratch = nullptr;  // the event the callbacks see (one reference), or null
+        bool scratchBusy = false;      // the scratch event is being offered
 
         State() {
-            records.reserve(4096);
+            records.Reserve(4096);
             next.reserve(4096);
             objs.reserve(256);
             spareObjs.reserve(256);
@@ -106,10 +129,13 @@ struct ColEventAccess {
         }
     };
 
-    static State& S() {
-        static State* s = new State();  // never destroyed: events may outlive exit order
-        return *s;
+    // Made on first use and never destroyed: events may outlive exit order.
+    static inline State* state = nullptr;
+    [[gnu::noinline]] static State& MakeState() {
+        state = new State();
+        return *state;
     }
+    static State& S() { return state ? *state : MakeState(); }
 
     static bool IsMass(const TObject* o) { return o && typeid(*o) == typeid(TMass); }
 
@@ -244,7 +270,7 @@ struct ColEventAccess {
     // Merges the appended records, in order, into the entries of their pairs.
     static void Resolve(State& s) {
         size_t w = s.resolved;
-        const size_t n = s.records.size();
+        const size_t n = s.records.size;
         for (size_t r = s.resolved; r < n; ++r) {
             const Record rec = s.records[r];
             const int32_t at = Find(s, rec);
@@ -257,33 +283,29 @@ struct ColEventAccess {
             Link(s, w, rec);
             ++w;
         }
-        s.records.resize(w);
+        s.records.size = w;
         s.resolved = w;
     }
 
     // Room for one more record. The links beside them grow with them, so that reading the
     // queue for the first time allocates nothing either.
     static void Reserve(State& s) {
-        if (s.records.size() < s.records.capacity()) return;
-        const size_t cap = s.records.capacity() * 2;
-        s.records.reserve(cap);
+        if (s.records.size < s.records.cap) return;
+        const size_t cap = s.records.cap * 2;
+        s.records.Reserve(cap);
         s.next.reserve(cap);
     }
 
-    // Queues a new pair's record, or merges it at once when objects are out.
-    static void Add(State& s, const Record& r) {
-        Reserve(s);
-        if (!s.eager) {
-            s.records.push_back(r);
-            return;
-        }
+    // Merges a record into its pair's entry, or queues it as a new pair's entry.
+    static void AddResolved(State& s, const Record& r) {
         const int32_t at = Find(s, r);
         if (at >= 0) {
             Merge(s, static_cast<size_t>(at), r.at.xy[0], r.at.xy[1], r.force, (r.tag & REPLACE) != 0);
             return;
         }
-        s.records.push_back(r);
-        s.resolved = s.records.size();
+        Reserve(s);
+        *s.records.Append() = r;
+        s.resolved = s.records.size;
         Link(s, s.resolved - 1, r);
     }
 
@@ -301,15 +323,27 @@ struct ColEventAccess {
         const bool otherIsMass = kind == TColEvent::MASS_MASS;
         HoldMass(s, mass);
         Hold(s, other, otherIsMass);
+        const uint32_t tag = static_cast<uint32_t>(kind + 1) | (mode == TColEvent::MODE_REPLACE ? REPLACE : 0u) |
+                             AnchorOf(mass, other, otherIsMass);
+        if (!s.eager) {
+            Reserve(s);
+            Record* r = s.records.Append();
+            r->m = mass;
+            r->o = other;
+            r->at.xy[0] = x;
+            r->at.xy[1] = y;
+            r->force = force;
+            r->tag = tag;
+            return;
+        }
         Record r;
         r.m = mass;
         r.o = other;
         r.at.xy[0] = x;
         r.at.xy[1] = y;
         r.force = force;
-        r.tag = static_cast<uint32_t>(kind + 1) | (mode == TColEvent::MODE_REPLACE ? REPLACE : 0u) |
-                AnchorOf(mass, other, otherIsMass);
-        Add(s, r);
+        r.tag = tag;
+        AddResolved(s, r);
     }
 
     // Post for an event object: merged into its pair's entry, or queued itself.
@@ -334,8 +368,8 @@ struct ColEventAccess {
         event->Retain();
         s.objs.push_back(event);
         r.at.event = event;
-        s.records.push_back(r);
-        s.resolved = s.records.size();
+        *s.records.Append() = r;
+        s.resolved = s.records.size;
         Link(s, s.resolved - 1, r);
     }
 
@@ -357,6 +391,53 @@ struct ColEventAccess {
         return e;
     }
 
+    // Runs the hook chain over a contact's event e (which the caller owns) and queues the
+    // outcome.
+    static void Offer(State& s, TColEvent* e, int32_t kind, TMass* mass, TObject* other) {
+        const Ref<TObject> out = RunHooks(s.hook, e);
+        if (s.mode == TColEvent::MODE_DISCARD) return;
+        if (out.Get() == e) {
+            // Only the caller and `out` hold an untouched event: a record says it all. A
+            // callback may have kept it or changed its objects.
+            if (e->RefCount() == 2 && e->id == kind && e->obj1.Get() == mass && e->obj2.Get() == other)
+                Contact(s, kind, mass, other, e->x, e->y, e->force, s.mode);
+            else
+                PostEvent(s, e, s.mode);
+        } else if (TColEvent* outcome = As<TColEvent>(out.Get())) {
+            PostEvent(s, outcome, s.mode);
+        }
+    }
+
+    // A contact with an event of its own: the first one, or one raised by a callback while
+    // the scratch event is being offered.
+    [[gnu::noinline]] static void EmitFromPool(State& s, int32_t kind, TMass* mass, TObject* other, float x,
+                                               float y, float force) {
+        if (s.hook == 0) s.hook = AllocHookId();
+        TColEvent* e = Take(s);
+        e->id = kind;
+        e->obj1 = mass;
+        e->obj2 = other;
+        e->x = x;
+        e->y = y;
+        e->force = force;
+        if (!s.scratch) {
+            s.scratch = e;
+            s.scratchBusy = true;
+            Offer(s, e, kind, mass, other);
+            s.scratchBusy = false;
+            if (e->RefCount() == 1) {
+                e->obj1 = nullptr;
+                e->obj2 = nullptr;
+            } else {
+                s.scratch = nullptr;
+                e->Release();
+            }
+            return;
+        }
+        Offer(s, e, kind, mass, other);
+        Drop(s, e);
+    }
+
     static TColEvent* Seek(State& s, TObject* a, TObject* b) {
         Resolve(s);
         const bool am = IsMass(a), bm = IsMass(b);
@@ -375,7 +456,7 @@ struct ColEventAccess {
 
     static void Flush(State& s) {
         s.current = nullptr;  // the event is in `objs` too
-        s.records.clear();
+        s.records.size = 0;
         s.next.clear();
         s.resolved = s.head = 0;
         s.eager = false;
@@ -460,34 +541,29 @@ int32_t TColEvent::Emit(TColEvent* event) {
 
 void TColEvent::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
     Access::State& s = Access::S();
-    const int32_t hook = HookOf(s);
-    if (HookCount(hook) == 0) {
-        if (s.mode != MODE_DISCARD) Access::Contact(s, kind, mass, other, x, y, force, s.mode);
+    // The callbacks see the scratch event, reused from contact to contact unless one of
+    // them keeps it. A contact raised from inside a callback gets an event of its own.
+    TColEvent* e = s.scratch;
+    if (!e || s.scratchBusy) {
+        Access::EmitFromPool(s, kind, mass, other, x, y, force);
         return;
     }
-    // The callbacks see an event object; it goes back to the pool right after unless one
-    // of them kept it.
-    TColEvent* e = Access::Take(s);
+    s.scratchBusy = true;
     e->id = kind;
     e->obj1 = mass;
     e->obj2 = other;
     e->x = x;
     e->y = y;
     e->force = force;
-    {
-        const Ref<TObject> out = RunHooks(hook, e);
-        TColEvent* outcome = Outcome(out, e);
-        if (outcome && s.mode != MODE_DISCARD) {
-            // Only this call and `out` hold an untouched event: a record says it all. A
-            // callback may have kept it, handed back another one, or changed its objects.
-            if (outcome == e && e->RefCount() == 2 && e->id == kind && e->obj1.Get() == mass &&
-                e->obj2.Get() == other)
-                Access::Contact(s, kind, mass, other, e->x, e->y, e->force, s.mode);
-            else
-                Access::PostEvent(s, outcome, s.mode);
-        }
+    Access::Offer(s, e, kind, mass, other);
+    s.scratchBusy = false;
+    if (e->RefCount() == 1) {
+        e->obj1 = nullptr;
+        e->obj2 = nullptr;
+    } else {
+        s.scratch = nullptr;  // a callback kept it: it is an ordinary event now
+        e->Release();
     }
-    Access::Drop(s, e);
 }
 
 int32_t TColEvent::Post(TColEvent* event, int32_t mode) {

@@ -235,6 +235,49 @@ TEST_F(EventQueue, CallbacksKeepTheEventsTheyAreHanded) {
     }
 }
 
+// On the first mass contact, resolves a zone contact from inside the callback.
+struct Nester : TObject {
+    Ref<TZone> zone;
+    Ref<TMass> sinker;
+    std::vector<Seen> seen;  // every event handed over, when it was handed over
+};
+
+Ref<TObject> Nest(int32_t, TObject* data, TObject* ctx) {
+    auto* n = static_cast<Nester*>(ctx);
+    auto* e = As<TColEvent>(data);
+    n->seen.push_back(Seen{e->id, 0, 0, Bits(e->x), Bits(e->y), Bits(e->force)});
+    if (e->id == TColEvent::MASS_MASS && n->sinker) {
+        Ref<TMass> m = std::move(n->sinker);
+        n->zone->Collide(m.Get());
+    }
+    return data;
+}
+
+TEST_F(EventQueue, AContactRaisedInsideACallbackIsAnEventOfItsOwn) {
+    world->SetIterations(1);
+    Ref<Nester> n = MakeRef<Nester>();
+    n->zone = TZone::Create({0, 500, 1024, 500}, TZone::LINE, 0, -1, 6);
+    n->sinker = TMass::Create(600, 498, 1, 5, 0, -1);  // not in the world, 3 units into the line
+    Loose(100, 100);
+    Loose(108, 100);
+    AddHook(TColEvent::EventHook(), Nest, n.Get());
+    TPhysics::Update();
+    RemoveHook(TColEvent::EventHook(), Nest, n.Get());
+    ASSERT_EQ(n->seen.size(), 2u);
+    EXPECT_EQ(n->seen[0].id, TColEvent::MASS_MASS);
+    EXPECT_EQ(n->seen[1].id, TColEvent::MASS_ZONE);
+    // Both are queued, each with the values its callback saw; the nested one first.
+    ASSERT_EQ(TColEvent::QueueCount(), 2);
+    TColEvent* zone = TColEvent::Poll();
+    TColEvent* pair = TColEvent::Poll();
+    EXPECT_EQ(zone->id, TColEvent::MASS_ZONE);
+    EXPECT_EQ(zone->GetZone(), n->zone.Get());
+    EXPECT_EQ(Bits(zone->force), n->seen[1].force);
+    EXPECT_EQ(pair->id, TColEvent::MASS_MASS);
+    EXPECT_EQ(Bits(pair->force), n->seen[0].force);
+    EXPECT_EQ(Bits(pair->x), n->seen[0].x);
+}
+
 // Takes both masses of every mass contact out of the world; the world held the last
 // reference to them.
 Ref<TObject> TakeOut(int32_t, TObject* data, TObject*) {

@@ -144,8 +144,11 @@ struct ColEventAccess {
         return at < s.hold.size() && s.hold[at] == m;
     }
 
-    static void HoldMass(State& s, TMass* m) {
-        if (!m || IsHeld(s, m)) return;
+    [[gnu::always_inline]] static void HoldMass(State& s, TMass* m) {
+        if (m && !IsHeld(s, m)) HoldNewMass(s, m);
+    }
+
+    [[gnu::noinline]] static void HoldNewMass(State& s, TMass* m) {
         m->evHold_ = static_cast<int32_t>(s.hold.size());
         m->evHead_ = -1;  // first record of this mass since the flush: no pairs yet
         m->Retain();
@@ -289,8 +292,11 @@ struct ColEventAccess {
 
     // Room for one more record. The links beside them grow with them, so that reading the
     // queue for the first time allocates nothing either.
-    static void Reserve(State& s) {
-        if (s.records.size < s.records.cap) return;
+    [[gnu::always_inline]] static void Reserve(State& s) {
+        if (s.records.size == s.records.cap) Grow(s);
+    }
+
+    [[gnu::noinline]] static void Grow(State& s) {
         const size_t cap = s.records.cap * 2;
         s.records.Reserve(cap);
         s.next.reserve(cap);
@@ -393,7 +399,7 @@ struct ColEventAccess {
 
     // Runs the hook chain over a contact's event e (which the caller owns) and queues the
     // outcome.
-    static void Offer(State& s, TColEvent* e, int32_t kind, TMass* mass, TObject* other) {
+    [[gnu::always_inline]] static void Offer(State& s, TColEvent* e, int32_t kind, TMass* mass, TObject* other) {
         const Ref<TObject> out = RunHooks(s.hook, e);
         if (s.mode == TColEvent::MODE_DISCARD) return;
         if (out.Get() == e) {

@@ -1,7 +1,7 @@
 // Collision events: the hook, the pair-merging queue and the event pool.
 //
 // Sections: records and the hold list - the pair index - resolving and materialising -
-// flush - the public functions.
+// flush - the public functions (the step's contacts at EmitContact).
 //
 // Records. Every queued contact is a 32-byte record (objects, point, force, kind) in one
 // array; records[0, resolved) hold one record per pair in the order of each pair's first
@@ -17,6 +17,11 @@
 // The merge visits them in posting order, so every sum comes out bit for bit the same.
 // Once an object exists, each new contact is merged at once, because a program may be
 // reading that object's fields.
+//
+// Scratch event. The callbacks of the step's contacts are handed one reused event object;
+// when none of them kept it, replaced it or changed its objects, the contact becomes a
+// record and the object's references are dropped at once. A kept scratch event turns
+// into an ordinary event and the next contact takes a fresh one from the pool.
 //
 // Hold list. Records carry raw pointers; every object a record names is retained once in
 // the hold list until the next flush, so no record outlives its objects whatever the

@@ -318,5 +318,38 @@ TEST_F(EventQueue, QueuedEventsKeepTheirMassesUntilTheFlush) {
     EXPECT_EQ(b->RefCount(), 1);  // and lets it go at the flush
 }
 
+// Hook runs hold no reference of their own on the contexts: a context whose entry is
+// removed while any run is going lives until the outermost run ends.
+struct Marker : TObject {
+    bool* gone;
+    int32_t touched = 0;
+    explicit Marker(bool* g) : gone(g) {}
+    ~Marker() override { *gone = true; }
+};
+int32_t g_inner = 0;
+bool g_outerGone = false;
+
+Ref<TObject> Outer(int32_t, TObject* data, TObject* ctx) {
+    RunHooks(g_inner, ctx);  // removes this entry, with the only reference to ctx
+    EXPECT_FALSE(g_outerGone);
+    static_cast<Marker*>(ctx)->touched += 1;  // still alive (the sanitizers check it)
+    return data;
+}
+Ref<TObject> RemoveOuter(int32_t, TObject* data, TObject*) {
+    RemoveHook(TColEvent::EventHook(), Outer, data);
+    return data;
+}
+
+TEST(HookRun, AContextRemovedDuringANestedRunLivesUntilTheOutermostRunEnds) {
+    g_inner = AllocHookId();
+    AddHook(g_inner, RemoveOuter);
+    g_outerGone = false;
+    AddHook(TColEvent::EventHook(), Outer, MakeRef<Marker>(&g_outerGone).Get(), 1000);
+    Ref<TObject> data = MakeRef<TObject>();
+    RunHooks(TColEvent::EventHook(), data.Get());
+    EXPECT_TRUE(g_outerGone);  // released once the run was over
+    RemoveHook(g_inner, RemoveOuter);
+}
+
 }  // namespace
 }  // namespace kin::gelsim::test

@@ -113,11 +113,10 @@ bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context) {
 Ref<TObject> RunHooks(int32_t hookId, TObject* data) {
     const Chain* chain = ChainOf(hookId);
     if (!chain || chain->empty()) return Ref<TObject>(data);
-    RunGuard guard(hookId, 1);
+    // Held through the run: a callback may release what held the data before.
+    Ref<TObject> current(data);
+    RunGuard guard(hookId, 0);
     RunFrame& f = guard.frame;
-    // The data is the caller's until the first callback hands back its result.
-    const HookEntry& first = chain->front();
-    Ref<TObject> current = first.fn(hookId, data, first.context.Get());
     while (f.next < chain->size()) {
         const HookEntry& e = (*chain)[f.next++];
         // Copied out first: the callback may add or remove entries (and the entries move).

@@ -351,5 +351,33 @@ TEST(HookRun, AContextRemovedDuringANestedRunLivesUntilTheOutermostRunEnds) {
     RemoveHook(g_inner, RemoveOuter);
 }
 
+struct Owner : TObject {
+    Ref<Marker> owned;
+};
+Ref<TObject> DropOwned(int32_t, TObject* data, TObject* ctx) {
+    static_cast<Owner*>(ctx)->owned = nullptr;  // the data's last owner outside the run
+    return data;
+}
+Ref<TObject> TouchData(int32_t, TObject* data, TObject*) {
+    static_cast<Marker*>(data)->touched += 1;
+    return data;
+}
+
+TEST(HookRun, TheDataLivesThroughTheRunWhateverACallbackReleases) {
+    const int32_t hook = AllocHookId();
+    bool gone = false;
+    Ref<Owner> owner = MakeRef<Owner>();
+    owner->owned = MakeRef<Marker>(&gone);
+    Marker* data = owner->owned.Get();
+    AddHook(hook, DropOwned, owner.Get(), 2);
+    AddHook(hook, TouchData, nullptr, 1);
+    {
+        Ref<TObject> out = RunHooks(hook, data);
+        EXPECT_FALSE(gone);
+        EXPECT_EQ(static_cast<Marker*>(out.Get())->touched, 1);
+    }
+    EXPECT_TRUE(gone);  // the result was its last owner
+}
+
 }  // namespace
 }  // namespace kin::gelsim::test

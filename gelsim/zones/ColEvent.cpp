@@ -302,7 +302,7 @@ struct ColEventAccess {
     }
 
     [[gnu::noinline]] static void Grow(State& s) {
-        const size_t cap = s.records.cap * 2;
+        const size_t cap = std::max<size_t>(s.records.cap * 2, 4096);
         s.records.Reserve(cap);
         s.next.reserve(cap);
     }

@@ -1,7 +1,7 @@
 #include "platform/Hook.h"
 
 #include <cstddef>
-#include <deque>
+#include <memory>
 #include <vector>
 
 namespace kin {
@@ -13,11 +13,28 @@ struct HookEntry {
     int32_t priority;
 };
 
-// Indexed by hook id; ids are small and handed out in order, so a vector is enough.
-// A deque: allocating a new hook inside a running callback must not move other chains.
-std::deque<std::vector<HookEntry>>& Chains() {
-    static std::deque<std::vector<HookEntry>> chains(1);
-    return chains;
+using Chain = std::vector<HookEntry>;
+
+// Indexed by hook id; ids are small and handed out in order, so a vector is enough. Each
+// chain lives on its own: allocating a new hook inside a running callback must not move
+// other chains. Entry 0 stands for no hook. Made on first use and never destroyed: hooks
+// run from the destructors of other static objects.
+using ChainTable = std::vector<std::unique_ptr<Chain>>;
+ChainTable* g_chains = nullptr;
+
+[[gnu::noinline]] ChainTable& MakeChains() {
+    g_chains = new ChainTable();
+    g_chains->push_back(std::make_unique<Chain>());
+    return *g_chains;
+}
+
+inline ChainTable& Chains() { return g_chains ? *g_chains : MakeChains(); }
+
+// The chain of a hook id, or null for an id never handed out.
+inline Chain* ChainOf(int32_t hookId) {
+    auto& chains = Chains();
+    if (hookId <= 0 || static_cast<std::size_t>(hookId) >= chains.size()) return nullptr;
+    return chains[static_cast<std::size_t>(hookId)].get();
 }
 
 // One frame per running RunHooks call, linked through the C++ stack (no allocation).
@@ -31,10 +48,26 @@ struct RunFrame {
 };
 RunFrame* g_running = nullptr;
 
+// Contexts of entries removed while a chain runs: the callback that removed its own entry
+// may still be using its context, so they are released only when the outermost run ends.
+// Running a callback thus needs no reference of its own on the context.
+// Made on first removal during a run, never destroyed.
+std::vector<Ref<TObject>>* g_removed = nullptr;
+
+[[gnu::noinline]] void ReleaseRemoved() {
+    // Released outside the list: a context's destructor may add or remove hooks.
+    std::vector<Ref<TObject>> gone;
+    gone.swap(*g_removed);
+    gone.clear();
+}
+
 struct RunGuard {
     RunFrame frame;
-    explicit RunGuard(int32_t hookId) : frame{hookId, 0, g_running} { g_running = &frame; }
-    ~RunGuard() { g_running = frame.outer; }
+    explicit RunGuard(int32_t hookId, std::size_t next) : frame{hookId, next, g_running} { g_running = &frame; }
+    ~RunGuard() {
+        g_running = frame.outer;
+        if (!g_running && g_removed && !g_removed->empty()) ReleaseRemoved();
+    }
     RunGuard(const RunGuard&) = delete;
     RunGuard& operator=(const RunGuard&) = delete;
 };
@@ -43,29 +76,32 @@ struct RunGuard {
 
 int32_t AllocHookId() {
     auto& chains = Chains();
-    chains.emplace_back();
+    chains.push_back(std::make_unique<Chain>());
     return static_cast<int32_t>(chains.size() - 1);
 }
 
 void AddHook(int32_t hookId, HookFunction fn, TObject* context, int32_t priority) {
-    auto& chains = Chains();
-    if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size()) || !fn) return;
-    auto& chain = chains[hookId];
+    Chain* chain = ChainOf(hookId);
+    if (!chain || !fn) return;
     // After every callback of equal or higher priority.
     std::size_t at = 0;
-    while (at < chain.size() && chain[at].priority >= priority) ++at;
-    chain.insert(chain.begin() + static_cast<std::ptrdiff_t>(at), HookEntry{fn, Ref<TObject>(context), priority});
+    while (at < chain->size() && (*chain)[at].priority >= priority) ++at;
+    chain->insert(chain->begin() + static_cast<std::ptrdiff_t>(at), HookEntry{fn, Ref<TObject>(context), priority});
     for (RunFrame* f = g_running; f; f = f->outer)
         if (f->hookId == hookId && at < f->next) ++f->next;
 }
 
 bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context) {
-    auto& chains = Chains();
-    if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size())) return false;
-    auto& chain = chains[hookId];
-    for (std::size_t i = 0; i < chain.size(); ++i) {
-        if (chain[i].fn == fn && chain[i].context.Get() == context) {
-            chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(i));
+    Chain* chain = ChainOf(hookId);
+    if (!chain) return false;
+    for (std::size_t i = 0; i < chain->size(); ++i) {
+        HookEntry& e = (*chain)[i];
+        if (e.fn == fn && e.context.Get() == context) {
+            if (g_running && e.context) {
+                if (!g_removed) g_removed = new std::vector<Ref<TObject>>();
+                g_removed->push_back(std::move(e.context));
+            }
+            chain->erase(chain->begin() + static_cast<std::ptrdiff_t>(i));
             for (RunFrame* f = g_running; f; f = f->outer)
                 if (f->hookId == hookId && i < f->next) --f->next;
             return true;
@@ -75,26 +111,25 @@ bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context) {
 }
 
 Ref<TObject> RunHooks(int32_t hookId, TObject* data) {
+    const Chain* chain = ChainOf(hookId);
+    if (!chain || chain->empty()) return Ref<TObject>(data);
+    // Held through the run: a callback may release what held the data before.
     Ref<TObject> current(data);
-    auto& chains = Chains();
-    if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size())) return current;
-    const auto& chain = chains[hookId];
-    RunGuard guard(hookId);
+    RunGuard guard(hookId, 0);
     RunFrame& f = guard.frame;
-    while (f.next < chain.size()) {
-        const HookEntry& e = chain[f.next++];
-        HookFunction fn = e.fn;
-        // The callback may remove itself; its context must outlive the call.
-        Ref<TObject> context(e.context);
-        current = fn(hookId, current.Get(), context.Get());
+    while (f.next < chain->size()) {
+        const HookEntry& e = (*chain)[f.next++];
+        // Copied out first: the callback may add or remove entries (and the entries move).
+        const HookFunction fn = e.fn;
+        TObject* const context = e.context.Get();
+        current = fn(hookId, current.Get(), context);
     }
     return current;
 }
 
 int32_t HookCount(int32_t hookId) {
-    auto& chains = Chains();
-    if (hookId <= 0 || hookId >= static_cast<int32_t>(chains.size())) return 0;
-    return static_cast<int32_t>(chains[hookId].size());
+    const Chain* chain = ChainOf(hookId);
+    return chain ? static_cast<int32_t>(chain->size()) : 0;
 }
 
 }  // namespace kin

@@ -18,7 +18,8 @@ int32_t AllocHookId();
 void AddHook(int32_t hookId, HookFunction fn, TObject* context = nullptr, int32_t priority = 0);
 /// Removes the first entry with this function and context; returns whether one was found.
 bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context = nullptr);
-/// Runs the chain over data and returns the final result (data itself for an empty chain).
+/// Runs the chain over data (held during the run) and returns the final result (data
+/// itself for an empty chain).
 Ref<TObject> RunHooks(int32_t hookId, TObject* data);
 /// Number of callbacks on the hook (tests).
 int32_t HookCount(int32_t hookId);

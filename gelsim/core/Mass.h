@@ -33,8 +33,10 @@ public:
 
 private:
     friend struct ColEventAccess;
-    // Head of this mass's chain in the collision events' pair index (see ColEvent.cpp).
-    uint32_t evGen_ = 0;
+    // Collision events (see ColEvent.cpp): the entry of this mass in the events' hold
+    // list since the last flush (valid only while that entry names this mass), and the
+    // head of its chain of queued pairs.
+    int32_t evHold_ = -1;
     int32_t evHead_ = -1;
     // The group as the grid's pair index holds it (see Grid.cpp).
     float indexedGroup_ = 0;

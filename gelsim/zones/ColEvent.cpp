@@ -1,17 +1,38 @@
 // Collision events: the hook, the pair-merging queue and the event pool.
 //
-// State lives in one module-level object: the events posted since the last flush (each
-// held once; with a read position they are also the queue), the pair index, the current
-// event, the mode and the pool of recyclable events.
+// Sections: records and the hold list - the pair index - resolving and materialising -
+// flush - the public functions (the step's contacts at EmitContact).
+//
+// Records. Every queued contact is a 32-byte record (objects, point, force, kind) in one
+// array; records[0, resolved) hold one record per pair in the order of each pair's first
+// contact, and with a read position they are also the queue. An event object stands
+// behind a record only when a program can see it: events that came in as objects (Emit,
+// Post, a callback that kept or replaced the event it was handed) and records that Poll,
+// Peek or Seek handed out. Such a record names its object instead of a point, and the
+// object holds the values from then on.
+//
+// Lazy pairing. As long as no event object stands behind any record, nobody can tell
+// whether two contacts of a pair were merged yet, so the step's contacts are simply
+// appended (records[resolved, size)) and merged in order when the queue is first read.
+// The merge visits them in posting order, so every sum comes out bit for bit the same.
+// Once an object exists, each new contact is merged at once, because a program may be
+// reading that object's fields.
+//
+// Scratch event. The callbacks of the step's contacts are handed one reused event object;
+// when none of them kept it, replaced it or changed its objects, the contact becomes a
+// record and the object's references are dropped at once. A kept scratch event turns
+// into an ordinary event and the next contact takes a fresh one from the pool.
+//
+// Hold list. Records carry raw pointers; every object a record names is retained once in
+// the hold list until the next flush, so no record outlives its objects whatever the
+// callbacks or the program release meanwhile. A mass remembers its entry in the list, so
+// holding it again costs one comparison; other objects (the world, zones) go through a
+// two-entry cache.
 //
 // Pair index. Every pair that involves a mass is chained from one of its masses (the
-// lower-addressed one when both are masses): the mass keeps the entry (in the posted
-// list) of its latest pair and the generation of that entry, and a node beside each
-// posted entry names the pair's other object and the entry of the next pair in the
-// chain. A mass's pairs are mostly posted together, so finding a pair reads a few
-// neighbouring nodes instead of probing a large table. A flush starts a new generation,
-// which empties every chain at once. Pairs without a mass, and an event posted a second
-// time under another pair, go to a small general map.
+// lower-addressed one when both are masses): the mass keeps the head, a link beside each
+// resolved record the rest. A mass's pairs are mostly queued together, so finding a pair
+// reads a few neighbouring records. Pairs without a mass go to a small general map.
 #include "gelsim/zones/ColEvent.h"
 
 #include <algorithm>
@@ -26,8 +47,50 @@
 
 namespace kin::gelsim {
 
-// Friend of TMass and TColEvent: the pair index and the pool work on their private parts.
+// Friend of TMass: the hold list and the pair index work on its private part.
 struct ColEventAccess {
+    // --- records and the hold list -------------------------------------------------------
+
+    struct Record {
+        TMass* m;     // obj1 (held)
+        TObject* o;   // obj2 (held)
+        union Where {
+            float xy[2];       // the point, for a record without an object
+            TColEvent* event;  // the object that holds the values (one reference in `objs`)
+        } at;
+        float force;  // for a record without an object
+        uint32_t tag;
+    };
+    static_assert(sizeof(Record) == 32, "records stay half a cache line");
+
+    // The records: a plain growable array, so that the step's contacts are written in
+    // place (a record built aside and copied in costs a stalled load per contact).
+    struct RecordArray {
+        Record* data = nullptr;
+        size_t size = 0;
+        size_t cap = 0;
+
+        Record& operator[](size_t i) { return data[i]; }
+        const Record& operator[](size_t i) const { return data[i]; }
+        // The next record, uninitialised; the caller made room.
+        Record* Append() { return &data[size++]; }
+        void Reserve(size_t n) {
+            if (n <= cap) return;
+            auto* grown = new Record[n];
+            std::copy(data, data + size, grown);
+            delete[] data;
+            data = grown;
+            cap = n;
+        }
+    };
+
+    // Tag: kind + 1 in bits 0-2, the merge mode in bit 3, the pair's anchor in bits 4-5,
+    // bit 6 when an object stands behind the record.
+    static constexpr uint32_t KIND_MASK = 7;
+    static constexpr uint32_t REPLACE = 8;
+    static constexpr uint32_t ANCHOR_M = 0, ANCHOR_O = 16, ANCHOR_NONE = 32, ANCHOR_MASK = 48;
+    static constexpr uint32_t HAS_EVENT = 64;
+
     struct PairKey {
         const void* k1;
         const void* k2;
@@ -44,34 +107,81 @@ struct ColEventAccess {
     struct State {
         int32_t hook = 0;
         int32_t mode = TColEvent::MODE_UPDATE;
-        uint32_t gen = 1;               // generation of the pair chains; never 0
-        size_t head = 0;  // posted[head, size) are waiting in the queue
-        std::vector<TColEvent*> posted;  // every event in the pair index, one reference each
-        std::vector<TColEvent*> spare;   // the other buffer of `posted` (swapped at flush)
-        struct Node {
-            const void* other;  // the pair's other object (the anchor is the first)
-            TMass* anchor;      // null for pairs kept in `general`
-            int32_t next;       // entry of the anchor's previous pair, or -1
-        };
-        std::vector<Node> nodes;  // beside `posted`, entry for entry
-        std::unordered_map<PairKey, TColEvent*, PairHash> general;
+        bool eager = false;   // an event object stands behind some record: merge at once
+        size_t resolved = 0;  // records[0, resolved) are one per pair
+        size_t head = 0;      // records[head, resolved) are waiting in the queue
+        RecordArray records;
+        std::vector<int32_t> next;      // beside each resolved record: the anchor's previous pair, or -1
+        std::vector<TColEvent*> objs;   // every event object behind a record, one reference each
+        std::vector<TObject*> hold;     // every object a record names, one reference each
+        std::vector<TColEvent*> spareObjs;  // the other buffers (swapped at flush)
+        std::vector<TObject*> spareHold;
+        const TObject* heldOther[2] = {nullptr, nullptr};  // latest non-mass objects held
+        std::unordered_map<PairKey, int32_t, PairHash> general;
         Ref<TColEvent> current;
         std::vector<TColEvent*> pool;  // recyclable events, one reference each
+        TColEvent* scratch = nullptr;  // the event the callbacks see (one reference), or null
+        bool scratchBusy = false;      // the scratch event is being offered
 
         State() {
-            posted.reserve(4096);
-            spare.reserve(4096);
-            nodes.reserve(4096);
-            pool.reserve(4096);
+            records.Reserve(4096);
+            next.reserve(4096);
+            objs.reserve(256);
+            spareObjs.reserve(256);
+            hold.reserve(4096);
+            spareHold.reserve(4096);
+            pool.reserve(256);
         }
     };
 
-    static State& S() {
-        static State* s = new State();  // never destroyed: events may outlive exit order
-        return *s;
+    // Made on first use and never destroyed: events may outlive exit order.
+    static inline State* state = nullptr;
+    [[gnu::noinline]] static State& MakeState() {
+        state = new State();
+        return *state;
     }
+    static State& S() { return state ? *state : MakeState(); }
 
     static bool IsMass(const TObject* o) { return o && typeid(*o) == typeid(TMass); }
+
+    static bool IsHeld(const State& s, const TMass* m) {
+        const auto at = static_cast<size_t>(static_cast<uint32_t>(m->evHold_));
+        return at < s.hold.size() && s.hold[at] == m;
+    }
+
+    [[gnu::always_inline]] static void HoldMass(State& s, TMass* m) {
+        if (m && !IsHeld(s, m)) HoldNewMass(s, m);
+    }
+
+    [[gnu::noinline]] static void HoldNewMass(State& s, TMass* m) {
+        m->evHold_ = static_cast<int32_t>(s.hold.size());
+        m->evHead_ = -1;  // first record of this mass since the flush: no pairs yet
+        m->Retain();
+        s.hold.push_back(m);
+    }
+
+    static void HoldOther(State& s, TObject* o) {
+        if (!o || o == s.heldOther[0] || o == s.heldOther[1]) return;
+        s.heldOther[1] = s.heldOther[0];
+        s.heldOther[0] = o;
+        o->Retain();
+        s.hold.push_back(o);
+    }
+
+    static void Hold(State& s, TObject* o, bool isMass) {
+        if (isMass)
+            HoldMass(s, static_cast<TMass*>(o));
+        else
+            HoldOther(s, o);
+    }
+
+    static bool HasEvent(const Record& r) { return (r.tag & HAS_EVENT) != 0; }
+
+    // Anchor bits for (m, o), as every pair of the same two objects gets them.
+    static uint32_t AnchorOf(const TMass* m, const TObject* o, bool oIsMass) {
+        if (m) return oIsMass && static_cast<const void*>(o) < static_cast<const void*>(m) ? ANCHOR_O : ANCHOR_M;
+        return oIsMass ? ANCHOR_O : ANCHOR_NONE;
+    }
 
     // An event with one reference, owned by the caller.
     static TColEvent* Take(State& s) {
@@ -99,132 +209,287 @@ struct ColEventAccess {
         s.pool.push_back(e);
     }
 
-    // Entry of the anchor's latest pair in this generation, or -1. The node check makes a
-    // generation counter that wrapped around harmless.
-    static int32_t ChainHead(const State& s, const TMass* anchor) {
-        if (anchor->evGen_ != s.gen) return -1;
-        const int32_t at = anchor->evHead_;
-        if (at < 0 || static_cast<size_t>(at) >= s.nodes.size() || s.nodes[static_cast<size_t>(at)].anchor != anchor)
-            return -1;
-        return at;
-    }
-
-    // The event chained for (anchor, other), or null.
-    static TColEvent* FindChained(const State& s, const TMass* anchor, const void* other) {
-        for (int32_t at = ChainHead(s, anchor); at >= 0;) {
-            const State::Node& n = s.nodes[static_cast<size_t>(at)];
-            if (n.other == other) return s.posted[static_cast<size_t>(at)];
-            at = n.next;
-        }
-        return nullptr;
-    }
+    // --- the pair index -------------------------------------------------------------------
 
     static PairKey Ordered(const void* a, const void* b) { return b < a ? PairKey{b, a} : PairKey{a, b}; }
 
-    static TColEvent* Find(const State& s, TMass* anchor, const void* other, const void* a, const void* b) {
-        if (anchor)
-            if (TColEvent* e = FindChained(s, anchor, other)) return e;
-        if (s.general.empty()) return nullptr;
-        const auto it = s.general.find(Ordered(a, b));
-        return it == s.general.end() ? nullptr : it->second;
+    static bool SamePair(const Record& r, const TObject* a, const TObject* b) {
+        return (r.m == a && r.o == b) || (r.m == b && r.o == a);
     }
 
-    // Stores an event for a pair known to be absent and queues it.
-    static void Insert(State& s, TColEvent* e, TMass* anchor, const void* other, const void* a, const void* b) {
-        const auto entry = static_cast<int32_t>(s.posted.size());
-        if (anchor && !e->pairAnchor_) {
-            s.nodes.push_back(State::Node{other, anchor, ChainHead(s, anchor)});
-            e->pairAnchor_ = anchor;
-            anchor->evGen_ = s.gen;
+    // Resolved entry of the pair (a, b) chained from `anchor` (held), or -1.
+    static int32_t FindChained(const State& s, const TMass* anchor, const TObject* a, const TObject* b) {
+        const auto limit = static_cast<int32_t>(s.resolved);
+        for (int32_t at = anchor->evHead_; at >= 0 && at < limit; at = s.next[static_cast<size_t>(at)])
+            if (SamePair(s.records[static_cast<size_t>(at)], a, b)) return at;
+        return -1;
+    }
+
+    static int32_t FindGeneral(const State& s, const void* a, const void* b) {
+        if (s.general.empty()) return -1;
+        const auto it = s.general.find(Ordered(a, b));
+        return it == s.general.end() ? -1 : it->second;
+    }
+
+    // Resolved entry of the record's pair, or -1.
+    static int32_t Find(const State& s, const Record& r) {
+        switch (r.tag & ANCHOR_MASK) {
+            case ANCHOR_M: return FindChained(s, r.m, r.m, r.o);
+            case ANCHOR_O: return FindChained(s, static_cast<const TMass*>(r.o), r.m, r.o);
+            default: return FindGeneral(s, r.m, r.o);
+        }
+    }
+
+    // Makes records[at] (already in place) the pair's entry.
+    static void Link(State& s, size_t at, const Record& r) {
+        const auto entry = static_cast<int32_t>(at);
+        TMass* anchor = nullptr;
+        switch (r.tag & ANCHOR_MASK) {
+            case ANCHOR_M: anchor = r.m; break;
+            case ANCHOR_O: anchor = static_cast<TMass*>(r.o); break;
+            default: s.general.emplace(Ordered(r.m, r.o), entry); break;
+        }
+        if (anchor) {
+            s.next.push_back(anchor->evHead_);
             anchor->evHead_ = entry;
         } else {
-            s.nodes.push_back(State::Node{nullptr, nullptr, -1});
-            s.general.emplace(Ordered(a, b), e);
+            s.next.push_back(-1);
         }
-        e->Retain();
-        s.posted.push_back(e);
     }
 
-    static void Merge(TColEvent* into, const TColEvent* event, int32_t mode) {
-        // The first event keeps its place, kind and objects.
-        into->x = event->x;
-        into->y = event->y;
-        into->force = mode == TColEvent::MODE_REPLACE ? event->force : into->force + event->force;
+    // Merges a later contact of the pair into its entry, which keeps its place, kind and
+    // objects.
+    static void Merge(State& s, size_t at, float x, float y, float force, bool replace) {
+        Record& into = s.records[at];
+        if (HasEvent(into)) {
+            TColEvent* e = into.at.event;
+            e->x = x;
+            e->y = y;
+            e->force = replace ? force : e->force + force;
+        } else {
+            into.at.xy[0] = x;
+            into.at.xy[1] = y;
+            into.force = replace ? force : into.force + force;
+        }
     }
 
-    // Post for any event: the anchor follows the objects' types.
-    static void Post(State& s, TColEvent* event, int32_t mode) {
+    // --- resolving and materialising ----------------------------------------------------
+
+    // Merges the appended records, in order, into the entries of their pairs.
+    static void Resolve(State& s) {
+        size_t w = s.resolved;
+        const size_t n = s.records.size;
+        for (size_t r = s.resolved; r < n; ++r) {
+            const Record rec = s.records[r];
+            const int32_t at = Find(s, rec);
+            if (at >= 0) {
+                Merge(s, static_cast<size_t>(at), rec.at.xy[0], rec.at.xy[1], rec.force, (rec.tag & REPLACE) != 0);
+                continue;
+            }
+            s.records[w] = rec;
+            s.resolved = w + 1;  // Link's chain walk stays inside the resolved part
+            Link(s, w, rec);
+            ++w;
+        }
+        s.records.size = w;
+        s.resolved = w;
+    }
+
+    // Room for one more record. The links beside them grow with them, so that reading the
+    // queue for the first time allocates nothing either.
+    [[gnu::always_inline]] static void Reserve(State& s) {
+        if (s.records.size == s.records.cap) Grow(s);
+    }
+
+    [[gnu::noinline]] static void Grow(State& s) {
+        const size_t cap = std::max<size_t>(s.records.cap * 2, 4096);
+        s.records.Reserve(cap);
+        s.next.reserve(cap);
+    }
+
+    // Merges a record into its pair's entry, or queues it as a new pair's entry.
+    static void AddResolved(State& s, const Record& r) {
+        const int32_t at = Find(s, r);
+        if (at >= 0) {
+            Merge(s, static_cast<size_t>(at), r.at.xy[0], r.at.xy[1], r.force, (r.tag & REPLACE) != 0);
+            return;
+        }
+        Reserve(s);
+        *s.records.Append() = r;
+        s.resolved = s.records.size;
+        Link(s, s.resolved - 1, r);
+    }
+
+    // From now on every record is merged as it comes (objects may be read at any time).
+    static void GoEager(State& s) {
+        if (s.eager) return;
+        Resolve(s);
+        s.eager = true;
+    }
+
+    // One of the step's contacts, whose object types are known: both masses, or a mass
+    // and something that is not a mass.
+    static void Contact(State& s, int32_t kind, TMass* mass, TObject* other, float x, float y, float force,
+                        int32_t mode) {
+        const bool otherIsMass = kind == TColEvent::MASS_MASS;
+        HoldMass(s, mass);
+        Hold(s, other, otherIsMass);
+        const uint32_t tag = static_cast<uint32_t>(kind + 1) | (mode == TColEvent::MODE_REPLACE ? REPLACE : 0u) |
+                             AnchorOf(mass, other, otherIsMass);
+        if (!s.eager) {
+            Reserve(s);
+            Record* r = s.records.Append();
+            r->m = mass;
+            r->o = other;
+            r->at.xy[0] = x;
+            r->at.xy[1] = y;
+            r->force = force;
+            r->tag = tag;
+            return;
+        }
+        Record r;
+        r.m = mass;
+        r.o = other;
+        r.at.xy[0] = x;
+        r.at.xy[1] = y;
+        r.force = force;
+        r.tag = tag;
+        AddResolved(s, r);
+    }
+
+    // Post for an event object: merged into its pair's entry, or queued itself.
+    static void PostEvent(State& s, TColEvent* event, int32_t mode) {
+        GoEager(s);
         TMass* a = event->obj1.Get();
         TObject* b = event->obj2.Get();
-        TMass* anchor = nullptr;
-        const void* other = nullptr;
-        if (a) {
-            if (b && static_cast<const void*>(b) < static_cast<const void*>(a) && IsMass(b)) {
-                anchor = static_cast<TMass*>(b);
-                other = a;
+        const bool bIsMass = IsMass(b);
+        HoldMass(s, a);
+        Hold(s, b, bIsMass);
+        Record r;
+        r.m = a;
+        r.o = b;
+        r.force = 0;
+        r.tag = HAS_EVENT | AnchorOf(a, b, bIsMass);
+        const int32_t at = Find(s, r);
+        if (at >= 0) {
+            Merge(s, static_cast<size_t>(at), event->x, event->y, event->force, mode == TColEvent::MODE_REPLACE);
+            return;
+        }
+        Reserve(s);
+        event->Retain();
+        s.objs.push_back(event);
+        r.at.event = event;
+        *s.records.Append() = r;
+        s.resolved = s.records.size;
+        Link(s, s.resolved - 1, r);
+    }
+
+    // The event object of a resolved entry (borrowed), made now if the entry has none.
+    static TColEvent* Materialise(State& s, size_t at) {
+        Record& r = s.records[at];
+        if (HasEvent(r)) return r.at.event;
+        TColEvent* e = Take(s);
+        e->id = static_cast<int32_t>(r.tag & KIND_MASK) - 1;
+        e->obj1 = r.m;
+        e->obj2 = r.o;
+        e->x = r.at.xy[0];
+        e->y = r.at.xy[1];
+        e->force = r.force;
+        s.objs.push_back(e);
+        r.at.event = e;
+        r.tag |= HAS_EVENT;
+        s.eager = true;  // everything before it is resolved already
+        return e;
+    }
+
+    // Runs the hook chain over a contact's event e (which the caller owns) and queues the
+    // outcome.
+    [[gnu::always_inline]] static void Offer(State& s, TColEvent* e, int32_t kind, TMass* mass, TObject* other) {
+        const Ref<TObject> out = RunHooks(s.hook, e);
+        if (s.mode == TColEvent::MODE_DISCARD) return;
+        if (out.Get() == e) {
+            // Only the caller and `out` hold an untouched event: a record says it all. A
+            // callback may have kept it or changed its objects.
+            if (e->RefCount() == 2 && e->id == kind && e->obj1.Get() == mass && e->obj2.Get() == other)
+                Contact(s, kind, mass, other, e->x, e->y, e->force, s.mode);
+            else
+                PostEvent(s, e, s.mode);
+        } else if (TColEvent* outcome = As<TColEvent>(out.Get())) {
+            PostEvent(s, outcome, s.mode);
+        }
+    }
+
+    // A contact with an event of its own: the first one, or one raised by a callback while
+    // the scratch event is being offered.
+    [[gnu::noinline]] static void EmitFromPool(State& s, int32_t kind, TMass* mass, TObject* other, float x,
+                                               float y, float force) {
+        if (s.hook == 0) s.hook = AllocHookId();
+        TColEvent* e = Take(s);
+        e->id = kind;
+        e->obj1 = mass;
+        e->obj2 = other;
+        e->x = x;
+        e->y = y;
+        e->force = force;
+        if (!s.scratch) {
+            s.scratch = e;
+            s.scratchBusy = true;
+            Offer(s, e, kind, mass, other);
+            s.scratchBusy = false;
+            if (e->RefCount() == 1) {
+                e->obj1 = nullptr;
+                e->obj2 = nullptr;
             } else {
-                anchor = a;
-                other = b;
+                s.scratch = nullptr;
+                e->Release();
             }
-        } else if (IsMass(b)) {
-            anchor = static_cast<TMass*>(b);
-            other = a;
+            return;
         }
-        if (TColEvent* e = Find(s, anchor, other, a, b))
-            Merge(e, event, mode);
-        else
-            Insert(s, event, anchor, other, a, b);
+        Offer(s, e, kind, mass, other);
+        Drop(s, e);
     }
 
-    // Post for the step's own contacts, whose object types are known: both masses, or a
-    // mass and something that is not a mass.
-    static void PostContact(State& s, TColEvent* event, int32_t kind, TMass* mass, TObject* other, int32_t mode) {
-        TMass* anchor = mass;
-        const void* key = other;
-        if (kind == TColEvent::MASS_MASS && static_cast<const void*>(other) < static_cast<const void*>(mass)) {
-            anchor = static_cast<TMass*>(other);
-            key = mass;
-        }
-        if (TColEvent* e = Find(s, anchor, key, mass, other))
-            Merge(e, event, mode);
-        else
-            Insert(s, event, anchor, key, mass, other);
-    }
-
-    static TColEvent* Seek(const State& s, TObject* a, TObject* b) {
+    static TColEvent* Seek(State& s, TObject* a, TObject* b) {
+        Resolve(s);
         const bool am = IsMass(a), bm = IsMass(b);
-        TMass* anchor = nullptr;
-        const void* other = nullptr;
+        int32_t at = -1;
         if (am && (!bm || static_cast<const void*>(a) <= static_cast<const void*>(b))) {
-            anchor = static_cast<TMass*>(a);
-            other = b;
+            if (IsHeld(s, static_cast<TMass*>(a))) at = FindChained(s, static_cast<TMass*>(a), a, b);
         } else if (bm) {
-            anchor = static_cast<TMass*>(b);
-            other = a;
+            if (IsHeld(s, static_cast<TMass*>(b))) at = FindChained(s, static_cast<TMass*>(b), a, b);
+        } else {
+            at = FindGeneral(s, a, b);
         }
-        return Find(s, anchor, other, a, b);
+        return at < 0 ? nullptr : Materialise(s, static_cast<size_t>(at));
     }
+
+    // --- flush ----------------------------------------------------------------------------
 
     static void Flush(State& s) {
-        s.current = nullptr;
-        s.head = 0;
+        s.current = nullptr;  // the event is in `objs` too
+        s.records.size = 0;
+        s.next.clear();
+        s.resolved = s.head = 0;
+        s.eager = false;
         if (!s.general.empty()) s.general.clear();
-        s.nodes.clear();
-        if (++s.gen == 0) s.gen = 1;
-        // Take the list first: releasing an event's objects may run destructors that reach
-        // back into this module (and post or flush again).
-        std::vector<TColEvent*> batch = std::move(s.posted);
-        s.posted = std::move(s.spare);
-        s.posted.clear();
+        s.heldOther[0] = s.heldOther[1] = nullptr;
+        // Take the lists first: releasing objects may run destructors that reach back into
+        // this module (and post or flush again).
+        std::vector<TColEvent*> objs = std::move(s.objs);
+        s.objs = std::move(s.spareObjs);
+        s.objs.clear();
+        std::vector<TObject*> hold = std::move(s.hold);
+        s.hold = std::move(s.spareHold);
+        s.hold.clear();
         const size_t pooled = s.pool.size();
-        for (TColEvent* e : batch) {
-            e->pairAnchor_ = nullptr;
-            Drop(s, e);
-        }
-        // The next step takes events in the order this one posted them.
+        for (TColEvent* e : objs) Drop(s, e);
+        // The next step takes events in the order this one made them.
         if (s.pool.size() > pooled) std::reverse(s.pool.begin() + static_cast<std::ptrdiff_t>(pooled), s.pool.end());
-        batch.clear();
-        if (s.spare.capacity() < batch.capacity()) s.spare = std::move(batch);
+        for (TObject* o : hold) o->Release();
+        objs.clear();
+        hold.clear();
+        if (s.spareObjs.capacity() < objs.capacity()) s.spareObjs = std::move(objs);
+        if (s.spareHold.capacity() < hold.capacity()) s.spareHold = std::move(hold);
     }
 };
 
@@ -251,6 +516,8 @@ inline TColEvent* Outcome(const Ref<TObject>& out, TColEvent* event) {
 }
 
 }  // namespace
+
+// --- the public functions -----------------------------------------------------------------
 
 Ref<TColEvent> TColEvent::Create(TMass* obj1, TObject* obj2, float x, float y, float force) {
     TColEvent* raw = Access::Take(Access::S());
@@ -279,51 +546,56 @@ int32_t TColEvent::Emit(TColEvent* event) {
     Access::State& s = Access::S();
     const Ref<TObject> out = RunHooks(HookOf(s), event);
     TColEvent* outcome = Outcome(out, event);
-    if (outcome && s.mode != MODE_DISCARD) Access::Post(s, outcome, s.mode);
+    if (outcome && s.mode != MODE_DISCARD) Access::PostEvent(s, outcome, s.mode);
     return 0;
 }
 
 void TColEvent::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
     Access::State& s = Access::S();
-    TColEvent* e = Access::Take(s);
+    // The callbacks see the scratch event, reused from contact to contact unless one of
+    // them keeps it. A contact raised from inside a callback gets an event of its own.
+    TColEvent* e = s.scratch;
+    if (!e || s.scratchBusy) {
+        Access::EmitFromPool(s, kind, mass, other, x, y, force);
+        return;
+    }
+    s.scratchBusy = true;
     e->id = kind;
     e->obj1 = mass;
     e->obj2 = other;
     e->x = x;
     e->y = y;
     e->force = force;
-    {
-        const Ref<TObject> out = RunHooks(HookOf(s), e);
-        TColEvent* outcome = Outcome(out, e);
-        if (outcome && s.mode != MODE_DISCARD) {
-            // A callback may have handed back another event, or changed this one's objects.
-            if (outcome == e && e->obj1.Get() == mass && e->obj2.Get() == other)
-                Access::PostContact(s, e, kind, mass, other, s.mode);
-            else
-                Access::Post(s, outcome, s.mode);
-        }
+    Access::Offer(s, e, kind, mass, other);
+    s.scratchBusy = false;
+    if (e->RefCount() == 1) {
+        e->obj1 = nullptr;
+        e->obj2 = nullptr;
+    } else {
+        s.scratch = nullptr;  // a callback kept it: it is an ordinary event now
+        e->Release();
     }
-    Access::Drop(s, e);
 }
 
 int32_t TColEvent::Post(TColEvent* event, int32_t mode) {
-    if (event) Access::Post(Access::S(), event, mode);
+    if (event) Access::PostEvent(Access::S(), event, mode);
     return 0;
 }
 
 TColEvent* TColEvent::Poll() {
     Access::State& s = Access::S();
-    if (s.head >= s.posted.size()) {
+    Access::Resolve(s);
+    if (s.head >= s.resolved)
         s.current = nullptr;
-    } else {
-        s.current = s.posted[s.head++];
-    }
+    else
+        s.current = Access::Materialise(s, s.head++);
     return s.current.Get();
 }
 
 TColEvent* TColEvent::Peek() {
     Access::State& s = Access::S();
-    return s.head < s.posted.size() ? s.posted[s.head] : nullptr;
+    Access::Resolve(s);
+    return s.head < s.resolved ? Access::Materialise(s, s.head) : nullptr;
 }
 
 TColEvent* TColEvent::Seek(TObject* a, TObject* b) {
@@ -339,8 +611,9 @@ int32_t TColEvent::Flush() {
 TColEvent* TColEvent::GetCurrent() { return Access::S().current.Get(); }
 
 int32_t TColEvent::QueueCount() {
-    const Access::State& s = Access::S();
-    return static_cast<int32_t>(s.posted.size() - s.head);
+    Access::State& s = Access::S();
+    Access::Resolve(s);
+    return static_cast<int32_t>(s.resolved - s.head);
 }
 
 TMass* TColEvent::GetMass2() const { return As<TMass>(obj2.Get()); }

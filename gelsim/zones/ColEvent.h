@@ -3,9 +3,11 @@
 // of the collision-event hook (which may replace or suppress it) and then queued, at most
 // one event per unordered pair of objects until the next step's flush.
 //
-// Event objects are pooled: an event that only the queue holds is recycled at Flush, so
-// a steady stream of contacts allocates nothing. Events that a program keeps a Ref to
-// are left alone and live on as ordinary objects.
+// The step's contacts are queued as plain records; an event object is made for one only
+// when a program can see it (Poll, Peek, Seek, or a callback keeping the event it was
+// handed). Event objects are pooled: an event that only the queue holds is recycled at
+// Flush, so a steady stream of contacts allocates nothing. Events that a program keeps a
+// Ref to are left alone and live on as ordinary objects.
 #include <cstdint>
 
 #include "gelsim/core/Mass.h"
@@ -77,11 +79,6 @@ public:
 
     GELSIM_SLAB_ALLOCATED(TColEvent)
 
-private:
-    friend struct ColEventAccess;
-    // The mass whose pair chain holds this event since the last flush, or null (see
-    // ColEvent.cpp).
-    TMass* pairAnchor_ = nullptr;
 };
 
 }  // namespace kin::gelsim

@@ -275,8 +275,9 @@ void TMass::LeaveGrid() {
 void TMass::PlaceInGrid(TPhysics* w) {
     const int32_t gs = Cells(w);
     const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
-    // Moving a mass to the end of a list is an edit in list order.
-    if (w->InTableOrder(TPhysics::CellAt(gx, gy))) {
+    // Moving a mass to the end of a list is an edit in list order (it matters only while
+    // cells may be kept in table order, that is from a one-pass step on).
+    if ((w->onePass_ || w->placedThrough_ >= 0) && w->InTableOrder(TPhysics::CellAt(gx, gy))) {
         w->GridChanging();
         w->Materialize(gx, gy);
     }
@@ -516,6 +517,13 @@ void TPhysics::CollideByGrid(TMass* m) {
     float mg = m->colGroup;
     const int32_t p = placedThrough_;
     int32_t ns = 0;
+    if (p < 0) {  // every cell is stored in list order
+        for (int32_t c = c0; c <= c1; ++c)
+            for (int32_t r = r0; r <= r1; ++r) {
+                const GridCell* cell = &cells_[CellAt(c, r)];
+                s.segs[ns++] = Search::Segment{cell, cell->begin, cell->end};
+            }
+    } else {
     for (int32_t c = c0; c <= c1; ++c)
         for (int32_t r = r0; r <= r1; ++r) {
             const size_t at = CellAt(c, r);
@@ -531,6 +539,7 @@ void TPhysics::CollideByGrid(TMass* m) {
                 s.segs[ns++] = Search::Segment{cell, cell->begin, cell->end};
             }
         }
+    }
     s.nsegs = ns;
     s.live = true;
     for (int32_t si = 0; si < ns; ++si) {

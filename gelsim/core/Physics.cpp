@@ -340,8 +340,11 @@ int32_t TPhysics::Update() {
 
     // 3. Relaxation passes.
     const int32_t passes = w->i;
-    // With a single pass the grid keeps cells in table order while masses are handled.
-    w->onePass_ = passes == 1 && w->gridon != 0;
+    // With a single pass in which no mass is likely to search for partners (the grid holds
+    // one group besides group 0), the grid keeps cells in table order while masses are
+    // handled. Searching reads cells faster when they are stored in list order, so worlds
+    // with several groups keep moving each handled mass to the end of its cell.
+    w->onePass_ = passes == 1 && w->gridon != 0 && w->gridOthers_ == 0;
     for (int32_t pass = 0; pass < passes && currentWorld.Get() == w; ++pass) {
         {
             const int32_t n = std::min(w->conCount, static_cast<int32_t>(w->conArray.size()));

@@ -234,14 +234,24 @@ void TPhysics::IndexInsertSorted(int32_t c, int32_t r, TMass* m) {
 // The mass being handled by a one-pass step. In a cell held in table order, staying
 // needs nothing and entering another such cell is an insertion at its table entry's
 // place: either way the cell keeps its list order implied by placedThrough_.
-void TPhysics::PlaceHandled(TMass* m) {
+inline void TPhysics::PlaceHandled(TMass* m) {
+    const int32_t gs = Cells(this);
+    const int32_t gx = CellOf(m->posX, ratiox, gs), gy = CellOf(m->posY, ratioy, gs);
+    // The usual case, kept free of calls: the mass stays in its cell.
+    if (gx == m->gridx && gy == m->gridy && m->gridWorld_ == this && m->aIndex > placedThrough_ &&
+        InTableOrder(CellAt(gx, gy)) && std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) == 0) {
+        placedThrough_ = m->aIndex;
+        return;
+    }
+    PlaceHandledElsewhere(m, gx, gy);
+}
+
+void TPhysics::PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy) {
     if (m->gridWorld_ != this || m->aIndex <= placedThrough_ ||
         std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) != 0) {
         m->PlaceInGrid(this);
         return;
     }
-    const int32_t gs = Cells(this);
-    const int32_t gx = CellOf(m->posX, ratiox, gs), gy = CellOf(m->posY, ratioy, gs);
     const size_t at = CellAt(gx, gy);
     if (!InTableOrder(at)) {
         m->PlaceInGrid(this);
@@ -510,6 +520,10 @@ void TPhysics::CollideByGrid(TMass* m) {
         m->PlaceInGrid(this);
     // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
     if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
+    SearchPairs(m);
+}
+
+void TPhysics::SearchPairs(TMass* m) {
     Search& s = search_;
     const int32_t gs = gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);

@@ -368,54 +368,65 @@ int32_t TPhysics::Update() {
     return 0;
 }
 
-// Box, zones and other masses for one mass in one pass. A callback may take the mass out
-// of the world at any event; the rest of its pass is then skipped (it must not be put
-// back into a grid cell). The mass itself stays valid: entries dropped during a step are
-// held until the step ends.
-void TPhysics::HandleMass(TMass* m) {
+// Box, horizontal axis (one side per pass), then vertical. False when a callback took
+// the mass out of the world.
+bool TPhysics::BoxContacts(TMass* m) {
     const float r = m->radius;
-
-    // Box, horizontal axis (one side per pass), then vertical.
     if (m->posX < boundsMinX + r) {
         const float depth = (boundsMinX + r) - m->posX;
         m->posX = boundsMinX + r;
         TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, boundsMinX, m->posY, depth);
         WallFriction(m->posY, m->oldPosY, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return;
+        if (m->aIndex < 0) return false;
     } else if (m->posX > boundsMaxX - r) {
         const float depth = m->posX - (boundsMaxX - r);
         m->posX = boundsMaxX - r;
         TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, boundsMaxX, m->posY, depth);
         WallFriction(m->posY, m->oldPosY, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return;
+        if (m->aIndex < 0) return false;
     }
     if (m->posY < boundsMinY + r) {
         const float depth = (boundsMinY + r) - m->posY;
         m->posY = boundsMinY + r;
         TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, m->posX, boundsMinY, depth);
         WallFriction(m->posX, m->oldPosX, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return;
+        if (m->aIndex < 0) return false;
     } else if (m->posY > boundsMaxY - r) {
         const float depth = m->posY - (boundsMaxY - r);
         m->posY = boundsMaxY - r;
         TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, m->posX, boundsMaxY, depth);
         WallFriction(m->posX, m->oldPosX, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return;
+        if (m->aIndex < 0) return false;
     }
+    return true;
+}
 
-    // Zones. The zone is held while it works: its response may run callbacks that take
-    // it out of the table.
-    if (!m->frozen && m->colGroup != 0.0f) {
-        const int32_t nz = zoneCount;
-        for (int32_t z = 0; z < nz; ++z) {
-            if (z >= static_cast<int32_t>(zoneArray.size())) break;
-            TZoneBase* zone = zoneArray[static_cast<size_t>(z)].Get();
-            if (!zone || zone->colGroup == 0 || static_cast<float>(zone->colGroup) == m->colGroup) continue;
-            const Ref<TZoneBase> hold(zone);
-            zone->Collide(m);
-            if (m->aIndex < 0) return;
-        }
+// Zones. The zone is held while it works: its response may run callbacks that take it out
+// of the table. False when a callback took the mass out of the world.
+bool TPhysics::ZoneContacts(TMass* m) {
+    const int32_t nz = zoneCount;
+    for (int32_t z = 0; z < nz; ++z) {
+        if (z >= static_cast<int32_t>(zoneArray.size())) break;
+        TZoneBase* zone = zoneArray[static_cast<size_t>(z)].Get();
+        if (!zone || zone->colGroup == 0 || static_cast<float>(zone->colGroup) == m->colGroup) continue;
+        const Ref<TZoneBase> hold(zone);
+        zone->Collide(m);
+        if (m->aIndex < 0) return false;
     }
+    return true;
+}
+
+// Box, zones and other masses for one mass in one pass. A callback may take the mass out
+// of the world at any event; the rest of its pass is then skipped (it must not be put
+// back into a grid cell). The mass itself stays valid: entries dropped during a step are
+// held until the step ends.
+void TPhysics::HandleMass(TMass* m) {
+    // Most masses touch neither the box nor a zone: those parts stay out of line.
+    const float r = m->radius, x = m->posX, y = m->posY;
+    if (x < boundsMinX + r || x > boundsMaxX - r || y < boundsMinY + r || y > boundsMaxY - r)
+        if (!BoxContacts(m)) return;
+    if (zoneCount > 0 && !m->frozen && m->colGroup != 0.0f)
+        if (!ZoneContacts(m)) return;
 
     // Other masses.
     if (m->colGroup == 0.0f) {

@@ -184,7 +184,10 @@ private:
     void ResetView();
     void ResetTables();
     void HandleMass(TMass* m);
+    [[gnu::noinline]] bool BoxContacts(TMass* m);
+    [[gnu::noinline]] bool ZoneContacts(TMass* m);
     void CollideByGrid(TMass* m);
+    [[gnu::noinline]] void SearchPairs(TMass* m);
     void CollideFromSnapshot(TMass* m, size_t count);
     void CollideAllPairs(TMass* m, int32_t k);
 
@@ -199,6 +202,7 @@ private:
     bool InTableOrder(size_t at) const { return !((orderBits_[at >> 6] >> (at & 63)) & 1u); }
     /// Places the mass being handled by a one-pass step.
     void PlaceHandled(TMass* m);
+    void PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy);
     /// Inserts m into a cell held in table order at its table entry's place.
     void IndexInsertSorted(int32_t c, int32_t r, TMass* m);
     static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }

@@ -20,11 +20,12 @@
 // held its masses in table order when the pass began holds, at any moment, its masses
 // not yet handled (and those of group 0, which are never moved) in table order, followed
 // by the handled ones in table order: its list order follows from the table entry of the
-// last mass handled (placedThrough_). A one-pass step therefore keeps such cells stored
-// in table order and moves nothing when the handled mass stays in its cell; the search
-// reads them in two runs. A cell is stored in list order instead (its bit in orderBits_)
-// from the first change that does not fit, e.g. a callback placing another mass; the
-// next re-placement after integration brings every cell back to table order.
+// last mass handled (placedThrough_). A one-pass step whose grid holds one group (so
+// that nobody is expected to search) therefore keeps such cells stored in table order
+// and moves nothing when the handled mass stays in its cell; should a search happen after
+// all, it reads such a cell in two runs. A cell is stored in list order instead (its bit
+// in orderBits_) from the first change that does not fit, e.g. a callback placing another
+// mass; the next re-placement after integration brings every cell back to table order.
 //
 // Lists. Each cell's TList always holds exactly the cell's masses, but moving the handled
 // mass to the end is done in the index only: relinking the list there would touch two

@@ -419,18 +419,22 @@ struct ColEventAccess {
         }
     }
 
-    // A contact with an event of its own: the first one, or one raised by a callback while
-    // the scratch event is being offered.
-    [[gnu::noinline]] static void EmitFromPool(State& s, int32_t kind, TMass* mass, TObject* other, float x,
-                                               float y, float force) {
-        if (s.hook == 0) s.hook = AllocHookId();
-        TColEvent* e = Take(s);
+    static void Fill(TColEvent* e, int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
         e->id = kind;
         e->obj1 = mass;
         e->obj2 = other;
         e->x = x;
         e->y = y;
         e->force = force;
+    }
+
+    // A contact with an event of its own: the first one, or one raised by a callback while
+    // the scratch event is being offered.
+    [[gnu::noinline]] static void EmitFromPool(State& s, int32_t kind, TMass* mass, TObject* other, float x,
+                                               float y, float force) {
+        if (s.hook == 0) s.hook = AllocHookId();
+        TColEvent* e = Take(s);
+        Fill(e, kind, mass, other, x, y, force);
         if (!s.scratch) {
             s.scratch = e;
             s.scratchBusy = true;
@@ -560,12 +564,7 @@ void TColEvent::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, 
         return;
     }
     s.scratchBusy = true;
-    e->id = kind;
-    e->obj1 = mass;
-    e->obj2 = other;
-    e->x = x;
-    e->y = y;
-    e->force = force;
+    Access::Fill(e, kind, mass, other, x, y, force);
     Access::Offer(s, e, kind, mass, other);
     s.scratchBusy = false;
     if (e->RefCount() == 1) {

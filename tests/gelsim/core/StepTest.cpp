@@ -179,19 +179,20 @@ TEST_F(Step, PairsFollowGroupChangesInAOneGroupWorld) {
     ExpectCellsHoldOnlyActiveMasses(world.Get());
 }
 
+// FNV-1a steps over 64-bit values, and the bits of a float as one.
+constexpr uint64_t kHashStart = 1469598103934665603ull;
+uint64_t Mix(uint64_t h, uint64_t v) { return (h ^ v) * 1099511628211ull; }
+uint64_t Bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
 // A scripted scene hashed after every step: positions, and every queued event.
 uint64_t RunScripted(int32_t steps) {
     TScene sc = BuildMixedScene();
-    uint64_t h = 1469598103934665603ull;
-    auto mix = [&h](uint64_t v) {
-        h ^= v;
-        h *= 1099511628211ull;
-    };
-    auto bits = [](float f) {
-        uint32_t u;
-        std::memcpy(&u, &f, 4);
-        return static_cast<uint64_t>(u);
-    };
+    uint64_t h = kHashStart;
+    auto mix = [&h](uint64_t v) { h = Mix(h, v); };
     const int32_t modes[3] = {TColEvent::MODE_UPDATE, TColEvent::MODE_REPLACE, TColEvent::MODE_DISCARD};
     for (int32_t s = 0; s < steps; ++s) {
         TColEvent::SetMode(modes[(s / 250) % 3]);
@@ -200,9 +201,9 @@ uint64_t RunScripted(int32_t steps) {
         TPhysics::Update();
         while (TColEvent* e = TColEvent::Poll()) {
             mix(static_cast<uint64_t>(e->GetID()));
-            mix(bits(e->GetX()));
-            mix(bits(e->GetY()));
-            mix(bits(e->GetForce()));
+            mix(Bits(e->GetX()));
+            mix(Bits(e->GetY()));
+            mix(Bits(e->GetForce()));
         }
         if (s % 100 == 99) mix(sc.Hash());
     }
@@ -293,16 +294,8 @@ uint64_t RunMeddled(int32_t steps, int32_t passes, bool shared = false) {
     for (int32_t k = 0; k < 60; ++k) md->spare.push_back(TMass::Create(0, 0, 1.0f, 4.5f, 0.4f, -1));
     const int32_t hook = TColEvent::EventHook();
     AddHook(hook, Meddle, md.Get());
-    uint64_t h = 1469598103934665603ull;
-    auto mix = [&h](uint64_t v) {
-        h ^= v;
-        h *= 1099511628211ull;
-    };
-    auto bits = [](float f) {
-        uint32_t u;
-        std::memcpy(&u, &f, 4);
-        return static_cast<uint64_t>(u);
-    };
+    uint64_t h = kHashStart;
+    auto mix = [&h](uint64_t v) { h = Mix(h, v); };
     TColEvent::SetMode(TColEvent::MODE_UPDATE);
     for (int32_t s = 0; s < steps; ++s) {
         if (shared && s % 5 == 0) {
@@ -314,9 +307,9 @@ uint64_t RunMeddled(int32_t steps, int32_t passes, bool shared = false) {
         TPhysics::Update();
         while (TColEvent* e = TColEvent::Poll()) {
             mix(static_cast<uint64_t>(e->GetID()));
-            mix(bits(e->GetX()));
-            mix(bits(e->GetY()));
-            mix(bits(e->GetForce()));
+            mix(Bits(e->GetX()));
+            mix(Bits(e->GetY()));
+            mix(Bits(e->GetForce()));
         }
         if (s % 50 == 49) {
             mix(sc.Hash());
@@ -326,8 +319,8 @@ uint64_t RunMeddled(int32_t steps, int32_t passes, bool shared = false) {
                 for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r)
                     for (TObject* o : w->Cell(c, r)) mix(static_cast<uint64_t>(static_cast<TMass*>(o)->aIndex) + 7u * static_cast<uint64_t>(c * 131 + r));
             for (auto& m : md->in) {
-                mix(bits(m->posX));
-                mix(bits(m->posY));
+                mix(Bits(m->posX));
+                mix(Bits(m->posY));
             }
         }
     }

@@ -1,7 +1,7 @@
 // Step benchmarks: a falling pile at three sizes, a soft lattice, and a fixed dense pile.
 // Every contact runs one hook callback and is queued in MODE_UPDATE, as in the game.
 // Counters: ns per mass-step, ns per constraint-step, contacts per step, and for the
-// for the piles the mean neighbourhood of a mass; times are the stepping thread's CPU time.
+// piles the mean neighbourhood of a mass; times are the stepping thread's CPU time.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -46,12 +46,15 @@ constexpr float kMixed = std::numeric_limits<float>::quiet_NaN();
 
 // Grid cell of a coordinate: floor(v * ratio) clamped to 0..cells-1. The clamp happens in
 // float, so NaN and infinities never reach the integer conversion; for values at or above
-// 0 truncation equals floor, and everything below 0 (or NaN) lands in cell 0.
+// 0 truncation equals floor, and everything below 0 (or NaN) lands in cell 0. Written as
+// two selects, which compile to a max and a min without branches (a NaN fails the first
+// comparison and becomes 0).
 inline int32_t CellOf(float v, float ratio, int32_t cells) {
-    const float f = v * ratio;
-    if (!(f >= 0.0f)) return 0;
-    if (f >= static_cast<float>(cells)) return cells - 1;
-    return std::min(static_cast<int32_t>(f), cells - 1);
+    float f = v * ratio;
+    f = f > 0.0f ? f : 0.0f;
+    const float last = static_cast<float>(cells - 1);
+    f = f < last ? f : last;
+    return static_cast<int32_t>(f);
 }
 
 inline int32_t Cells(const TPhysics* w) { return std::max(1, std::min(w->gridsize, TPhysics::MAX_GRID)); }

@@ -106,10 +106,45 @@ TEST_F(Step, CallbackRemovingBothMassesOfAContact) {
     }
 }
 
+// On the step's first contact, takes every other pair out of the world and drops the last
+// references to them, while the pair search still has most of them to visit.
+Ref<TObject> RemoveOthersOnContact(int32_t, TObject* data, TObject* ctx) {
+    auto* e = As<TColEvent>(data);
+    auto* r = static_cast<Removal*>(ctx);
+    if (!e || e->GetID() != TColEvent::MASS_MASS || r->removed > 0) return data;
+    const int32_t keep1 = e->GetMass1()->index, keep2 = e->GetMass2()->index;
+    for (size_t k = 0; k < r->bodies.size(); ++k) {
+        if (!r->bodies[k] || static_cast<int32_t>(k) == keep1 || static_cast<int32_t>(k) == keep2) continue;
+        r->bodies[k]->Free();
+        r->bodies[k] = nullptr;  // the last reference to the pair's constraint and masses
+        ++r->removed;
+    }
+    return data;
+}
+
 Ref<TObject> FreeWorld(int32_t, TObject* data, TObject*) {
     TPhysics::Free();
     TPhysics::Update();  // no world: nothing
     return data;
+}
+
+// The masses stay readable until the step ends, however many of the search's remaining
+// candidates the callback destroys (the sanitizer build would catch a stale read).
+TEST_F(Step, CallbackDestroyingCandidatesStillToBeMet) {
+    for (int32_t grid : {0, 1}) {
+        TPhysics::UseShiftedGrid(grid);
+        Ref<Removal> ctx = BuildPairs(300, 200.0f, 3000.0f);
+        ScopedHook hook(RemoveOthersOnContact, ctx.Get());
+        TPhysics::Update();
+        ExpectCellsHoldOnlyActiveMasses(world.Get());
+        EXPECT_GT(ctx->removed, 250);
+        int32_t active = 0;
+        for (const auto& m : world->massArray) active += m ? 1 : 0;
+        EXPECT_LE(active, 4);
+        for (auto& b : ctx->bodies)
+            if (b) b->Free();
+        TColEvent::Flush();
+    }
 }
 
 TEST_F(Step, CallbackFreeingTheWorldEndsTheStep) {

@@ -35,6 +35,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
@@ -501,6 +504,34 @@ namespace {
 // within reach vertically (one of the box tests of MayTouch, same arithmetic; cells are
 // four times taller than wide, so this is the test that rejects most). Evaluated without
 // branches, since most candidates fail it and which ones is unpredictable.
+#if defined(__SSE2__)
+// Four entries at a time: a cell holds three or four masses on average, so one group of
+// four usually covers it, and the four candidates' loads are issued together. A last group
+// that is not full repeats its last entry, whose bits are then cleared. Each lane computes
+// what the scalar test below computes (one IEEE operation each, and the unordered
+// comparisons give the same answers for NaN).
+inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e, uint32_t count) {
+    const __m128 my = _mm_set1_ps(m->posY), mr = _mm_set1_ps(m->radius);
+    const __m128 group = _mm_set1_ps(mg), zero = _mm_setzero_ps();
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    uint64_t mask = 0;
+    for (uint32_t k = 0; k < count; k += 4) {
+        const uint32_t last = count - 1;
+        const TPhysics::GridEntry& e0 = e[k];
+        const TPhysics::GridEntry& e1 = e[std::min(k + 1, last)];
+        const TPhysics::GridEntry& e2 = e[std::min(k + 2, last)];
+        const TPhysics::GridEntry& e3 = e[std::min(k + 3, last)];
+        const __m128 g = _mm_setr_ps(e0.group, e1.group, e2.group, e3.group);
+        const __m128 y = _mm_setr_ps(e0.mass->posY, e1.mass->posY, e2.mass->posY, e3.mass->posY);
+        const __m128 r = _mm_setr_ps(e0.mass->radius, e1.mass->radius, e2.mass->radius, e3.mass->radius);
+        const __m128 R = _mm_add_ps(mr, r);
+        const __m128 dy = _mm_and_ps(_mm_sub_ps(my, y), absMask);
+        const __m128 ok = _mm_and_ps(_mm_and_ps(_mm_cmpneq_ps(g, zero), _mm_cmpneq_ps(g, group)), _mm_cmpngt_ps(dy, R));
+        mask |= static_cast<uint64_t>(_mm_movemask_ps(ok)) << k;
+    }
+    return count >= 64 ? mask : mask & ((uint64_t{1} << count) - 1);
+}
+#else
 inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e, uint32_t count) {
     const float my = m->posY, mr = m->radius;
     uint64_t mask = 0;
@@ -514,6 +545,7 @@ inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e,
     }
     return mask;
 }
+#endif
 
 }  // namespace
 

@@ -514,9 +514,9 @@ inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e,
     const __m128 my = _mm_set1_ps(m->posY), mr = _mm_set1_ps(m->radius);
     const __m128 group = _mm_set1_ps(mg), zero = _mm_setzero_ps();
     const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    const uint32_t last = count - 1;
     uint64_t mask = 0;
     for (uint32_t k = 0; k < count; k += 4) {
-        const uint32_t last = count - 1;
         const TPhysics::GridEntry& e0 = e[k];
         const TPhysics::GridEntry& e1 = e[std::min(k + 1, last)];
         const TPhysics::GridEntry& e2 = e[std::min(k + 2, last)];

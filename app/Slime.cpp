@@ -64,7 +64,7 @@ Ref<TSlime> TSlime::Create(const std::string& bodyPath) {
     return s;
 }
 
-void TSlime::ReachScan(float px, float py, bool blobToPoint) {
+void TSlime::ReachScan(float px, float py) {
     TAdvBody& b = *ab;
     best_ = -1;
     float bestD2 = NO_BLOB_D2;
@@ -90,8 +90,11 @@ void TSlime::ReachScan(float px, float py, bool blobToPoint) {
             const int32_t a = b.ConGetMass1(k), c = b.ConGetMass2(k);
             const float ax = b.MassGetX(a), ay = b.MassGetY(a);
             const float cx = b.MassGetX(c), cy = b.MassGetY(c);
-            blocked = blobToPoint ? SegmentsCross(mx, my, px, py, ax, ay, cx, cy) != 0
-                                  : SegmentsCross(px, py, mx, my, ax, ay, cx, cy) != 0;
+            // Always asked from the blob to the point, by the preview and the click alike. With
+            // the blob first, a strand that ends at the blob gives ua = 0 exactly (the terms
+            // cancel), so it never blocks; from the point, ua comes out near 1 and rounding can
+            // land it just inside (0, 1), so a click would refuse what the preview promised.
+            blocked = SegmentsCross(mx, my, px, py, ax, ay, cx, cy) != 0;
         }
         if (!blocked) reach_.push_back(j);
     }
@@ -99,7 +102,7 @@ void TSlime::ReachScan(float px, float py, bool blobToPoint) {
 }
 
 int32_t TSlime::Add(float x, float y) {
-    ReachScan(x, y, false);
+    ReachScan(x, y);
     TAdvBody& b = *ab;
     if (bestD_ <= REMOVE_REACH) {
         b.MassRemove(best_);
@@ -122,7 +125,7 @@ float TSlime::Draw() {
     const GameState& g = Game();
     const float px = TPhysics::SimX(g.pointerX, g.pointerY);
     const float py = TPhysics::SimY(g.pointerX, g.pointerY);
-    ReachScan(px, py, true);
+    ReachScan(px, py);
 
     SetColor(255, 255, 255);
     if (bestD_ <= REMOVE_REACH) {

@@ -68,8 +68,9 @@ public:
     int32_t Nearest() const { return best_; }
     float NearestDistance() const { return bestD_; }
     const std::vector<int32_t>& Reachable() const { return reach_; }
-    /// Scans from world point (px, py); blobToPoint orders the tested segment as Draw does.
-    void ReachScan(float px, float py, bool blobToPoint);
+    /// Scans from world point (px, py): the nearest blob and the blobs a new blob there
+    /// could take strands to. The preview and the click share it.
+    void ReachScan(float px, float py);
 
 private:
     std::string loadProblem_;

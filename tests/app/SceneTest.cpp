@@ -224,6 +224,41 @@ TEST_F(SceneTest, AClickOnABlobRemovesItAndAClickInReachAddsOne) {
     EXPECT_TRUE(Body().MassIsActive(5));
 }
 
+// What the ghost shows at a pointer is what a click there does: over a dense grid of
+// points around the settled structure, the preview's reachable blobs are the click's, and
+// wherever the ghost shows a new blob, the click adds one.
+TEST_F(SceneTest, TheGhostShowsExactlyWhatAClickDoes) {
+    Pointer(225.0f, 300.0f);
+    for (int32_t i = 0; i < 60; ++i) {
+        TPhysics::Update();
+        Frame();
+    }
+    slime::TSlime& slime = *Scene().slime;
+    int32_t ghosts = 0, mismatches = 0;
+    for (float wy = 3700.0f; wy < 3990.0f; wy += 1.7f) {
+        for (float wx = 330.0f; wx < 640.0f; wx += 1.7f) {
+            const float px = TPhysics::ScreenX(wx, wy), py = TPhysics::ScreenY(wx, wy);
+            Pointer(px, py);
+            slime.Draw();
+            const std::vector<int32_t> preview = slime.Reachable();
+            const float d = slime.NearestDistance();
+            if (d <= 10.0f) continue;  // a click there removes a blob
+            const bool ghost = preview.size() >= 2 && d > 50.0f;
+            const int32_t before = Body().MassMaxIndex();
+            slime::HandleClick(px, py);
+            mismatches += slime.Reachable() != preview;
+            if (!ghost) continue;
+            ++ghosts;
+            // The new blob is the highest index (nothing was removed), at the clicked point.
+            ASSERT_EQ(Body().MassMaxIndex(), before + 1) << "ghost at " << wx << "," << wy << " placed nothing";
+            Body().MassRemove(before + 1);
+            Body().CleanIndex();
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(ghosts, 1000);
+}
+
 TEST_F(SceneTest, MouseEventsReachTheScene) {
     Pointer(200.0f, 300.0f);
     Frame();

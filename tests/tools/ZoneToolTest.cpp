@@ -217,15 +217,16 @@ TEST_F(Ground, IsAWideSolidGroundWithAGentlyUnevenTop) {
     ground->GetColor(r, g, b);
     EXPECT_GT(r, g);  // earthy: more red than green, more green than blue
     EXPECT_GT(g, b);
-    // The top: everything above y = 0 is the surface, a little above it, across the width.
+    // The top: everything above y = 0 is the surface, about 180 above it, across the width
+    // (below it hang the arms that become the walls).
     float minX = 0, maxX = 0, prevX = -1e9f, prevY = 0, maxY = 0;
     for (int32_t i = 0; i < ground->VertCount(); ++i) {
         const float x = ground->VertGetX(i), y = ground->VertGetY(i);
         maxY = std::max(maxY, y);
         if (y > 0) continue;
         EXPECT_GT(x, prevX);  // left to right
-        EXPECT_GE(y, -30.0f);
-        EXPECT_LE(y, -3.0f);
+        EXPECT_GE(y, -200.0f);
+        EXPECT_LE(y, -160.0f);
         if (prevX > -1e9f) {
             EXPECT_LE(std::fabs(y - prevY) / (x - prevX), 0.25f);  // gently
         }
@@ -259,11 +260,13 @@ TEST_F(Ground, BlobsLandOnTheGroundAndHitTheWalls) {
         float minY, maxY;  // where the blob stops
     };
     const Drop drops[] = {
-        {"onto the ground", 300, 3900, 0, 0, 4050, 4090},
-        {"onto the ground near the left side", 20, 3900, 0, 0, 4050, 4090},
-        {"onto the ground near the right side", 1000, 3900, 0, 0, 4050, 4090},
-        {"into the right wall", 700, 2450, 6, 1, 2100, 2800},
-        {"into the left wall", 150, -700, -6, 2, -900, -200},
+        {"onto the ground", 300, 3800, 0, 0, 3880, 3915},
+        {"onto the ground near the left wall", 130, 3800, 0, 0, 3880, 3915},
+        {"onto the ground near the right wall", 860, 3800, 0, 0, 3880, 3915},
+        {"into the right wall", 700, 3500, 6, 1, 3400, 3600},
+        {"into the left wall", 300, 3500, -6, 2, 3400, 3600},
+        {"into the right wall's ledge", 700, 2450, 6, 1, 2100, 2800},
+        {"into the left wall's top", 150, -700, -6, 2, -900, -200},
     };
     for (const Drop& d : drops) {
         Ref<TList> seen = MakeRef<TList>();
@@ -307,10 +310,11 @@ TEST_F(Ground, LooksLikeGroundAndWallsInTheGamesView) {
 
     frame(4096.0f - 300.0f / (450.0f / 1024.0f));  // the start: ground line on the bottom edge
     save("ground-start.png");
-    for (int32_t x : {2, 225, 447}) {
-        EXPECT_EQ(canvas->PixelAt(x, 598), earth) << x;
-        EXPECT_EQ(canvas->PixelAt(x, 560), sky) << x;
-    }
+    for (int32_t y : {598, 530}) EXPECT_EQ(canvas->PixelAt(225, y), earth) << y;
+    EXPECT_EQ(canvas->PixelAt(225, 480), sky);
+    EXPECT_EQ(canvas->PixelAt(2, 300), earth);    // the left wall
+    EXPECT_EQ(canvas->PixelAt(447, 300), earth);  // the right wall
+    EXPECT_EQ(canvas->PixelAt(100, 300), sky);
     frame(2300);  // the right wall
     save("ground-right-wall.png");
     EXPECT_EQ(canvas->PixelAt(448, 300), earth);

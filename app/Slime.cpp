@@ -188,7 +188,22 @@ float TSlime::Draw() {
     if (bestD_ <= REMOVE_REACH && b.MassExists(best_))
         TPhysics::DrawImage(del.Get(), b.MassGetX(best_), b.MassGetY(best_), 0);
 
-    return b.MassExists(top) ? topY - TOP_MARGIN : TOP_NONE;
+    const float result = b.MassExists(top) ? topY - TOP_MARGIN : TOP_NONE;
+    CompactTables();
+    return result;
+}
+
+void TSlime::CompactTables() {
+    // Removed blobs and strands leave holes that every scan and frame would walk for the
+    // rest of the game. Compacting keeps each element's index right (strands hold their
+    // blobs, not their numbers), so it is safe between frames; doing it only once holes
+    // outnumber live entries keeps it rare.
+    TAdvBody& b = *ab;
+    int32_t blobs = 0, strands = 0;
+    for (int32_t i = 0; i <= b.MassMaxIndex(); ++i) blobs += b.MassExists(i);
+    for (int32_t k = 0; k <= b.ConMaxIndex(); ++k) strands += b.ConExists(k);
+    if (b.MassMaxIndex() + 1 - blobs > blobs) b.MassCleanIndex();
+    if (b.ConMaxIndex() + 1 - strands > strands) b.ConCleanIndex();
 }
 
 }  // namespace slime

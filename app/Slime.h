@@ -73,6 +73,9 @@ public:
     void ReachScan(float px, float py);
 
 private:
+    /// Closes the holes of the blob and strand tables once they outnumber the live entries.
+    void CompactTables();
+
     std::string loadProblem_;
     std::string loadReason_;
     int32_t best_ = -1;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "app/Game.h"
@@ -314,6 +315,52 @@ TEST_F(SlimeTest, ABlobLeftWithoutStrandsIsRemovedOnTheNextDraw) {
     EXPECT_TRUE(Body().MassExists(a));  // a-c still assigned
     EXPECT_TRUE(Body().MassExists(c));
     EXPECT_FALSE(Body().MassExists(b));
+}
+
+// Long play adds and removes blobs all the time: after every frame the tables hold no more
+// holes than live entries, and every blob and strand still knows its own index.
+TEST_F(SlimeTest, FramesCloseTheHolesThatRemovedBlobsLeave) {
+    Strand(Blob(300, 300), Blob(360, 300));
+    Strand(0, Blob(330, 250));
+    Strand(1, 2);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int32_t compactions = 0, blobs = 3;
+    for (int32_t click = 0; click < 600; ++click) {
+        const int32_t n = Body().MassMaxIndex() + 1;
+        const int32_t i = static_cast<int32_t>(rng() % static_cast<uint32_t>(n));
+        if (!Body().MassExists(i)) continue;
+        // Grow to about a dozen blobs, then mostly remove; clicks near a blob add.
+        const bool remove = blobs > 12 || (blobs > 4 && rng() % 4 == 0);
+        const float a = 6.2831853f * unit(rng), r = remove ? 9.0f * unit(rng) : 60.0f + 40.0f * unit(rng);
+        s_->Add(Body().MassGetX(i) + r * std::cos(a), Body().MassGetY(i) + r * std::sin(a));
+        const int32_t before = Body().MassMaxIndex() + Body().ConMaxIndex();
+        s_->Draw();
+        compactions += Body().MassMaxIndex() + Body().ConMaxIndex() < before;
+        int32_t strands = 0;
+        blobs = 0;
+        for (int32_t j = 0; j <= Body().MassMaxIndex(); ++j) {
+            if (!Body().MassExists(j)) continue;
+            ++blobs;
+            ASSERT_EQ(Body().MassGet(j)->index, j);
+        }
+        for (int32_t k = 0; k <= Body().ConMaxIndex(); ++k) {
+            if (!Body().ConExists(k)) continue;
+            ++strands;
+            ASSERT_EQ(Body().ConGet(k)->index, k);
+            ASSERT_TRUE(Body().MassExists(Body().ConGetMass1(k)) && Body().MassExists(Body().ConGetMass2(k)));
+        }
+        ASSERT_LE(Body().MassMaxIndex() + 1 - blobs, blobs) << "click " << click;
+        ASSERT_LE(Body().ConMaxIndex() + 1 - strands, strands) << "click " << click;
+        if (blobs < 3) {  // removals can cascade: start a new triangle
+            const int32_t a = Blob(300, 300), b = Blob(360, 300), c = Blob(330, 250);
+            Strand(a, b);
+            Strand(b, c);
+            Strand(c, a);
+            blobs += 3;
+        }
+    }
+    EXPECT_GT(compactions, 5);
 }
 
 TEST_F(SlimeTest, EachBlobWobblesTheSameWayOnEveryFrame) {

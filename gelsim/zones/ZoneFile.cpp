@@ -63,6 +63,12 @@ void CheckCoordCount(int64_t n) {
                                    " is not an even number of at least 4 (2 vertices)");
 }
 
+void CheckLevel(int32_t level) {
+    if (level > TQuadTree::MAX_LEVEL)
+        throw TFileFormatException("quad-tree level " + std::to_string(level) + " is above the deepest level built, " +
+                                   std::to_string(TQuadTree::MAX_LEVEL));
+}
+
 void CheckTree(const TQuadTree& t, int32_t depth) {
     if (depth > TQuadTree::MAX_LEVEL)
         throw TFileFormatException("quad tree nested deeper than " + std::to_string(TQuadTree::MAX_LEVEL) + " levels");
@@ -105,6 +111,7 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
     d.blend = ReadInt(s);
     d.colGroup = ReadInt(s);
     d.qtLevel = ReadInt(s);
+    CheckLevel(d.qtLevel);
     d.imgScaleX = ReadFloat(s);
     d.imgScaleY = ReadFloat(s);
     d.quadTree = TQuadTree::Read(s);
@@ -127,6 +134,7 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
 
 void ValidateZoneFile(const TZoneFileData& d) {
     CheckCoordCount(static_cast<int64_t>(d.coords.size()));
+    CheckLevel(d.qtLevel);
     if (d.quadTree) CheckTree(*d.quadTree, 1);
 }
 

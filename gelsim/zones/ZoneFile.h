@@ -41,12 +41,14 @@ struct TZoneFileData {
 /// Reads a zone file from the stream's position. False (after reading the tag and the
 /// version byte) when the tag is not "ZONE". A separate picture is named from imageBase
 /// (the file's absolute path without extension). Raises TStreamReadException when the
-/// data ends early and TFileFormatException (a read error too) for counts or records that
-/// no zone can have. Memory grows only with the data that actually arrives.
+/// data ends early and TFileFormatException (a read error too) for counts, levels or
+/// records that no zone can have (a quad-tree level above MAX_LEVEL among them). Memory
+/// grows only with the data that actually arrives.
 bool ReadZoneFile(TStream& s, TZoneFileData& out, const std::string& imageBase);
 /// Checks what the reader checks, for records made elsewhere (the tool's JSON): an even
-/// coordinate count of at least 4, a tree (if any) of at most MAX_LEVEL levels with 0 to 4
-/// children per node. Raises TFileFormatException naming the first fault.
+/// coordinate count of at least 4, a quad-tree level of at most MAX_LEVEL, a tree (if any)
+/// of at most MAX_LEVEL levels with 0 to 4 children per node. Raises TFileFormatException
+/// naming the first fault.
 void ValidateZoneFile(const TZoneFileData& d);
 /// Writes the records: "ZONE", the byte 111, then every item as stored in d. A null tree
 /// is written as one empty leaf.

@@ -37,21 +37,47 @@ void AppendExact(TStream& s, std::vector<uint8_t>& out, uint64_t n) {
     }
 }
 
+// Appends everything left in the stream, growing only with what arrives.
+void AppendRest(TStream& s, std::vector<uint8_t>& out) {
+    constexpr int64_t kPiece = 1 << 16;
+    for (;;) {
+        const size_t at = out.size();
+        out.resize(at + static_cast<size_t>(kPiece));
+        const int64_t got = s.Read(out.data() + at, kPiece);
+        out.resize(at + static_cast<size_t>(got > 0 ? got : 0));
+        if (got <= 0) return;
+    }
+}
+
 // The embedded picture, from its signature through the end of its IEND chunk. Only the
 // chunk framing is followed here, so that a file cut short inside the picture is a read
 // error, while a picture that is complete but damaged is decoded (and refused) later.
+// Bytes that are no PNG framing at all (a wrong signature, a chunk length no PNG may
+// have) tell nothing about where the picture ends; as the picture is the last item of a
+// zone file, the rest of the file is then taken as the damaged picture, and the zone read
+// before it stands.
 std::vector<uint8_t> ReadEmbeddedPng(TStream& s) {
     std::vector<uint8_t> png;
-    AppendExact(s, png, 8);
-    if (std::memcmp(png.data(), kPngSignature, 8) != 0)
-        throw TFileFormatException("the embedded picture is not a PNG");
+    // Byte by byte, so that a file cut inside a true signature stays a cut file.
+    for (const uint8_t expected : kPngSignature) {
+        uint8_t b = 0;
+        if (s.Read(&b, 1) != 1) throw TStreamReadException();
+        png.push_back(b);
+        if (b != expected) {
+            AppendRest(s, png);
+            return png;
+        }
+    }
     for (;;) {
         const size_t at = png.size();
         AppendExact(s, png, 8);
         const uint8_t* h = png.data() + at;
         const uint32_t len = uint32_t(h[0]) << 24 | uint32_t(h[1]) << 16 | uint32_t(h[2]) << 8 | uint32_t(h[3]);
+        if (len > 0x7FFFFFFFu) {
+            AppendRest(s, png);
+            return png;
+        }
         const bool iend = std::memcmp(h + 4, "IEND", 4) == 0;
-        if (len > 0x7FFFFFFFu) throw TFileFormatException("a chunk of the embedded picture is too long");
         AppendExact(s, png, uint64_t(len) + 4);  // data and CRC
         if (iend) return png;
     }

@@ -34,14 +34,17 @@ struct TZoneFileData {
     int32_t maskR = 0, maskG = 0, maskB = 0, flags = 0;  // stored bytes
     float handleX = 0, handleY = 0;
     int32_t embedded = 0;          // the stored byte: non-zero, the PNG follows
-    std::vector<uint8_t> png;      // the embedded PNG exactly as stored
+    std::vector<uint8_t> png;      // the embedded PNG exactly as stored; when its bytes are
+                                   // no PNG framing, the rest of the file
     std::string file;              // the separate picture's path (when not embedded)
 };
 
 /// Reads a zone file from the stream's position. False (after reading the tag and the
 /// version byte) when the tag is not "ZONE". A separate picture is named from imageBase
-/// (the file's absolute path without extension). Raises TStreamReadException when the
-/// data ends early and TFileFormatException (a read error too) for counts, levels or
+/// (the file's absolute path without extension); an embedded picture whose signature or
+/// chunk framing is no PNG's runs to the end of the stream (nothing follows it in a zone
+/// file), so a damaged picture does not cost the zone. Raises TStreamReadException when
+/// the data ends early (inside a sound picture too) and TFileFormatException (a read error too) for counts, levels or
 /// records that no zone can have (a quad-tree level above MAX_LEVEL among them). Memory
 /// grows only with the data that actually arrives.
 bool ReadZoneFile(TStream& s, TZoneFileData& out, const std::string& imageBase);

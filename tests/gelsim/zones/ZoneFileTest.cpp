@@ -113,6 +113,25 @@ TEST_F(ZoneFiles, LoadGivesBackTheZoneAndResavesTheSameBytes) {
     }
 }
 
+// The records write the bytes they hold, so a file read into records is written again as
+// it was; only a has-image value whose low 8 bits are 0 becomes 1, as it announces a picture.
+TEST_F(ZoneFiles, RecordsWriteTheBytesTheyHold) {
+    for (int32_t hasImage : {1, 7, 255, 256}) {
+        TZoneFileData d = CollectZone(*RichZone(4, true), 1);
+        d.version = 3;
+        d.hasImage = hasImage;
+        TBankStream w;
+        WriteZoneFile(w, d);
+        TBankStream r(w.Bytes());
+        TZoneFileData back;
+        ASSERT_TRUE(ReadZoneFile(r, back, ""));
+        EXPECT_TRUE(r.Eof()) << hasImage;
+        EXPECT_EQ(back.version, 3);
+        EXPECT_EQ(back.hasImage, hasImage == 256 ? 1 : hasImage);
+        EXPECT_EQ(back.png, d.png) << hasImage;
+    }
+}
+
 TEST_F(ZoneFiles, AutomaticGroupsAreDrawnAfreshOnLoading) {
     Ref<TZone> a = TZone::Create({0, 0, 1, 0}, TZone::LINE, 0, -7, 1);
     a->SetColGroup(-7);

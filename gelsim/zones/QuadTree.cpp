@@ -102,86 +102,39 @@ bool BoxRelevant(const std::vector<float>& area, int32_t style, float x, float y
 
 namespace {
 
-// A build that stops once it has made too many nodes or spent too many vertex tests, so
-// that no outline and no level can exhaust memory or time. Nodes collapsed into their
-// parent are given back to the budget: a uniform region costs time, not memory.
-class Builder {
-public:
-    static constexpr int64_t kMaxWork = int64_t(1) << 22;  // vertex-against-box tests
-
-    Builder(const std::vector<float>& area, int32_t style, bool limited)
-        : area_(area), style_(style), limited_(limited), perBox_(static_cast<int64_t>(area.size() / 2) + 1) {}
-
-    Ref<TQuadTree> Node(float x, float y, float w, float h, int32_t level) {
-        if (over_) return nullptr;
-        work_ += perBox_;
-        if (limited_ && work_ > kMaxWork) {
-            over_ = true;
-            return nullptr;
-        }
-        if (!BoxRelevant(area_, style_, x, y, w, h)) return nullptr;
-        if (limited_ && ++live_ > TQuadTree::MAX_NODES) {
-            over_ = true;
-            return nullptr;
-        }
-        Ref<TQuadTree> node = MakeRef<TQuadTree>();
-        node->posX = x;
-        node->posY = y;
-        node->sizeX = w;
-        node->sizeY = h;
-        --level;
-        if (level <= 0) return node;
-        const float hw = w / 2.0f, hh = h / 2.0f;
-        const float cx[4] = {x, x + hw, x, x + hw}, cy[4] = {y, y, y + hh, y + hh};
-        int32_t present = 0, leaves = 0;
-        for (int32_t k = 0; k < 4; ++k) {
-            Ref<TQuadTree> q = Node(cx[k], cy[k], hw, hh, level);
-            if (over_) return nullptr;
-            if (!q) continue;
-            ++present;
-            if (q->IsLeaf()) ++leaves;
-            node->childList.AddLast(q.Get());
-        }
-        if (present == 4 && leaves == 4) {
-            node->childList.Clear();  // a uniform region: the node itself is the leaf
-            live_ -= 4;
-        }
-        return node;
+// The build follows the rules plainly: a box the outline makes relevant becomes a node,
+// its four quarters are built one level down, and four leaf quarters fold back into their
+// parent. level counts the levels still allowed, this one included; it is only ever
+// compared before it is lowered, so no value can overflow.
+Ref<TQuadTree> Build(const std::vector<float>& area, int32_t style, float x, float y, float w, float h,
+                     int32_t level) {
+    if (!BoxRelevant(area, style, x, y, w, h)) return nullptr;
+    Ref<TQuadTree> node = MakeRef<TQuadTree>();
+    node->posX = x;
+    node->posY = y;
+    node->sizeX = w;
+    node->sizeY = h;
+    if (level <= 1) return node;
+    const float hw = w / 2.0f, hh = h / 2.0f;
+    const float cx[4] = {x, x + hw, x, x + hw}, cy[4] = {y, y, y + hh, y + hh};
+    int32_t present = 0, leaves = 0;
+    for (int32_t k = 0; k < 4; ++k) {
+        Ref<TQuadTree> q = Build(area, style, cx[k], cy[k], hw, hh, level - 1);
+        if (!q) continue;
+        ++present;
+        if (q->IsLeaf()) ++leaves;
+        node->childList.AddLast(q.Get());
     }
-    bool Over() const { return over_; }
-
-private:
-    const std::vector<float>& area_;
-    int32_t style_;
-    bool limited_;
-    int64_t perBox_;
-    int64_t work_ = 0;
-    int64_t live_ = 0;
-    bool over_ = false;
-};
+    if (present == 4 && leaves == 4) node->childList.Clear();  // a uniform region: the node is the leaf
+    return node;
+}
 
 }  // namespace
 
 Ref<TQuadTree> TQuadTree::Create(const std::vector<float>& area, int32_t style, float x, float y, float w, float h,
                                  int32_t level) {
     if (style < 0 || style > 3) return nullptr;
-    if (level > MAX_LEVEL) level = MAX_LEVEL;
-    if (level <= 1) return Builder(area, style, false).Node(x, y, w, h, level);
-    {
-        Builder b(area, style, true);
-        Ref<TQuadTree> t = b.Node(x, y, w, h, level);
-        if (!b.Over()) return t;
-    }
-    // Too big: the deepest level that fits, found from the top (each level costs about
-    // twice the one above it, so the search costs about as much as the result).
-    Ref<TQuadTree> best = Builder(area, style, false).Node(x, y, w, h, 1);
-    for (int32_t l = 2; l < level; ++l) {
-        Builder b(area, style, true);
-        Ref<TQuadTree> t = b.Node(x, y, w, h, l);
-        if (b.Over()) break;
-        best = std::move(t);
-    }
-    return best;
+    return Build(area, style, x, y, w, h, ClampLevel(level));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -18,12 +18,11 @@ namespace kin::gelsim {
 
 class TQuadTree final : public TObject {
 public:
-    /// Deepest tree that is built or read: deeper levels are not built, deeper records
-    /// are refused. Far below what float boxes can still tell apart.
-    static constexpr int32_t MAX_LEVEL = 24;
-    /// Largest number of nodes one build may make; a build that would need more is made
-    /// one level shallower until it fits.
-    static constexpr int32_t MAX_NODES = 1 << 16;
+    /// Deepest level built or read: at most (4^10 - 1) / 3 = 349,525 nodes (~70 MB); the ground uses 7.
+    static constexpr int32_t MAX_LEVEL = 10;
+
+    /// level lowered to MAX_LEVEL when above it; other values are kept (1 and below give one leaf).
+    static constexpr int32_t ClampLevel(int32_t level) { return level > MAX_LEVEL ? MAX_LEVEL : level; }
 
     float posX = 0, posY = 0;    // top-left corner, zone-local units
     float sizeX = 0, sizeY = 0;  // width and height
@@ -32,8 +31,8 @@ public:
     TQuadTree() = default;
 
     /// Tree for the outline area (x0, y0, x1, y1, ...; borrowed) of a zone style over the
-    /// box (x, y, w, h), at most level levels deep; null when the box is not relevant or
-    /// the style is not one of the four zone styles.
+    /// box (x, y, w, h), at most level levels deep (MAX_LEVEL when level is above it);
+    /// null when the box is not relevant or the style is not one of the four zone styles.
     static Ref<TQuadTree> Create(const std::vector<float>& area, int32_t style, float x, float y, float w, float h,
                                  int32_t level);
     /// 1 when the world square (x, y)-(x + size, y + size) overlaps a leaf of the tree

@@ -325,7 +325,7 @@ void TZone::RefreshBounds() {
 }
 
 int32_t TZone::CalcQuadTree(int32_t level) {
-    qtLevel = level;
+    qtLevel = TQuadTree::ClampLevel(level);  // what is stored is what is built
     RefreshBounds();
     if (!boundsValid_) {
         quadTree = nullptr;
@@ -333,7 +333,7 @@ int32_t TZone::CalcQuadTree(int32_t level) {
     }
     // The root covers the outline's box enlarged by one unit on every side.
     quadTree = TQuadTree::Create(area, style, minX_ - 1.0f, minY_ - 1.0f, (maxX_ - minX_) + 2.0f,
-                                 (maxY_ - minY_) + 2.0f, level);
+                                 (maxY_ - minY_) + 2.0f, qtLevel);
     return 0;
 }
 

@@ -68,7 +68,8 @@ public:
                              int32_t qtLevel);
     /// Reads a zone file (.plz) into a new active zone; null when path names no regular
     /// file or the file is not a zone file. Raises TStreamReadException ("Error reading
-    /// from stream") when the data ends early or is inconsistent.
+    /// from stream") when the data ends early or is inconsistent, a quad-tree level above
+    /// TQuadTree::MAX_LEVEL included.
     static Ref<TZone> Load(const std::string& path);
     /// Writes the zone to path (".plz" added when it has no extension) atomically; backup
     /// non-zero keeps the previous file as path + ".bak"; embedImage non-zero puts the
@@ -155,8 +156,8 @@ public:
     // --- geometry, drawing, contact ---
     /// Recomputes every area vertex from origArea, the scale and the rotation.
     virtual int32_t UpdateArea();
-    /// Stores level as qtLevel and builds a new quad tree over area (the box enlarged by
-    /// 1 unit on every side).
+    /// Stores level as qtLevel (lowered to TQuadTree::MAX_LEVEL when above it) and builds
+    /// a new quad tree over area (the box enlarged by 1 unit on every side).
     virtual int32_t CalcQuadTree(int32_t level);
     /// Draws the zone at its position with the world's view, tinting the current colour;
     /// the drawing state is restored afterwards.

@@ -37,30 +37,80 @@ void AppendExact(TStream& s, std::vector<uint8_t>& out, uint64_t n) {
     }
 }
 
+// Appends everything left in the stream, growing only with what arrives.
+void AppendRest(TStream& s, std::vector<uint8_t>& out) {
+    constexpr int64_t kPiece = 1 << 16;
+    for (;;) {
+        const size_t at = out.size();
+        out.resize(at + static_cast<size_t>(kPiece));
+        const int64_t got = s.Read(out.data() + at, kPiece);
+        out.resize(at + static_cast<size_t>(got > 0 ? got : 0));
+        if (got <= 0) return;
+    }
+}
+
 // The embedded picture, from its signature through the end of its IEND chunk. Only the
 // chunk framing is followed here, so that a file cut short inside the picture is a read
 // error, while a picture that is complete but damaged is decoded (and refused) later.
+// Bytes that are no PNG framing at all (a wrong signature, a chunk length no PNG may
+// have) tell nothing about where the picture ends; as the picture is the last item of a
+// zone file, the rest of the file is then taken as the damaged picture, and the zone read
+// before it stands.
 std::vector<uint8_t> ReadEmbeddedPng(TStream& s) {
     std::vector<uint8_t> png;
-    AppendExact(s, png, 8);
-    if (std::memcmp(png.data(), kPngSignature, 8) != 0)
-        throw TFileFormatException("the embedded picture is not a PNG");
+    // Byte by byte, so that a file cut inside a true signature stays a cut file.
+    for (const uint8_t expected : kPngSignature) {
+        uint8_t b = 0;
+        if (s.Read(&b, 1) != 1) throw TStreamReadException();
+        png.push_back(b);
+        if (b != expected) {
+            AppendRest(s, png);
+            return png;
+        }
+    }
     for (;;) {
         const size_t at = png.size();
         AppendExact(s, png, 8);
         const uint8_t* h = png.data() + at;
         const uint32_t len = uint32_t(h[0]) << 24 | uint32_t(h[1]) << 16 | uint32_t(h[2]) << 8 | uint32_t(h[3]);
+        if (len > 0x7FFFFFFFu) {
+            AppendRest(s, png);
+            return png;
+        }
         const bool iend = std::memcmp(h + 4, "IEND", 4) == 0;
-        if (len > 0x7FFFFFFFu) throw TFileFormatException("a chunk of the embedded picture is too long");
         AppendExact(s, png, uint64_t(len) + 4);  // data and CRC
         if (iend) return png;
     }
+}
+
+// The name line's bytes, through its LF or NUL (or to the end of the stream).
+std::string ReadRawLine(TStream& s) {
+    std::string raw;
+    uint8_t b = 0;
+    while (s.Read(&b, 1) == 1) {
+        raw.push_back(static_cast<char>(b));
+        if (b == 10 || b == 0) break;
+    }
+    return raw;
+}
+
+// True when raw is one whole line that reads as name.
+bool LineReadsAs(const std::string& raw, const std::string& name) {
+    if (raw.empty() || (raw.back() != 10 && raw.back() != 0)) return false;
+    TBankStream b(raw.data(), static_cast<int64_t>(raw.size()));
+    return ReadLine(b) == name && b.Eof();
 }
 
 void CheckCoordCount(int64_t n) {
     if (n < 4 || n % 2 != 0)
         throw TFileFormatException("coordinate count " + std::to_string(n) +
                                    " is not an even number of at least 4 (2 vertices)");
+}
+
+void CheckLevel(int32_t level) {
+    if (level > TQuadTree::MAX_LEVEL)
+        throw TFileFormatException("quad-tree level " + std::to_string(level) + " is above the deepest level built, " +
+                                   std::to_string(TQuadTree::MAX_LEVEL));
 }
 
 void CheckTree(const TQuadTree& t, int32_t depth) {
@@ -74,6 +124,13 @@ void CheckTree(const TQuadTree& t, int32_t depth) {
 
 uint8_t LowByte(int32_t v) { return static_cast<uint8_t>(v & 0xFF); }
 
+// The has-image byte as written: any non-zero value announces the image items, so one
+// whose low 8 bits are 0 is written as 1 rather than as "no image" with items after it.
+uint8_t HasImageByte(int32_t hasImage) {
+    if (hasImage == 0) return 0;
+    return LowByte(hasImage) != 0 ? LowByte(hasImage) : 1;
+}
+
 }  // namespace
 
 bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
@@ -82,7 +139,12 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
     // The tag decides first: anything else is not a zone file, however short.
     if (d.tag != "ZONE") return false;
     d.version = ReadByte(s);
-    d.name = ReadLine(s);
+    {
+        const std::string raw = ReadRawLine(s);
+        TBankStream line(raw.data(), static_cast<int64_t>(raw.size()));
+        d.name = ReadLine(line);
+        if (raw != d.name + "\r\n") d.nameLine = raw;
+    }
 
     const int32_t count = ReadInt(s);
     CheckCoordCount(count);
@@ -105,6 +167,7 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
     d.blend = ReadInt(s);
     d.colGroup = ReadInt(s);
     d.qtLevel = ReadInt(s);
+    CheckLevel(d.qtLevel);
     d.imgScaleX = ReadFloat(s);
     d.imgScaleY = ReadFloat(s);
     d.quadTree = TQuadTree::Read(s);
@@ -126,7 +189,10 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
 }
 
 void ValidateZoneFile(const TZoneFileData& d) {
+    if (!d.nameLine.empty() && !LineReadsAs(d.nameLine, d.name))
+        throw TFileFormatException("the name line is not one line that reads as the name");
     CheckCoordCount(static_cast<int64_t>(d.coords.size()));
+    CheckLevel(d.qtLevel);
     if (d.quadTree) CheckTree(*d.quadTree, 1);
 }
 
@@ -135,8 +201,11 @@ void ValidateZoneFile(const TZoneFileData& d) {
 
 void WriteZoneFile(TStream& s, const TZoneFileData& d) {
     WriteString(s, "ZONE", 4);
-    WriteByte(s, 111);
-    WriteLine(s, d.name);
+    WriteByte(s, d.version);
+    if (!d.nameLine.empty() && LineReadsAs(d.nameLine, d.name))
+        s.WriteBytes(d.nameLine.data(), static_cast<int64_t>(d.nameLine.size()));
+    else
+        WriteLine(s, d.name);
     WriteInt(s, static_cast<int32_t>(d.coords.size()));
     for (float c : d.coords) WriteFloat(s, c);
     WriteInt(s, d.style);
@@ -152,11 +221,9 @@ void WriteZoneFile(TStream& s, const TZoneFileData& d) {
     } else {
         TQuadTree().Write(s);  // a zone without tree (no valid style) reads back harmlessly
     }
-    if (d.hasImage == 0) {
-        WriteByte(s, 0);
-        return;
-    }
-    WriteByte(s, d.hasImage);
+    const uint8_t hasImage = HasImageByte(d.hasImage);
+    WriteByte(s, hasImage);
+    if (hasImage == 0) return;
     WriteByte(s, d.maskR);
     WriteByte(s, d.maskG);
     WriteByte(s, d.maskB);
@@ -275,18 +342,21 @@ Ref<TZone> TZone::Load(const std::string& path) {
     return z;
 }
 
-int32_t TZone::Save(const std::string& path, int32_t backup, int32_t embedImage) {
+void SaveZoneFile(const std::string& path, const TZoneFileData& d, bool backup) {
     const std::string resolved = ResolvePath(path);
     // A folder cannot be written as a file: that is a failed save, not a silent success.
     if (IsDirectory(resolved)) throw TStreamWriteException();
     // The existence test, the backup and the file written all concern the completed path.
     const std::string full = CompletePath(resolved, ".plz");
-    const TZoneFileData d = CollectZone(*this, embedImage);
-    if (d.hasImage != 0 && d.embedded == 0)
+    if (HasImageByte(d.hasImage) != 0 && LowByte(d.embedded) == 0)
         SaveFileAtomically(ZoneImagePath(StripExtension(full)), d.png.data(), d.png.size(), false);
     TBankStream bank;
     WriteZoneFile(bank, d);
-    SaveFileAtomically(full, bank.Bytes().data(), bank.Bytes().size(), backup != 0);
+    SaveFileAtomically(full, bank.Bytes().data(), bank.Bytes().size(), backup);
+}
+
+int32_t TZone::Save(const std::string& path, int32_t backup, int32_t embedImage) {
+    SaveZoneFile(path, CollectZone(*this, embedImage), backup != 0);
     return 0;
 }
 

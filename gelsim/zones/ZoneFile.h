@@ -19,8 +19,10 @@ namespace kin::gelsim {
 
 struct TZoneFileData {
     std::string tag = "ZONE";
-    int32_t version = 111;         // the stored byte; ignored by loading
+    int32_t version = 111;         // the stored byte; ignored by loading, written as it is
     std::string name = "Zone";
+    std::string nameLine;          // the name line's bytes as stored, when they are not name
+                                   // + CR LF (a bare LF or NUL end, CRs within); else empty
     std::vector<float> coords;     // origArea
     int32_t style = TZone::LINE;
     float friction = 0, offsetX = 0, offsetY = 0, angle = 0, scaleX = 1, scaleY = 1;
@@ -34,23 +36,36 @@ struct TZoneFileData {
     int32_t maskR = 0, maskG = 0, maskB = 0, flags = 0;  // stored bytes
     float handleX = 0, handleY = 0;
     int32_t embedded = 0;          // the stored byte: non-zero, the PNG follows
-    std::vector<uint8_t> png;      // the embedded PNG exactly as stored
+    std::vector<uint8_t> png;      // the embedded PNG exactly as stored; when its bytes are
+                                   // no PNG framing, the rest of the file
     std::string file;              // the separate picture's path (when not embedded)
 };
 
 /// Reads a zone file from the stream's position. False (after reading the tag and the
 /// version byte) when the tag is not "ZONE". A separate picture is named from imageBase
-/// (the file's absolute path without extension). Raises TStreamReadException when the
-/// data ends early and TFileFormatException (a read error too) for counts or records that
-/// no zone can have. Memory grows only with the data that actually arrives.
+/// (the file's absolute path without extension); an embedded picture whose signature or
+/// chunk framing is no PNG's runs to the end of the stream (nothing follows it in a zone
+/// file), so a damaged picture does not cost the zone. Raises TStreamReadException when
+/// the data ends early (inside a sound picture too) and TFileFormatException (a read error too) for counts, levels or
+/// records that no zone can have (a quad-tree level above MAX_LEVEL among them). Memory
+/// grows only with the data that actually arrives.
 bool ReadZoneFile(TStream& s, TZoneFileData& out, const std::string& imageBase);
-/// Checks what the reader checks, for records made elsewhere (the tool's JSON): an even
-/// coordinate count of at least 4, a tree (if any) of at most MAX_LEVEL levels with 0 to 4
-/// children per node. Raises TFileFormatException naming the first fault.
+/// Checks what the reader checks, for records made elsewhere (the tool's JSON): a name
+/// line (if any) that reads as the name, an even coordinate count of at least 4, a
+/// quad-tree level of at most MAX_LEVEL, a tree (if any) of at most MAX_LEVEL levels with
+/// 0 to 4 children per node. Raises TFileFormatException naming the first fault.
 void ValidateZoneFile(const TZoneFileData& d);
-/// Writes the records: "ZONE", the byte 111, then every item as stored in d. A null tree
-/// is written as one empty leaf.
+/// Writes the records: "ZONE", then every item as stored in d: nameLine when it reads as
+/// name, otherwise name + CR LF; bytes as their low 8 bits, but a has-image value whose
+/// low 8 bits are 0 as 1, since it announces the image items. A null tree is written as
+/// one empty leaf.
 void WriteZoneFile(TStream& s, const TZoneFileData& d);
+/// Writes the records to path as TZone::Save does: ".plz" added when the path has no
+/// extension, atomically, the previous file kept as path + ".bak" when backup is true, and
+/// a picture that is not embedded written beside as <path without extension>_img.png (the
+/// bytes of png as they are). Raises TStreamWriteException when a file cannot be written
+/// (a folder, a missing or read-only folder); nothing changes then.
+void SaveZoneFile(const std::string& path, const TZoneFileData& d, bool backup);
 
 enum class TZoneBuild {
     LOAD,   // as loading does: -1 takes a fresh group, a picture that cannot be decoded

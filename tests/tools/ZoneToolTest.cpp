@@ -1,6 +1,6 @@
 // The gelsim tool on zone files: dump then build gives back the bytes of every zone file
-// the library wrote, check explains in one line what is wrong, and the game's ground file
-// is what its JSON builds and works as ground and walls.
+// the library wrote or reads, check explains in one line what is wrong, and the game's
+// ground file is what its JSON builds and works as ground and walls.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -81,6 +81,45 @@ TEST_F(ZoneTool, DumpThenBuildGivesBackEveryLibraryFile) {
     EXPECT_NE(Text("a.json").find("\"pngFile\""), std::string::npos);
 }
 
+// Files the library reads but would not write itself: any has-image, embedded and version
+// byte, any group, a name line with other ends or CRs within, a picture from another
+// encoder. Dump then build gives back every byte, and the picture beside the file as well.
+TEST_F(ZoneTool, DumpThenBuildGivesBackEveryReadableFile) {
+    std::mt19937 rng(88);
+    auto byte = [&](int32_t lo) { return std::uniform_int_distribution<int32_t>(lo, 255)(rng); };
+    const std::string lines[] = {"", "ground\n", "a\rb\r\n", "\r\r\n", std::string("x\0", 2)};
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        TZoneFileData d = CollectZone(*ToolZone(seed % 3 ? seed : 1), 1);
+        const std::string& nameLine = lines[seed % 5];
+        d.colGroup = static_cast<int32_t>(rng());
+        d.hasImage = byte(1);
+        d.embedded = seed % 2 ? byte(1) : 0;
+        d.maskR = byte(0);
+        d.flags = byte(0);
+        TPixmap pm(5, 3);
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t x = 0; x < 5; ++x) pm.SetPixel(x, y, rng());
+        TBankStream png;
+        ASSERT_TRUE(SavePixmapPNG(pm, png, static_cast<int32_t>(seed % 9)));  // not the library's level
+        d.png = png.Bytes();
+        TBankStream file;
+        WriteZoneFile(file, d);
+        Bytes bytes = file.Bytes();
+        bytes[4] = static_cast<uint8_t>(byte(0));  // the version byte
+        if (!nameLine.empty()) {
+            const auto at = bytes.begin() + 5;
+            bytes.insert(bytes.erase(at, at + static_cast<std::ptrdiff_t>(d.name.size() + 2)), nameLine.begin(),
+                         nameLine.end());
+        }
+        WriteAll(Path("a.plz"), bytes);
+        if (d.embedded == 0) WriteAll(Path("a_img.png"), d.png);
+        ExpectRebuilt();
+        if (d.embedded == 0) {
+            EXPECT_EQ(ReadAll(Path("b_img.png")), d.png) << seed;
+        }
+    }
+}
+
 TEST_F(ZoneTool, DumpShowsEveryFieldAsStored) {
     Ref<TZone> z = TZone::Create({0, 0, 10, 0}, TZone::LINE, 0.5f, 3, 2);
     z->Save(Path("a.plz"), 0, 0);
@@ -156,6 +195,7 @@ TEST_F(ZoneTool, BuildRefusesJsonItCannotStoreExactly) {
         {R"({"kind":"zone","coordinates":[0,0,1,1],"image":{"mask":[1,2,3]}})", "needs \"png\""},
         {R"({"kind":"zone","coordinates":[0,0,1,1],"image":{"png":"AAAA"}})", "cannot be decoded"},
         {R"({"kind":"zone","coordinates":[0,1e300,1,1]})", "outside the range of a float"},
+        {R"({"kind":"zone","name":"a","nameLine":"b\n","coordinates":[0,0,1,1]})", "name line is not one line"},
     };
     for (const auto& [json, reason] : cases) {
         WriteAll(Path("bad.json"), Bytes(json.begin(), json.end()));
@@ -165,6 +205,18 @@ TEST_F(ZoneTool, BuildRefusesJsonItCannotStoreExactly) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(std::filesystem::exists(Path("bad.plz")));
     }
+    // A picture with bytes after its end would make a file that does not read back whole.
+    TPixmap pm(2, 2);
+    TBankStream png;
+    SavePixmapPNG(pm, png, 9);
+    Bytes junk = png.Bytes();
+    junk.push_back('x');
+    WriteAll(Path("junk.png"), junk);
+    const std::string withJunk = R"({"kind":"zone","coordinates":[0,0,1,1],"image":{"pngFile":"junk.png"}})";
+    WriteAll(Path("junk.json"), Bytes(withJunk.begin(), withJunk.end()));
+    EXPECT_NE(Run("build " + Path("junk.json") + " -o " + Path("junk.plz")).err.find("1 bytes follow the end of the picture"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Path("junk.plz")));
     // Nesting deeper than a file may hold.
     std::string deep = R"({"kind":"zone","coordinates":[0,0,1,1],"quadTree":[)";
     for (int32_t i = 0; i < 30; ++i) deep += "[0,0,1,1,1],";

@@ -3,7 +3,9 @@
 // The quad tree is shown as its node records in file order, [posX, posY, sizeX, sizeY,
 // children], depth first. A JSON file without "quadTree" gets the tree the library builds
 // from the vertices, transform, style and level (what a zone made in a program would
-// store), so hand-written outlines need no tree.
+// store), so hand-written outlines need no tree. Build writes the records as the JSON
+// gives them, the picture's bytes included, so that dump then build gives back every file
+// the library reads, byte for byte.
 #include <filesystem>
 
 #include "Formats.h"
@@ -69,6 +71,7 @@ Json Dump(const std::string& path, const DumpOptions& options) {
     j["tag"] = BytesToText(d.tag);
     j["version"] = d.version;
     j["name"] = BytesToText(d.name);
+    if (!d.nameLine.empty()) j["nameLine"] = BytesToText(d.nameLine);
     Json coords = Json::array();
     for (float c : d.coords) coords.push_back(FloatToJson(c));
     j["coordinates"] = std::move(coords);
@@ -195,11 +198,13 @@ Ref<TQuadTree> TreeFromRows(const Json& rows) {
 }
 
 std::string Build(const Json& j, const std::string& jsonDir, const std::string& out, size_t) {
-    OnlyKeys(j, "zone", {"kind", "tag", "version", "name", "coordinates", "style", "friction", "offset", "angle",
-                         "scale", "color", "alpha", "blend", "colGroup", "qtLevel", "imageScale", "quadTree", "image",
-                         "comment", "trailingBytes"});
+    OnlyKeys(j, "zone", {"kind", "tag", "version", "name", "nameLine", "coordinates", "style", "friction", "offset",
+                         "angle", "scale", "color", "alpha", "blend", "colGroup", "qtLevel", "imageScale", "quadTree",
+                         "image", "comment", "trailingBytes"});
     TZoneFileData d;
+    d.version = I(j, "version", 111, 0, 255);
     if (auto n = j.find("name"); n != j.end()) d.name = TextToBytes(*n, "zone.name");
+    if (auto n = j.find("nameLine"); n != j.end()) d.nameLine = TextToBytes(*n, "zone.nameLine");
     const Json& coords = Need(j, "coordinates", "zone");
     if (!coords.is_array()) throw ToolError("zone.coordinates: expected an array of numbers");
     for (const Json& c : coords) d.coords.push_back(JsonToFloat(c, "zone.coordinates"));
@@ -258,10 +263,28 @@ std::string Build(const Json& j, const std::string& jsonDir, const std::string& 
         }
     }
 
+    // The library checks the records and decodes the picture; what is written is the
+    // records as given (the library's own saver would write its normal form: the byte 111,
+    // the name + CR LF, has-image 1, groups below -1 as -1, the picture encoded afresh).
     ValidateZoneFile(d);
     Ref<TZone> zone = BuildZone(d, TZoneBuild::EXACT);
-    if (!d.quadTree) zone->CalcQuadTree(zone->qtLevel);
-    zone->Save(out, 0, d.embedded);
+    if (!d.quadTree) {
+        zone->CalcQuadTree(zone->qtLevel);
+        d.quadTree = zone->quadTree;
+    }
+    if (d.hasImage != 0 && d.png.empty()) d.png = ReadFileBytes(d.file);
+    {
+        // Nothing may follow the picture: the file must read back whole.
+        TBankStream written;
+        WriteZoneFile(written, d);
+        TBankStream back(written.Bytes());
+        TZoneFileData again;
+        ReadZoneFile(back, again, "");
+        if (!back.Eof())
+            throw ToolError("zone.image: " + std::to_string(back.Size() - back.Pos()) +
+                            " bytes follow the end of the picture");
+    }
+    SaveZoneFile(out, d, false);
     return CompletePath(ResolvePath(out), ".plz");
 }
 

@@ -1,6 +1,6 @@
 // Quad trees: the relevance rules on hand-made cases, building and queries against brute
-// force on random outlines, the node record (round trips, truncation, hostile nesting),
-// the build limits, and drawing.
+// force on random outlines, depth and size against the rules, the deepest level, the node
+// record (round trips, truncation, hostile nesting), and drawing.
 #include "ZoneFixture.h"
 #include "gelsim/bodies/StreamIO.h"
 
@@ -291,36 +291,94 @@ INSTANTIATE_TEST_SUITE_P(Styles, QuadTreeRandom,
                          CaseName);
 
 // ---------------------------------------------------------------------------------------
-// Limits: no outline and no level can make a build exhaust memory, time or the stack.
+// Depth: built to the level asked
 
-TEST_F(QuadTree, HugeLevelsStayWithinTheLimits) {
-    // A long zig-zag touches about twice as many cells per level: without a limit, level
-    // 24 would need millions of nodes.
+/// Node count and depth of the tree the build rules give, counted without building it: a
+/// relevant box is a node, level - 1 <= 0 makes it a leaf, otherwise its quarters follow
+/// one level down, and four quarters that are all leaves fold into their parent.
+struct Shape {
+    bool present = false, leaf = false;
+    int32_t nodes = 0, depth = 0;
+};
+Shape RuleShape(const Floats& v, int32_t style, float x, float y, float w, float h, int32_t level) {
+    Shape s;
+    if (!BoxRelevant(v, style, x, y, w, h)) return s;
+    s.present = true;
+    s.nodes = 1;
+    s.depth = 1;
+    if (level - 1 <= 0) {
+        s.leaf = true;
+        return s;
+    }
+    const float hw = w / 2, hh = h / 2;
+    int32_t present = 0, leaves = 0;
+    const float corners[4][2] = {{x, y}, {x + hw, y}, {x, y + hh}, {x + hw, y + hh}};
+    for (const auto& c : corners) {
+        const Shape q = RuleShape(v, style, c[0], c[1], hw, hh, level - 1);
+        if (!q.present) continue;
+        ++present;
+        leaves += q.leaf ? 1 : 0;
+        s.nodes += q.nodes;
+        s.depth = std::max(s.depth, q.depth + 1);
+    }
+    if (present == 4 && leaves == 4) s = {true, true, 1, 1};
+    s.leaf = s.nodes == 1;
+    return s;
+}
+
+// Outlines of up to a few hundred vertices at levels up to 9: the tree is exactly as deep
+// and as large as the rules make it, however much work that takes.
+TEST_F(QuadTree, BuiltAsDeepAndAsLargeAsTheRulesMakeIt) {
+    std::mt19937 rng(606);
+    std::uniform_int_distribution<int32_t> vertices(3, 300), level(6, 9);
+    int32_t atLevel = 0;
+    for (int32_t trial = 0; trial < 32; ++trial) {
+        const int32_t style = trial % 4, lv = level(rng);
+        const Floats v = RandomOutline(rng, vertices(rng));
+        Ref<TQuadTree> t = TQuadTree::Create(v, style, -101, -101, 202, 202, lv);
+        const Shape want = RuleShape(v, style, -101, -101, 202, 202, lv);
+        ASSERT_EQ(t != nullptr, want.present) << "trial " << trial;
+        if (!t) continue;
+        EXPECT_EQ(t->Depth(), want.depth) << "trial " << trial << ", level " << lv << ", style " << style;
+        EXPECT_EQ(t->NodeCount(), want.nodes) << "trial " << trial << ", level " << lv << ", style " << style;
+        atLevel += want.depth == lv ? 1 : 0;
+    }
+    EXPECT_GE(atLevel, 24);  // most outlines reach the finest level somewhere
+}
+
+// ---------------------------------------------------------------------------------------
+// Limits: no level can make a build exhaust memory, time or the stack.
+
+TEST_F(QuadTree, LevelsAboveTheDeepestAreBuiltAtTheDeepest) {
+    // A long zig-zag touches about twice as many cells per level.
     Floats zig;
     for (int32_t i = 0; i <= 40; ++i) {
         zig.push_back(static_cast<float>(i) * 25.0f);
         zig.push_back(i % 2 ? 300.0f : 0.0f);
     }
-    Ref<TQuadTree> t = TQuadTree::Create(zig, TZone::LINE, -1, -1, 1002, 302, 1000);
-    ASSERT_NE(t, nullptr);
-    EXPECT_LE(t->NodeCount(), TQuadTree::MAX_NODES);
-    EXPECT_LE(t->Depth(), TQuadTree::MAX_LEVEL);
-    EXPECT_GE(t->Depth(), 8);  // as deep as fits, not a token tree
-    for (int32_t i = 0; i < 40; ++i) {
-        const float x = zig[2 * i] + 12.5f, y = 150.0f;
-        EXPECT_EQ(t->Collide(0, 0, x - 0.01f, y - 0.01f, 0.02f, 0), 1);
+    Ref<TQuadTree> deepest = TQuadTree::Create(zig, TZone::LINE, -1, -1, 1002, 302, TQuadTree::MAX_LEVEL);
+    ASSERT_NE(deepest, nullptr);
+    EXPECT_EQ(deepest->Depth(), TQuadTree::MAX_LEVEL);
+    for (int32_t level : {TQuadTree::MAX_LEVEL + 1, INT32_MAX}) {
+        Ref<TQuadTree> t = TQuadTree::Create(zig, TZone::LINE, -1, -1, 1002, 302, level);
+        ASSERT_NE(t, nullptr);
+        EXPECT_TRUE(t->SameAs(*deepest)) << level;
     }
-    // A solid square deep down: the uniform inside is built and collapsed level by level
-    // (a quarter of a million boxes, within the limits); what is left hugs the edges.
-    Ref<TQuadTree> fill = TQuadTree::Create(Square(0, 0, 10), TZone::FILL, -1, -1, 12, 12, 10);
-    ASSERT_NE(fill, nullptr);
-    EXPECT_GE(fill->Depth(), 9);  // cells on the outer side of an edge collapse, so not always 10
-    EXPECT_EQ(fill->Collide(0, 0, 4.99f, 4.99f, 0.02f, 0), 1);
-    EXPECT_EQ(fill->Collide(0, 0, 9.99f, 3.0f, 0.02f, 0), 1);
-    // A point-sized outline keeps being relevant down to boxes of no size.
-    Ref<TQuadTree> dot = TQuadTree::Create({5, 5, 5, 5}, TZone::LOOP, 4, 4, 2, 2, 1000);
-    ASSERT_NE(dot, nullptr);
-    EXPECT_LE(dot->Depth(), TQuadTree::MAX_LEVEL);
+    // Every level at or below 1, the lowest int included, gives one leaf.
+    for (int32_t level : {1, 0, -1, INT32_MIN + 1, INT32_MIN}) {
+        Ref<TQuadTree> t = TQuadTree::Create(zig, TZone::LINE, -1, -1, 1002, 302, level);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->NodeCount(), 1) << level;
+    }
+    // A zone stores the level it builds with, so GetQTLevel tells the tree's level.
+    Ref<TZone> z = TZone::Create(zig, TZone::LINE, 0, 3, INT32_MAX);
+    EXPECT_EQ(z->GetQTLevel(), TQuadTree::MAX_LEVEL);
+    EXPECT_TRUE(z->quadTree->SameAs(*TQuadTree::Create(zig, TZone::LINE, -1, -1, 1002, 302, TQuadTree::MAX_LEVEL)));
+    z->CalcQuadTree(TQuadTree::MAX_LEVEL + 1);
+    EXPECT_EQ(z->GetQTLevel(), TQuadTree::MAX_LEVEL);
+    z->CalcQuadTree(INT32_MIN);
+    EXPECT_EQ(z->GetQTLevel(), INT32_MIN);
+    EXPECT_EQ(z->quadTree->NodeCount(), 1);
 }
 
 // ---------------------------------------------------------------------------------------

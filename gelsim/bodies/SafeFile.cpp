@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/Stream.h"
@@ -47,26 +49,39 @@ bool IsDirectory(const std::string& path) {
 
 namespace {
 
-// A temporary file beside the target; removed on destruction unless committed.
+// The folder of a path with its trailing "/" ("" for a bare name) and its last part.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+std::string NameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A temporary file "<folder>.<stem>.tmpXXXXXX"; removed on destruction unless committed.
 class TempFile {
 public:
-    explicit TempFile(const std::string& target) {
-        const size_t slash = target.rfind('/');
-        const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        std::string pattern = dir + (dir.empty() || dir.back() == '/' ? "" : "/") + "." + base + ".tmpXXXXXX";
+    TempFile(const std::string& folder, const std::string& stem) {
+        std::string pattern = folder + "." + stem + ".tmpXXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
         fd_ = mkstemp(buf.data());
         if (fd_ < 0) throw TStreamWriteException();
         path_ = buf.data();
     }
+    /// The temporary file of a plain save of target: ".<name>.tmpXXXXXX" beside it.
+    explicit TempFile(const std::string& target) : TempFile(FolderOf(target), NameOf(target)) {}
     ~TempFile() {
         if (fd_ >= 0) close(fd_);
-        if (!path_.empty() && !committed_) unlink(path_.c_str());
+        if (!path_.empty() && !committed_ && !kept_) unlink(path_.c_str());
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    /// From now on the file outlives this object: a journal names it.
+    void Keep() { kept_ = true; }
 
     void Write(const void* data, size_t size) {
         auto* p = static_cast<const uint8_t*>(data);
@@ -95,6 +110,7 @@ private:
     int fd_ = -1;
     std::string path_;
     bool committed_ = false;
+    bool kept_ = false;
 };
 
 mode_t NewFileMode() {
@@ -112,46 +128,166 @@ void SyncFolderOf(const std::string& path) {
     close(fd);
 }
 
-}  // namespace
 
-void SaveFileAtomically(const std::string& path, const void* data, size_t size, bool backup) {
+// The mode the saved file should have; raises when path cannot be a file's.
+mode_t TargetMode(const std::string& path, bool& exists) {
     if (path.empty() || IsDirectory(path)) throw TStreamWriteException();
     struct stat st;
-    const bool exists = stat(path.c_str(), &st) == 0;
+    exists = stat(path.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) throw TStreamWriteException();
-    const mode_t mode = exists ? static_cast<mode_t>(st.st_mode & 07777) : NewFileMode();
+    return exists ? static_cast<mode_t>(st.st_mode & 07777) : NewFileMode();
+}
 
+// Copies the existing file at path to path + ".bak", atomically.
+void Backup(const std::string& path, mode_t mode) {
+    const std::string bak = path + ".bak";
+    if (IsDirectory(bak)) throw TStreamWriteException();
+    TempFile copy(bak);
+    const int in = open(path.c_str(), O_RDONLY);
+    if (in < 0) throw TStreamWriteException();
+    std::vector<uint8_t> buf(1 << 16);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        try {
+            copy.Write(buf.data(), static_cast<size_t>(n));
+        } catch (...) {
+            ok = false;
+            break;
+        }
+    }
+    close(in);
+    if (!ok) throw TStreamWriteException();
+    copy.Finish(mode);
+    copy.CommitTo(bak);
+}
+
+std::string JournalPath(const std::string& path) { return FolderOf(path) + "." + NameOf(path) + ".journal"; }
+
+// A journal line is "<temporary name>\t<final name>\n", both names in the target's folder.
+// The temporary names are those a set save of this target makes; anything else (a damaged
+// or foreign journal) is not acted on.
+bool IsOwnTemporary(const std::string& name, const std::string& target) {
+    const std::string own = "." + target;
+    if (name.size() < own.size() + 10 || name.compare(0, own.size(), own) != 0) return false;
+    const char after = name[own.size()];
+    if (after != '.' && after != '~') return false;
+    return name.compare(name.size() - 10, 4, ".tmp") == 0 && name.find('/') == std::string::npos;
+}
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+void RollForward(const std::string& path) {
+    const std::string journal = JournalPath(path);
+    const int fd = open(journal.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || text.size() > (1u << 20)) break;  // no journal is that long
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    const std::string folder = FolderOf(path), target = NameOf(path);
+    std::vector<std::pair<std::string, std::string>> renames;
+    size_t at = 0;
+    bool whole = false;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos) break;
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (line == "end") {
+            whole = true;
+            break;
+        }
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) return;
+        std::string tmp = line.substr(0, tab), final = line.substr(tab + 1);
+        if (!IsOwnTemporary(tmp, target) || !IsPlainName(final)) return;
+        renames.emplace_back(std::move(tmp), std::move(final));
+    }
+    if (!whole) return;  // never the case for a committed journal; leave it for a person
+    // Renames already done have no temporary file any more.
+    for (const auto& [tmp, final] : renames)
+        if (IsRegularFile(folder + tmp) && std::rename((folder + tmp).c_str(), (folder + final).c_str()) != 0) return;
+    SyncFolderOf(path);
+    unlink(journal.c_str());
+    SyncFolderOf(path);
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    std::error_code ec;
+    const std::string folder = FolderOf(path), target = NameOf(path);
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (IsOwnTemporary(name, target)) unlink((folder + name).c_str());
+    }
+}
+
+}  // namespace
+
+void RecoverSave(const std::string& path) {
+    if (path.empty()) return;
+    RollForward(path);
+    if (!IsRegularFile(JournalPath(path))) RemoveStaleTemporaries(path);
+}
+
+void SaveFileAtomically(const std::string& path, const void* data, size_t size, bool backup) {
+    SaveFileSet(path, data, size, {}, backup);
+}
+
+void SaveFileSet(const std::string& path, const void* data, size_t size, const std::vector<TFileBytes>& companions,
+                 bool backup) {
+    bool exists = false;
+    const mode_t mode = TargetMode(path, exists);
+    RecoverSave(path);
+    const std::string folder = FolderOf(path), target = NameOf(path);
+    for (const TFileBytes& c : companions)
+        if (FolderOf(c.path) != folder || !IsPlainName(NameOf(c.path)) || IsDirectory(c.path))
+            throw TStreamWriteException();
+
+    // Everything new is written and synced before anything old is touched.
+    std::vector<std::unique_ptr<TempFile>> temps;
+    for (const TFileBytes& c : companions) {
+        temps.push_back(std::make_unique<TempFile>(folder, target + "~" + NameOf(c.path)));
+        temps.back()->Write(c.data, c.size);
+        temps.back()->Finish(NewFileMode());
+    }
     TempFile body(path);
     body.Write(data, size);
     body.Finish(mode);
+    if (backup && exists) Backup(path, mode);
 
-    if (backup && exists) {
-        const std::string bak = path + ".bak";
-        if (IsDirectory(bak)) throw TStreamWriteException();
-        TempFile copy(bak);
-        const int in = open(path.c_str(), O_RDONLY);
-        if (in < 0) throw TStreamWriteException();
-        std::vector<uint8_t> buf(1 << 16);
-        bool ok = true;
-        for (;;) {
-            const ssize_t n = ::read(in, buf.data(), buf.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
-            if (n <= 0) break;
-            try {
-                copy.Write(buf.data(), static_cast<size_t>(n));
-            } catch (...) {
-                ok = false;
-                break;
-            }
-        }
-        close(in);
-        if (!ok) throw TStreamWriteException();
-        copy.Finish(mode);
-        copy.CommitTo(bak);
+    if (companions.empty()) {
+        body.CommitTo(path);
+        SyncFolderOf(path);
+        return;
     }
-    body.CommitTo(path);
+    // The journal is the commit point: from the moment it exists under its own name, the
+    // new set wins, now or at the next save or load.
+    std::string text;
+    for (size_t i = 0; i < companions.size(); ++i)
+        text += NameOf(temps[i]->Path()) + "\t" + NameOf(companions[i].path) + "\n";
+    text += NameOf(body.Path()) + "\t" + target + "\nend\n";
+    {
+        TempFile journal(folder, target + ".journal");
+        journal.Write(text.data(), text.size());
+        journal.Finish(mode);
+        journal.CommitTo(JournalPath(path));
+    }
     SyncFolderOf(path);
+    for (auto& t : temps) t->Keep();
+    body.Keep();
+    RollForward(path);
+    if (IsRegularFile(JournalPath(path))) throw TStreamWriteException();  // completed by the next save or load
 }
 
 }  // namespace kin::gelsim

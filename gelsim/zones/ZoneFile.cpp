@@ -331,6 +331,7 @@ TZoneFileData CollectZone(const TZone& z, int32_t embedImage) {
 
 Ref<TZone> TZone::Load(const std::string& path) {
     const std::string full = ResolvePath(path);
+    RecoverSave(full);  // a save of this file that was cut short is finished or undone first
     if (!IsRegularFile(full)) return nullptr;
     Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
     if (!s) return nullptr;
@@ -348,11 +349,13 @@ void SaveZoneFile(const std::string& path, const TZoneFileData& d, bool backup) 
     if (IsDirectory(resolved)) throw TStreamWriteException();
     // The existence test, the backup and the file written all concern the completed path.
     const std::string full = CompletePath(resolved, ".plz");
+    // The picture beside the file is saved together with it: never one without the other.
+    std::vector<TFileBytes> beside;
     if (HasImageByte(d.hasImage) != 0 && LowByte(d.embedded) == 0)
-        SaveFileAtomically(ZoneImagePath(StripExtension(full)), d.png.data(), d.png.size(), false);
+        beside.push_back({ZoneImagePath(StripExtension(full)), d.png.data(), d.png.size()});
     TBankStream bank;
     WriteZoneFile(bank, d);
-    SaveFileAtomically(full, bank.Bytes().data(), bank.Bytes().size(), backup);
+    SaveFileSet(full, bank.Bytes().data(), bank.Bytes().size(), beside, backup);
 }
 
 int32_t TZone::Save(const std::string& path, int32_t backup, int32_t embedImage) {

@@ -2,7 +2,9 @@
 // TAdvBody: a body whose masses, constraints, images and rigs sit in four index tables.
 // Callers address elements by small integer indices handed out in rising order; removal
 // leaves a hole (the count keeps counting it) until a compaction, storages double when
-// full and never shrink. Elements carry back-references (abID = the body's id in the
+// full and never shrink. A body read from a file may have counts far above the entries it
+// holds; its storage then holds only those entries (see Slots.h) and behaves otherwise
+// exactly like the storage of the body that wrote the file. Elements carry back-references (abID = the body's id in the
 // world's body registry, index = their table entry).
 //
 // A body is simulated through its constraints: Activate assigns each to the body, which
@@ -12,11 +14,13 @@
 //
 // The per-element operations are generated from the rows in BodyOps.h.
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "gelsim/bodies/BodyOps.h"
 #include "gelsim/bodies/Rig.h"
+#include "gelsim/bodies/Slots.h"
 #include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
@@ -30,15 +34,19 @@ class TZoneBase;
 
 class TAdvBody : public TBody {
 public:
-    int32_t mIndex = 0;                    // mass indices handed out since the last compaction
-    std::vector<Ref<TMass>> mArray;        // mass storage; empty entries are null
+    /// Most indices a table hands out before a compaction: beyond it the doubled storage
+    /// could not be addressed with int32 indices any more, and adding is refused.
+    static constexpr int32_t MAX_ENTRIES = std::numeric_limits<int32_t>::max() / 2;
+
+    int32_t mIndex = 0;           // mass indices handed out since the last compaction
+    TSlots<TMass> mArray;         // mass storage; empty entries are null
     int32_t cIndex = 0;
-    std::vector<Ref<TConstraint>> cArray;
+    TSlots<TConstraint> cArray;
     int32_t iIndex = 0;
-    std::vector<Ref<TImage>> iArray;
+    TSlots<TImage> iArray;
     int32_t rIndex = 0;
-    std::vector<Ref<TRig>> rArray;
-    int32_t aIndex = -1;                   // id in the body registry; -1 once freed
+    TSlots<TRig> rArray;
+    int32_t aIndex = -1;          // id in the body registry; -1 once freed
 
     /// An empty body named "Body" with an id from the current world's registry (-1 without
     /// a world).

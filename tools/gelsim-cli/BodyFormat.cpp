@@ -183,7 +183,7 @@ const Json& Records(const Json& j, const char* table, int32_t& count) {
     return rows;
 }
 
-std::string Build(const Json& j, const std::string& jsonDir, const std::string& out, size_t jsonSize) {
+std::string Build(const Json& j, const std::string& jsonDir, const std::string& out, size_t) {
     OnlyKeys(j, "body", {"kind", "tag", "version", "name", "masses", "constraints", "imagesEmbedded", "images", "rigs",
                          "comment", "trailingBytes"});
     TBodyFileData d;
@@ -279,7 +279,7 @@ std::string Build(const Json& j, const std::string& jsonDir, const std::string& 
         d.rigs.push_back(std::move(g));
     }
 
-    ValidateBodyFile(d, MaxBodyTableCount(static_cast<int64_t>(jsonSize)));
+    ValidateBodyFile(d);
     Ref<TAdvBody> body = BuildBody(d, TBodyBuild::EXACT);
     body->Save(out, 0, d.imagesEmbedded);
     return CompletePath(ResolvePath(out), ".plb");

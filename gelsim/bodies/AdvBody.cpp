@@ -71,7 +71,9 @@ TAdvBody::TAdvBody() { aIndex = TPhysics::TakeBodyId(this); }
 
 TAdvBody::~TAdvBody() {
     if (aIndex < 0) return;
-    TPhysics::GiveBodyId(aIndex, this);
+    // The registry lets go of a body before it can end (Free, or the end of the world), so
+    // an entry naming it here is one that never was shared: clear it without dropping.
+    TPhysics::ForgetBodyId(aIndex, this);
     // Elements that outlive the body must not name an id that another body may get next.
     mArray.ForEach([this](TMass* m) {
         if (m->abID == aIndex) m->abID = -1;
@@ -87,6 +89,7 @@ TAdvBody::~TAdvBody() {
 Ref<TAdvBody> TAdvBody::Create() { return MakeRef<TAdvBody>(); }
 
 int32_t TAdvBody::Free() {
+    const Ref<TAdvBody> self(this);  // the registry's reference, dropped below, may be the last
     for (int32_t i : rArray.Below(rIndex)) RigRemove(i);
     for (int32_t i : iArray.Below(iIndex)) ImageRemove(i);
     for (int32_t i : cArray.Below(cIndex)) ConRemove(i);

@@ -48,18 +48,20 @@ public:
     TSlots<TRig> rArray;
     int32_t aIndex = -1;          // id in the body registry; -1 once freed
 
-    /// An empty body named "Body" with an id from the current world's registry (-1 without
-    /// a world).
+    /// An empty body named "Body" with an id from the current world's registry, which holds
+    /// it until its Free (-1 without a world: then only its handles hold it). Bodies are
+    /// made through Create (or MakeRef), like every shared object.
     TAdvBody();
-    /// Counts out what is still assigned, gives the id back and clears the elements'
-    /// back-references to this body.
+    /// Counts out what is still assigned and clears the elements' back-references to this
+    /// body. A registered body only ends once the registry has let go of it.
     ~TAdvBody() override;
     /// A new empty body (the same as constructing one).
     static Ref<TAdvBody> Create();
 
     // --- whole body ---
     /// Removes every rig, image, constraint and mass (counts kept), deactivates and gives
-    /// the id back. A second call gives nothing back again.
+    /// the id back, and with it the registry's reference: the body ends here unless the
+    /// caller holds it. A second call gives nothing back again.
     int32_t Free() override;
     /// Reads a body file (.plb); null when the path is not a regular file or not a body
     /// file. activate != 0 activates the new body. Raises TStreamReadException when the

@@ -441,7 +441,12 @@ void FillBody(TAdvBody* b, const TBodyFileData& d, TBodyBuild mode) {
 
 Ref<TAdvBody> BuildBody(const TBodyFileData& d, TBodyBuild mode) {
     Ref<TAdvBody> b = TAdvBody::Create();
-    FillBody(b.Get(), d, mode);
+    try {
+        FillBody(b.Get(), d, mode);
+    } catch (...) {
+        b->Free();  // a body that could not be built gives its id back and leaves the registry
+        throw;
+    }
     return b;
 }
 

@@ -74,7 +74,17 @@ TAdvBody::~TAdvBody() {
     // The registry lets go of a body before it can end (Free, or the end of the world), so
     // an entry naming it here is one that never was shared: clear it without dropping.
     TPhysics::ForgetBodyId(aIndex, this);
-    // Elements that outlive the body must not name an id that another body may get next.
+    DropBackReferences();
+}
+
+void TAdvBody::LeaveRegistry() {
+    if (aIndex < 0) return;
+    DropBackReferences();
+    aIndex = -1;
+}
+
+void TAdvBody::DropBackReferences() {
+    // Elements that outlive the body's id must not name an id that another body may get next.
     mArray.ForEach([this](TMass* m) {
         if (m->abID == aIndex) m->abID = -1;
     });

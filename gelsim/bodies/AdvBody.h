@@ -63,6 +63,8 @@ public:
     /// the id back, and with it the registry's reference: the body ends here unless the
     /// caller holds it. A second call gives nothing back again.
     int32_t Free() override;
+    /// The registry ended while the body lives on: id -1, and its elements name no body.
+    void LeaveRegistry() override;
     /// Reads a body file (.plb); null when the path is not a regular file or not a body
     /// file. activate != 0 activates the new body. Raises TStreamReadException when the
     /// file ends early and TFileFormatException (a read error) when it is inconsistent.
@@ -135,6 +137,8 @@ public:
     int32_t IndexOfImage(const TImage* img) const;
 
 private:
+    /// Sets abID -1 on every element that names this body's id.
+    void DropBackReferences();
     int32_t StoreImage(Ref<TImage> image);
     int32_t ReplaceImage(int32_t index, Ref<TImage> image);
     /// Shared turning step of Rotate (mode 0), Spin (1) and Turn (2).

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/ZoneBase.h"
@@ -206,6 +207,10 @@ void TPhysics::ReleaseBodies() {
     std::vector<Ref<TObject>> held;
     for (auto& e : bodyArray)
         if (e) held.push_back(std::move(e));
+    // A body that outlives the registry must not go on naming an id that a body of the
+    // next world may get.
+    for (auto& b : held)
+        if (auto* body = As<TBody>(b.Get())) body->LeaveRegistry();
     for (auto& b : held) DropEntry(std::move(b));
 }
 

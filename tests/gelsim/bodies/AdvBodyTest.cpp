@@ -461,8 +461,12 @@ TEST_F(Bodies, TheRegistryKeepsABodyUntilItsFreeOrTheWorldEnds) {
         unheld = gone->MassGet(1);
     }
     EXPECT_EQ(held->RefCount(), 2);
+    const int32_t heldId = held->aIndex;
     Ref<TPhysics> second = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
     EXPECT_EQ(held->RefCount(), 1);
+    EXPECT_EQ(held->aIndex, -1);  // what lives on has no id in the new world
+    for (int32_t k = 0; k <= heldId; ++k) TAdvBody::Create();
+    EXPECT_EQ(held->MassGet(0)->GetAdvBody(), nullptr);
     EXPECT_EQ(unheld->RefCount(), 1);  // its body was destroyed and counted it out
     EXPECT_EQ(unheld->abID, -1);
     Ref<TAdvBody> inSecond = Line(1);

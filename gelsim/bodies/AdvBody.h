@@ -4,8 +4,8 @@
 // leaves a hole (the count keeps counting it) until a compaction, storages double when
 // full and never shrink. A body read from a file may have counts far above the entries it
 // holds; its storage then holds only those entries (see Slots.h) and behaves otherwise
-// exactly like the storage of the body that wrote the file. Elements carry back-references (abID = the body's id in the
-// world's body registry, index = their table entry).
+// exactly like the storage of the body that wrote the file. Elements carry back-references
+// (abID = the body's id in the world's body registry, index = their table entry).
 //
 // A body is simulated through its constraints: Activate assigns each to the body, which
 // counts it and its two masses into the current world. Every per-element operation on an
@@ -46,7 +46,7 @@ public:
     TSlots<TImage> iArray;
     int32_t rIndex = 0;
     TSlots<TRig> rArray;
-    int32_t aIndex = -1;          // id in the body registry; -1 once freed
+    int32_t aIndex = -1;          // id in the body registry; -1 once freed or unregistered
 
     /// An empty body named "Body" with an id from the current world's registry, which holds
     /// it until its Free (-1 without a world: then only its handles hold it). Bodies are

@@ -17,53 +17,48 @@ namespace kin::gelsim {
 namespace {
 
 // ---------------------------------------------------------------------------------------
-// Table helpers. A table is a count (indices handed out) and a storage at least that long
-// whose entries from the count on are null.
+// Table helpers. A table is a count (indices handed out) and a storage whose entries from
+// the count on are empty.
 
-// Beyond this many indices a table refuses to grow: the doubled storage could not be
-// addressed with int32 indices any more.
-constexpr int32_t kMaxEntries = std::numeric_limits<int32_t>::max() / 2;
+constexpr int32_t kMaxEntries = TAdvBody::MAX_ENTRIES;
 
+// Stores e behind every index handed out so far. A storage that reaches up to the count is
+// doubled past the new count when it is full; one that stops short of the count (read from
+// a sparse file) keeps the new entry by itself. Returns the new index, or -1 when the
+// table is full.
 template <class T>
-T* EntryAt(const std::vector<Ref<T>>& storage, int32_t i) {
-    if (i < 0 || static_cast<size_t>(i) >= storage.size()) return nullptr;
-    return storage[static_cast<size_t>(i)].Get();
-}
-
-// Stores e behind every index handed out so far; the storage grows to twice the new count
-// when it is too short. Returns the new index, or -1 when the table is full.
-template <class T>
-int32_t AppendEntry(int32_t& count, std::vector<Ref<T>>& storage, Ref<T> e) {
+int32_t AppendEntry(int32_t& count, TSlots<T>& storage, Ref<T> e) {
     if (count < 0 || count >= kMaxEntries) return -1;
     const int32_t n = count + 1;
-    if (storage.size() < static_cast<size_t>(n)) storage.resize(static_cast<size_t>(n) * 2);
-    storage[static_cast<size_t>(n - 1)] = std::move(e);
+    if (storage.size() == static_cast<size_t>(count)) storage.Grow(static_cast<size_t>(n) * 2);
+    storage.Set(n - 1, std::move(e));
     count = n;
     return n - 1;
 }
 
 template <class T>
-bool SwapEntries(int32_t count, std::vector<Ref<T>>& storage, int32_t a, int32_t b) {
+bool SwapEntries(int32_t count, TSlots<T>& storage, int32_t a, int32_t b) {
     if (a < 0 || b < 0 || a >= count || b >= count) return false;
-    if (static_cast<size_t>(a) >= storage.size() || static_cast<size_t>(b) >= storage.size()) return false;
-    std::swap(storage[static_cast<size_t>(a)], storage[static_cast<size_t>(b)]);
+    Ref<T> ea(storage.Get(a)), eb(storage.Get(b));
+    storage.Set(a, std::move(eb));
+    storage.Set(b, std::move(ea));
     return true;
 }
 
 template <class T>
-bool Exists(int32_t count, const std::vector<Ref<T>>& storage, int32_t i) {
-    return i >= 0 && i < count && EntryAt(storage, i) != nullptr;
+bool Exists(int32_t count, const TSlots<T>& storage, int32_t i) {
+    return i >= 0 && i < count && storage.Get(i) != nullptr;
 }
 
 // Position in storage of an element whose own index may be stale (changed from outside):
 // the index is tried first, then the table is searched.
 template <class T>
-int32_t Locate(int32_t count, const std::vector<Ref<T>>& storage, const T* e) {
+int32_t Locate(const int32_t& count, const TSlots<T>& storage, const T* e) {
     if (!e) return -1;
     const int32_t guess = e->index;
-    if (guess >= 0 && guess < count && EntryAt(storage, guess) == e) return guess;
-    for (int32_t i = 0; i < count && static_cast<size_t>(i) < storage.size(); ++i)
-        if (storage[static_cast<size_t>(i)].Get() == e) return i;
+    if (guess >= 0 && guess < count && storage.Get(guess) == e) return guess;
+    for (int32_t i : storage.Below(count))
+        if (storage.Get(i) == e) return i;
     return -1;
 }
 
@@ -76,23 +71,39 @@ TAdvBody::TAdvBody() { aIndex = TPhysics::TakeBodyId(this); }
 
 TAdvBody::~TAdvBody() {
     if (aIndex < 0) return;
-    TPhysics::GiveBodyId(aIndex, this);
-    // Elements that outlive the body must not name an id that another body may get next.
-    for (auto& m : mArray)
-        if (m && m->abID == aIndex) m->abID = -1;
-    for (auto& c : cArray)
-        if (c && c->abID == aIndex) c->abID = -1;
-    for (auto& r : rArray)
-        if (r && r->abID == aIndex) r->abID = -1;
+    // The registry lets go of a body before it can end (Free, or the end of the world), so
+    // an entry naming it here is one that never was shared: clear it without dropping.
+    TPhysics::ForgetBodyId(aIndex, this);
+    DropBackReferences();
+}
+
+void TAdvBody::LeaveRegistry() {
+    if (aIndex < 0) return;
+    DropBackReferences();
+    aIndex = -1;
+}
+
+void TAdvBody::DropBackReferences() {
+    // Elements that outlive the body's id must not name an id that another body may get next.
+    mArray.ForEach([this](TMass* m) {
+        if (m->abID == aIndex) m->abID = -1;
+    });
+    cArray.ForEach([this](TConstraint* c) {
+        if (c->abID == aIndex) c->abID = -1;
+    });
+    rArray.ForEach([this](TRig* r) {
+        if (r->abID == aIndex) r->abID = -1;
+    });
 }
 
 Ref<TAdvBody> TAdvBody::Create() { return MakeRef<TAdvBody>(); }
 
 int32_t TAdvBody::Free() {
-    for (int32_t i = 0; i < rIndex; ++i) RigRemove(i);
-    for (int32_t i = 0; i < iIndex; ++i) ImageRemove(i);
-    for (int32_t i = 0; i < cIndex; ++i) ConRemove(i);
-    for (int32_t i = 0; i < mIndex; ++i) MassRemove(i);
+    const Ref<TAdvBody> self(this);  // the registry's reference, dropped below, may be the last
+    for (int32_t i : rArray.Below(rIndex)) RigRemove(i);
+    for (int32_t i : iArray.Below(iIndex)) ImageRemove(i);
+    for (int32_t i : cArray.Below(cIndex)) ConRemove(i);
+    for (int32_t i : mArray.Below(mIndex)) MassRemove(i);
     DeActivate();
     if (aIndex >= 0) {
         TPhysics::GiveBodyId(aIndex, this);
@@ -113,42 +124,43 @@ int32_t TAdvBody::CleanIndex() {
 }
 
 int32_t TAdvBody::Activate() {
-    for (int32_t i = 0; i < cIndex; ++i) ConAssign(i);
+    for (int32_t i : cArray.Below(cIndex)) ConAssign(i);
     return 0;
 }
 
 int32_t TAdvBody::DeActivate() {
-    for (int32_t i = 0; i < cIndex; ++i) ConFree(i);
+    for (int32_t i : cArray.Below(cIndex)) ConFree(i);
     return 0;
 }
 
 int32_t TAdvBody::Draw() {
-    for (int32_t i = 0; i < rIndex; ++i)
+    for (int32_t i : rArray.Below(rIndex))
         if (TRig* r = RigAt(i)) r->Draw();
     return 0;
 }
 
 int32_t TAdvBody::Move(float dx, float dy) {
-    for (int32_t i = 0; i < mIndex; ++i) MassMove(i, dx, dy);
+    for (int32_t i : mArray.Below(mIndex)) MassMove(i, dx, dy);
     return 0;
 }
 
 int32_t TAdvBody::Translate(float dx, float dy) {
-    for (int32_t i = 0; i < mIndex; ++i) MassTranslate(i, dx, dy);
+    for (int32_t i : mArray.Below(mIndex)) MassTranslate(i, dx, dy);
     return 0;
 }
 
 int32_t TAdvBody::Position(float x, float y) {
     float fx = 0.0f, fy = 0.0f;
     bool found = false;
-    for (int32_t i = 0; i < mIndex && !found; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) {
             fx = m->posX;
             fy = m->posY;
             found = true;
+            break;
         }
     if (!found) return 0;
-    for (int32_t j = 0; j < mIndex; ++j)
+    for (int32_t j : mArray.Below(mIndex))
         if (TMass* m = MassAt(j)) {
             const float nx = (x + m->posX) - fx;
             const float ny = (y + m->posY) - fy;
@@ -158,25 +170,25 @@ int32_t TAdvBody::Position(float x, float y) {
 }
 
 int32_t TAdvBody::GetPosition(float& x, float& y) const {
-    for (int32_t i = 0; i < mIndex; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) return m->GetPosition(x, y);
     return 0;
 }
 
 float TAdvBody::GetX() const {
-    for (int32_t i = 0; i < mIndex; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) return m->GetX();
     return 0.0f;
 }
 
 float TAdvBody::GetY() const {
-    for (int32_t i = 0; i < mIndex; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) return m->GetY();
     return 0.0f;
 }
 
 float TAdvBody::GetRotation() const {
-    for (int32_t i = 0; i < cIndex; ++i)
+    for (int32_t i : cArray.Below(cIndex))
         if (TConstraint* c = ConAt(i)) return c->GetAngle();
     return 0.0f;
 }
@@ -185,7 +197,7 @@ void TAdvBody::TurnMasses(float angle, int mode) {
     float px = 0.0f, py = 0.0f;
     GetPosition(px, py);
     const float r0 = mode == 0 ? GetRotation() : 0.0f;
-    for (int32_t i = 0; i < mIndex; ++i) {
+    for (int32_t i : mArray.Below(mIndex)) {
         TMass* m = MassAt(i);
         if (!m) continue;
         const float dx = m->posX - px, dy = m->posY - py;
@@ -221,12 +233,12 @@ int32_t TAdvBody::Turn(float angle) {
 }
 
 int32_t TAdvBody::Freeze() {
-    for (int32_t i = 0; i < mIndex; ++i) MassFreeze(i);
+    for (int32_t i : mArray.Below(mIndex)) MassFreeze(i);
     return 0;
 }
 
 int32_t TAdvBody::Thaw() {
-    for (int32_t i = 0; i < mIndex; ++i) MassThaw(i);
+    for (int32_t i : mArray.Below(mIndex)) MassThaw(i);
     return 0;
 }
 
@@ -243,10 +255,10 @@ void Gather(Ref<TList>& list, TObject* a, TObject* b) {
 Ref<TList> TAdvBody::CollideAdvBody(TAdvBody* other) const {
     Ref<TList> out;
     if (!other) return out;
-    for (int32_t i = 0; i < mIndex; ++i) {
+    for (int32_t i : mArray.Below(mIndex)) {
         TMass* m = MassAt(i);
         if (!m) continue;
-        for (int32_t j = 0; j < other->mIndex; ++j)
+        for (int32_t j : other->mArray.Below(other->mIndex))
             if (TMass* o = other->MassAt(j)) Gather(out, m, o);
     }
     return out;
@@ -255,14 +267,14 @@ Ref<TList> TAdvBody::CollideAdvBody(TAdvBody* other) const {
 Ref<TList> TAdvBody::CollideZone(TZoneBase* zone) const {
     Ref<TList> out;
     if (!zone) return out;
-    for (int32_t i = 0; i < mIndex; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) Gather(out, m, zone);
     return out;
 }
 
 Ref<TList> TAdvBody::CollideBounds() const {
     Ref<TList> out;
-    for (int32_t i = 0; i < mIndex; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) Gather(out, m, nullptr);
     return out;
 }
@@ -270,18 +282,18 @@ Ref<TList> TAdvBody::CollideBounds() const {
 // ---------------------------------------------------------------------------------------
 // Element access
 
-TMass* TAdvBody::MassAt(int32_t index) const { return EntryAt(mArray, index); }
-TConstraint* TAdvBody::ConAt(int32_t index) const { return EntryAt(cArray, index); }
-TImage* TAdvBody::ImageAt(int32_t index) const { return EntryAt(iArray, index); }
-TRig* TAdvBody::RigAt(int32_t index) const { return EntryAt(rArray, index); }
+TMass* TAdvBody::MassAt(int32_t index) const { return mArray.Get(index); }
+TConstraint* TAdvBody::ConAt(int32_t index) const { return cArray.Get(index); }
+TImage* TAdvBody::ImageAt(int32_t index) const { return iArray.Get(index); }
+TRig* TAdvBody::RigAt(int32_t index) const { return rArray.Get(index); }
 
 int32_t TAdvBody::IndexOfMass(const TMass* m) const { return Locate(mIndex, mArray, m); }
 int32_t TAdvBody::IndexOfCon(const TConstraint* c) const { return Locate(cIndex, cArray, c); }
 
 int32_t TAdvBody::IndexOfImage(const TImage* img) const {
     if (!img) return -1;
-    for (int32_t i = 0; i < iIndex && static_cast<size_t>(i) < iArray.size(); ++i)
-        if (iArray[static_cast<size_t>(i)].Get() == img) return i;
+    for (int32_t i : iArray.Below(iIndex))
+        if (iArray.Get(i) == img) return i;
     return -1;
 }
 
@@ -322,14 +334,14 @@ int32_t TAdvBody::MassAdd(float x, float y, float mass, float radius, float fric
 int32_t TAdvBody::MassRemove(int32_t index) {
     const Ref<TMass> m(MassAt(index));
     if (!m) return 0;
-    for (int32_t r = 0; r < rIndex; ++r)
+    for (int32_t r : rArray.Below(rIndex))
         if (TRig* rig = RigAt(r); rig && rig->mass.Get() == m.Get()) RigRemove(r);
-    for (int32_t c = 0; c < cIndex; ++c)
+    for (int32_t c : cArray.Below(cIndex))
         if (TConstraint* con = ConAt(c); con && (con->m[0].Get() == m.Get() || con->m[1].Get() == m.Get()))
             ConRemove(c);
     m->abID = -1;
     // The cascade cannot move entries, but a callback could have: clear only what is ours.
-    if (MassAt(index) == m.Get()) mArray[static_cast<size_t>(index)] = nullptr;
+    if (MassAt(index) == m.Get()) mArray.Set(index, nullptr);
     return 0;
 }
 
@@ -344,7 +356,7 @@ int32_t TAdvBody::MassSwapIndex(int32_t a, int32_t b) {
 
 int32_t TAdvBody::MassCleanIndex() {
     int32_t n = 0;
-    for (int32_t j = 0; j < mIndex; ++j)
+    for (int32_t j : mArray.Below(mIndex))
         if (MassAt(j)) MassSwapIndex(n++, j);
     mIndex = n;
     return 0;
@@ -355,7 +367,7 @@ int32_t TAdvBody::MassExists(int32_t index) { return Exists(mIndex, mArray, inde
 TMass* TAdvBody::MassGet(int32_t index) { return MassAt(index); }
 
 int32_t TAdvBody::MassDrawAll() {
-    for (int32_t i = 0; i < mIndex; ++i)
+    for (int32_t i : mArray.Below(mIndex))
         if (TMass* m = MassAt(i)) m->Draw();
     return 0;
 }
@@ -364,8 +376,8 @@ int32_t TAdvBody::MassDrawAll() {
 // Constraint table
 
 int32_t TAdvBody::ConAddAll(float stiffness) {
-    for (int32_t i = 0; i < mIndex; ++i)
-        for (int32_t j = i; j < mIndex; ++j) ConAdd(i, j, -1.0f, stiffness);
+    for (int32_t i : mArray.Below(mIndex))
+        for (int32_t j = i; j < mIndex; j = mArray.Next(j)) ConAdd(i, j, -1.0f, stiffness);
     return 0;
 }
 
@@ -383,11 +395,11 @@ int32_t TAdvBody::ConAdd(int32_t mass1, int32_t mass2, float restLength, float s
 int32_t TAdvBody::ConRemove(int32_t index) {
     const Ref<TConstraint> c(ConAt(index));
     if (!c) return 0;
-    for (int32_t r = 0; r < rIndex; ++r)
+    for (int32_t r : rArray.Below(rIndex))
         if (TRig* rig = RigAt(r); rig && rig->con.Get() == c.Get()) RigRemove(r);
     c->Free(this);
     c->abID = -1;
-    if (ConAt(index) == c.Get()) cArray[static_cast<size_t>(index)] = nullptr;
+    if (ConAt(index) == c.Get()) cArray.Set(index, nullptr);
     return 0;
 }
 
@@ -402,7 +414,7 @@ int32_t TAdvBody::ConSwapIndex(int32_t a, int32_t b) {
 
 int32_t TAdvBody::ConCleanIndex() {
     int32_t n = 0;
-    for (int32_t j = 0; j < cIndex; ++j)
+    for (int32_t j : cArray.Below(cIndex))
         if (ConAt(j)) ConSwapIndex(n++, j);
     cIndex = n;
     return 0;
@@ -433,7 +445,7 @@ int32_t TAdvBody::ConGetMass2(int32_t index) {
 }
 
 int32_t TAdvBody::ConDrawAll() {
-    for (int32_t i = 0; i < cIndex; ++i)
+    for (int32_t i : cArray.Below(cIndex))
         if (TConstraint* c = ConAt(i)) c->Draw();
     return 0;
 }
@@ -457,7 +469,7 @@ int32_t TAdvBody::RigRemove(int32_t index) {
     TRig* r = RigAt(index);
     if (!r) return 0;
     r->abID = -1;
-    rArray[static_cast<size_t>(index)] = nullptr;
+    rArray.Set(index, nullptr);
     return 0;
 }
 
@@ -472,7 +484,7 @@ int32_t TAdvBody::RigSwapIndex(int32_t a, int32_t b) {
 
 int32_t TAdvBody::RigCleanIndex() {
     int32_t n = 0;
-    for (int32_t j = 0; j < rIndex; ++j)
+    for (int32_t j : rArray.Below(rIndex))
         if (RigAt(j)) RigSwapIndex(n++, j);
     rIndex = n;
     return 0;
@@ -542,9 +554,9 @@ int32_t TAdvBody::ImageAdd(const std::string& path) { return StoreImage(LoadImag
 int32_t TAdvBody::ImageRemove(int32_t index) {
     const Ref<TImage> img(ImageAt(index));
     if (!img) return 0;
-    for (int32_t r = 0; r < rIndex; ++r)
+    for (int32_t r : rArray.Below(rIndex))
         if (TRig* rig = RigAt(r); rig && rig->image.Get() == img.Get()) RigRemove(r);
-    iArray[static_cast<size_t>(index)] = nullptr;
+    iArray.Set(index, nullptr);
     return 0;
 }
 
@@ -558,11 +570,11 @@ int32_t TAdvBody::ImageSwapIndex(int32_t a, int32_t b) {
 int32_t TAdvBody::ReplaceImage(int32_t index, Ref<TImage> image) {
     // Only entries below the count: an image stored behind it would be invisible to the
     // table and overwritten by the next ImageAdd.
-    if (!image || index < 0 || index >= iIndex || static_cast<size_t>(index) >= iArray.size()) return 0;
+    if (!image || index < 0 || index >= iIndex) return 0;
     if (TImage* old = ImageAt(index))
-        for (int32_t r = 0; r < rIndex; ++r)
+        for (int32_t r : rArray.Below(rIndex))
             if (TRig* rig = RigAt(r); rig && rig->image.Get() == old) rig->SetImage(image.Get());
-    iArray[static_cast<size_t>(index)] = std::move(image);
+    iArray.Set(index, std::move(image));
     return 1;
 }
 
@@ -578,7 +590,7 @@ int32_t TAdvBody::ImageReplace(int32_t index, const std::string& path) {
 
 int32_t TAdvBody::ImageCleanIndex() {
     int32_t n = 0;
-    for (int32_t j = 0; j < iIndex; ++j)
+    for (int32_t j : iArray.Below(iIndex))
         if (ImageAt(j)) ImageSwapIndex(n++, j);
     iIndex = n;
     return 0;

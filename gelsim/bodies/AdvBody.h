@@ -2,8 +2,10 @@
 // TAdvBody: a body whose masses, constraints, images and rigs sit in four index tables.
 // Callers address elements by small integer indices handed out in rising order; removal
 // leaves a hole (the count keeps counting it) until a compaction, storages double when
-// full and never shrink. Elements carry back-references (abID = the body's id in the
-// world's body registry, index = their table entry).
+// full and never shrink. A body read from a file may have counts far above the entries it
+// holds; its storage then holds only those entries (see Slots.h) and behaves otherwise
+// exactly like the storage of the body that wrote the file. Elements carry back-references
+// (abID = the body's id in the world's body registry, index = their table entry).
 //
 // A body is simulated through its constraints: Activate assigns each to the body, which
 // counts it and its two masses into the current world. Every per-element operation on an
@@ -12,11 +14,13 @@
 //
 // The per-element operations are generated from the rows in BodyOps.h.
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "gelsim/bodies/BodyOps.h"
 #include "gelsim/bodies/Rig.h"
+#include "gelsim/bodies/Slots.h"
 #include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
@@ -30,29 +34,37 @@ class TZoneBase;
 
 class TAdvBody : public TBody {
 public:
-    int32_t mIndex = 0;                    // mass indices handed out since the last compaction
-    std::vector<Ref<TMass>> mArray;        // mass storage; empty entries are null
-    int32_t cIndex = 0;
-    std::vector<Ref<TConstraint>> cArray;
-    int32_t iIndex = 0;
-    std::vector<Ref<TImage>> iArray;
-    int32_t rIndex = 0;
-    std::vector<Ref<TRig>> rArray;
-    int32_t aIndex = -1;                   // id in the body registry; -1 once freed
+    /// Most indices a table hands out before a compaction: beyond it the doubled storage
+    /// could not be addressed with int32 indices any more, and adding is refused.
+    static constexpr int32_t MAX_ENTRIES = std::numeric_limits<int32_t>::max() / 2;
 
-    /// An empty body named "Body" with an id from the current world's registry (-1 without
-    /// a world).
+    int32_t mIndex = 0;           // mass indices handed out since the last compaction
+    TSlots<TMass> mArray;         // mass storage; empty entries are null
+    int32_t cIndex = 0;
+    TSlots<TConstraint> cArray;
+    int32_t iIndex = 0;
+    TSlots<TImage> iArray;
+    int32_t rIndex = 0;
+    TSlots<TRig> rArray;
+    int32_t aIndex = -1;          // id in the body registry; -1 once freed or unregistered
+
+    /// An empty body named "Body" with an id from the current world's registry, which holds
+    /// it until its Free (-1 without a world: then only its handles hold it). Bodies are
+    /// made through Create (or MakeRef), like every shared object.
     TAdvBody();
-    /// Counts out what is still assigned, gives the id back and clears the elements'
-    /// back-references to this body.
+    /// Counts out what is still assigned and clears the elements' back-references to this
+    /// body. A registered body only ends once the registry has let go of it.
     ~TAdvBody() override;
     /// A new empty body (the same as constructing one).
     static Ref<TAdvBody> Create();
 
     // --- whole body ---
     /// Removes every rig, image, constraint and mass (counts kept), deactivates and gives
-    /// the id back. A second call gives nothing back again.
+    /// the id back, and with it the registry's reference: the body ends here unless the
+    /// caller holds it. A second call gives nothing back again.
     int32_t Free() override;
+    /// The registry ended while the body lives on: id -1, and its elements name no body.
+    void LeaveRegistry() override;
     /// Reads a body file (.plb); null when the path is not a regular file or not a body
     /// file. activate != 0 activates the new body. Raises TStreamReadException when the
     /// file ends early and TFileFormatException (a read error) when it is inconsistent.
@@ -125,6 +137,8 @@ public:
     int32_t IndexOfImage(const TImage* img) const;
 
 private:
+    /// Sets abID -1 on every element that names this body's id.
+    void DropBackReferences();
     int32_t StoreImage(Ref<TImage> image);
     int32_t ReplaceImage(int32_t index, Ref<TImage> image);
     /// Shared turning step of Rotate (mode 0), Spin (1) and Turn (2).

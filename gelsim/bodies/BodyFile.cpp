@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "gelsim/bodies/SafeFile.h"
 #include "gelsim/bodies/StreamIO.h"
@@ -23,29 +24,26 @@ namespace {
 
 std::string Num(int64_t v) { return std::to_string(v); }
 
-// Which record indices of a table have been seen; grows only up to the highest index seen,
-// which the checked count bounds.
+// Which record indices of a table have been seen. Memory follows the records, not their
+// indices: a file's few records may stand anywhere below a count of a billion.
 class SeenSet {
 public:
-    bool Has(int32_t i) const { return i >= 0 && static_cast<size_t>(i) < bits_.size() && bits_[static_cast<size_t>(i)]; }
-    void Add(int32_t i) {
-        if (static_cast<size_t>(i) >= bits_.size()) bits_.resize(static_cast<size_t>(i) + 1, 0);
-        bits_[static_cast<size_t>(i)] = 1;
-    }
+    bool Has(int32_t i) const { return seen_.count(i) != 0; }
+    void Add(int32_t i) { seen_.insert(i); }
 
 private:
-    std::vector<uint8_t> bits_;
+    std::unordered_set<int32_t> seen_;
 };
 
 class Checker {
 public:
-    explicit Checker(int64_t maxCount) : maxCount_(maxCount) {}
-
+    // Any count a table can reach is taken: a table that grew large and was then mostly
+    // emptied is saved with its full count and only the records left.
     void Count(const char* table, int32_t n) const {
         if (n < 0) throw TFileFormatException(std::string(table) + " count " + Num(n) + " is negative");
-        if (n > maxCount_)
-            throw TFileFormatException(std::string(table) + " count " + Num(n) + " is more than the file can hold (" +
-                                       Num(maxCount_) + ")");
+        if (n > TAdvBody::MAX_ENTRIES)
+            throw TFileFormatException(std::string(table) + " count " + Num(n) + " is more than a table can hold (" +
+                                       Num(TAdvBody::MAX_ENTRIES) + ")");
     }
     void Record(const char* table, int32_t index, int32_t count, SeenSet& seen) const {
         if (index < 0 || index >= count)
@@ -61,9 +59,6 @@ public:
         throw TFileFormatException(std::string(from) + " " + Num(index) + " refers to " + to + " " + Num(target) +
                                    ", which the file does not provide");
     }
-
-private:
-    int64_t maxCount_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -128,17 +123,11 @@ bool BodyFileVersion(const std::string& tag, int32_t& version) {
     return true;
 }
 
-int64_t MaxBodyTableCount(int64_t fileSize) {
-    constexpr int64_t kSlack = 4096;
-    if (fileSize < 0) return int64_t(1) << 24;
-    return std::min<int64_t>(fileSize + kSlack, std::numeric_limits<int32_t>::max() / 2);
-}
-
 bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
     d = TBodyFileData{};
     d.tag = ReadString(s, 4);
     if (!BodyFileVersion(d.tag, d.version)) return false;
-    const Checker check(MaxBodyTableCount(s.Size()));
+    const Checker check;
     d.name = ReadLine(s);
 
     SeenSet masses, cons, images, rigs;
@@ -226,8 +215,8 @@ bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
     return true;
 }
 
-void ValidateBodyFile(const TBodyFileData& d, int64_t maxCount) {
-    const Checker check(maxCount);
+void ValidateBodyFile(const TBodyFileData& d) {
+    const Checker check;
     SeenSet masses, cons, images, rigs;
     check.Count("mass", d.massCount);
     for (const auto& m : d.masses) check.Record("mass", m.index, d.massCount, masses);
@@ -365,21 +354,22 @@ Ref<TImage> DecodeImage(const TBodyFileImage& im) {
     return nullptr;
 }
 
-template <class T>
-T* Entry(const std::vector<Ref<T>>& storage, int32_t i) {
-    return i >= 0 && static_cast<size_t>(i) < storage.size() ? storage[static_cast<size_t>(i)].Get() : nullptr;
+// How long the contiguous part of a loaded table's storage is: the whole count when the
+// file fills a fair share of it (a table built by adding has exactly that), otherwise no
+// more than its records could fill; the records past it are kept one by one. So the memory
+// a file costs follows its records, whatever counts it declares.
+size_t LoadedRun(int32_t count, size_t records) {
+    const size_t fair = 2 * records + 16;
+    return std::min(static_cast<size_t>(count < 0 ? 0 : count), fair);
 }
 
 uint8_t LowByte(int32_t v) { return static_cast<uint8_t>(v & 0xFF); }
 
-}  // namespace
-
-Ref<TAdvBody> BuildBody(const TBodyFileData& d, TBodyBuild mode) {
+void FillBody(TAdvBody* b, const TBodyFileData& d, TBodyBuild mode) {
     const bool exact = mode == TBodyBuild::EXACT;
-    Ref<TAdvBody> b = TAdvBody::Create();
     b->SetName(d.name);
 
-    b->mArray.assign(static_cast<size_t>(d.massCount), nullptr);
+    b->mArray.Reset(LoadedRun(d.massCount, d.masses.size()));
     b->mIndex = d.massCount;
     GroupTranslation groups;
     for (const auto& r : d.masses) {
@@ -399,24 +389,24 @@ Ref<TAdvBody> BuildBody(const TBodyFileData& d, TBodyBuild mode) {
         }
         m->abID = b->aIndex;
         m->index = r.index;
-        b->mArray[static_cast<size_t>(r.index)] = std::move(m);
+        b->mArray.Set(r.index, std::move(m));
     }
 
-    b->cArray.assign(static_cast<size_t>(d.conCount), nullptr);
+    b->cArray.Reset(LoadedRun(d.conCount, d.cons.size()));
     b->cIndex = d.conCount;
     for (const auto& r : d.cons) {
-        TMass* m1 = Entry(b->mArray, r.mass1);
-        TMass* m2 = Entry(b->mArray, r.mass2);
+        TMass* m1 = b->MassAt(r.mass1);
+        TMass* m2 = b->MassAt(r.mass2);
         if (r.index < 0 || r.index >= d.conCount || !m1 || !m2) continue;  // no masses: the entry stays empty
         Ref<TConstraint> c = TConstraint::Create(m1, m2, r.restLength, r.stiffness);
         if (exact) c->restLength = r.restLength;
         c->SetName(r.name);
         c->abID = b->aIndex;
         c->index = r.index;
-        b->cArray[static_cast<size_t>(r.index)] = std::move(c);
+        b->cArray.Set(r.index, std::move(c));
     }
 
-    b->iArray.assign(static_cast<size_t>(d.imageCount), nullptr);
+    b->iArray.Reset(LoadedRun(d.imageCount, d.images.size()));
     b->iIndex = d.imageCount;
     for (const auto& r : d.images) {
         if (r.index < 0 || r.index >= d.imageCount) continue;
@@ -427,14 +417,14 @@ Ref<TAdvBody> BuildBody(const TBodyFileData& d, TBodyBuild mode) {
             continue;  // the entry stays empty; rigs showing it draw nothing
         }
         SetImageHandle(img.Get(), r.handleX, r.handleY);
-        b->iArray[static_cast<size_t>(r.index)] = std::move(img);
+        b->iArray.Set(r.index, std::move(img));
     }
 
-    b->rArray.assign(static_cast<size_t>(d.rigCount), nullptr);
+    b->rArray.Reset(LoadedRun(d.rigCount, d.rigs.size()));
     b->rIndex = d.rigCount;
     for (const auto& r : d.rigs) {
         if (r.index < 0 || r.index >= d.rigCount) continue;
-        Ref<TRig> rig = TRig::Create(Entry(b->iArray, r.image), Entry(b->mArray, r.mass), Entry(b->cArray, r.con), r.angle);
+        Ref<TRig> rig = TRig::Create(b->ImageAt(r.image), b->MassAt(r.mass), b->ConAt(r.con), r.angle);
         rig->SetScale(r.scaleX, r.scaleY);
         rig->SetColor(r.red, r.green, r.blue);
         rig->SetAlpha(r.alpha);
@@ -443,7 +433,19 @@ Ref<TAdvBody> BuildBody(const TBodyFileData& d, TBodyBuild mode) {
         rig->SetName(r.name);
         rig->abID = b->aIndex;
         rig->index = r.index;
-        b->rArray[static_cast<size_t>(r.index)] = std::move(rig);
+        b->rArray.Set(r.index, std::move(rig));
+    }
+}
+
+}  // namespace
+
+Ref<TAdvBody> BuildBody(const TBodyFileData& d, TBodyBuild mode) {
+    Ref<TAdvBody> b = TAdvBody::Create();
+    try {
+        FillBody(b.Get(), d, mode);
+    } catch (...) {
+        b->Free();  // a body that could not be built gives its id back and leaves the registry
+        throw;
     }
     return b;
 }
@@ -452,7 +454,7 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
     TBodyFileData d;
     d.name = b.name;
     d.massCount = b.mIndex;
-    for (int32_t i = 0; i < b.mIndex; ++i) {
+    for (int32_t i : b.mArray.Below(b.mIndex)) {
         TMass* m = b.MassAt(i);
         if (!m) continue;
         TBodyFileMass r;
@@ -470,7 +472,7 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
         d.masses.push_back(std::move(r));
     }
     d.conCount = b.cIndex;
-    for (int32_t i = 0; i < b.cIndex; ++i) {
+    for (int32_t i : b.cArray.Below(b.cIndex)) {
         TConstraint* c = b.ConAt(i);
         if (!c) continue;
         TBodyFileCon r;
@@ -487,7 +489,7 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
     d.imagesEmbedded = embedImages == 0 ? 0 : (LowByte(embedImages) != 0 ? LowByte(embedImages) : 1);
     const int32_t level = embedImages != 0 ? 9 : 5;
     d.imageCount = b.iIndex;
-    for (int32_t i = 0; i < b.iIndex; ++i) {
+    for (int32_t i : b.iArray.Below(b.iIndex)) {
         TImage* img = b.ImageAt(i);
         if (!img) continue;
         TBodyFileImage r;
@@ -505,7 +507,7 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
         d.images.push_back(std::move(r));
     }
     d.rigCount = b.rIndex;
-    for (int32_t i = 0; i < b.rIndex; ++i) {
+    for (int32_t i : b.rArray.Below(b.rIndex)) {
         TRig* g = b.RigAt(i);
         if (!g) continue;
         TBodyFileRig r;
@@ -562,28 +564,33 @@ int32_t TAdvBody::Save(const std::string& path, int32_t backup, int32_t embedIma
 }
 
 Ref<TAdvBody> TAdvBody::Copy(int32_t) {
+    // Each storage of the copy is as long as the count, or as the source's own contiguous
+    // storage where that stops short of the count (a body read from a sparse file).
+    auto run = [](int32_t count, size_t sourceRun) {
+        return std::min(static_cast<size_t>(count < 0 ? 0 : count), sourceRun);
+    };
     Ref<TAdvBody> b = TAdvBody::Create();
     b->SetName(name);
     b->mIndex = mIndex;
-    b->mArray.assign(static_cast<size_t>(mIndex), nullptr);
+    b->mArray.Reset(run(mIndex, mArray.size()));
     b->cIndex = cIndex;
-    b->cArray.assign(static_cast<size_t>(cIndex), nullptr);
+    b->cArray.Reset(run(cIndex, cArray.size()));
     b->iIndex = iIndex;
-    b->iArray.assign(static_cast<size_t>(iIndex), nullptr);
+    b->iArray.Reset(run(iIndex, iArray.size()));
     b->rIndex = rIndex;
-    b->rArray.assign(static_cast<size_t>(rIndex), nullptr);
+    b->rArray.Reset(run(rIndex, rArray.size()));
 
     GroupTranslation groups;
-    for (int32_t i = 0; i < mIndex; ++i) {
+    for (int32_t i : mArray.Below(mIndex)) {
         TMass* m = MassAt(i);
         if (!m) continue;
         Ref<TMass> c = m->Copy();
         c->index = i;
         c->abID = b->aIndex;
         groups.Apply(c.Get(), c->GetColGroup());
-        b->mArray[static_cast<size_t>(i)] = std::move(c);
+        b->mArray.Set(i, std::move(c));
     }
-    for (int32_t i = 0; i < cIndex; ++i) {
+    for (int32_t i : cArray.Below(cIndex)) {
         TConstraint* c = ConAt(i);
         if (!c) continue;
         TMass* m1 = b->MassAt(IndexOfMass(c->m[0].Get()));
@@ -593,17 +600,18 @@ Ref<TAdvBody> TAdvBody::Copy(int32_t) {
         n->SetName(c->GetName());
         n->index = i;
         n->abID = b->aIndex;
-        b->cArray[static_cast<size_t>(i)] = std::move(n);
+        b->cArray.Set(i, std::move(n));
     }
-    for (int32_t i = 0; i < iIndex; ++i) b->iArray[static_cast<size_t>(i)] = ImageAt(i);
-    for (int32_t i = 0; i < rIndex; ++i) {
+    for (int32_t i : iArray.Below(iIndex)) b->iArray.Set(i, ImageAt(i));
+    for (int32_t i : rArray.Below(rIndex)) {
         TRig* r = RigAt(i);
         if (!r) continue;
         TMass* m = b->MassAt(IndexOfMass(r->mass.Get()));
         TConstraint* c = r->con ? b->ConAt(IndexOfCon(r->con.Get())) : nullptr;
-        b->rArray[static_cast<size_t>(i)] = TRig::Create(r->image.Get(), m, c, r->GetAngle());
-        b->rArray[static_cast<size_t>(i)]->index = i;
-        b->rArray[static_cast<size_t>(i)]->abID = b->aIndex;
+        Ref<TRig> n = TRig::Create(r->image.Get(), m, c, r->GetAngle());
+        n->index = i;
+        n->abID = b->aIndex;
+        b->rArray.Set(i, std::move(n));
         b->RigSetName(i, r->GetName());
         float sx = 1.0f, sy = 1.0f;
         r->GetScale(sx, sy);

@@ -67,9 +67,6 @@ struct TBodyFileData {
 /// Version named by a 4-character tag: "BODY" is 103, "B" + digits their value. False for
 /// anything that is not a body file's tag.
 bool BodyFileVersion(const std::string& tag, int32_t& version);
-/// Largest table count accepted from a file of fileSize bytes (-1: unknown): a file can
-/// declare holes, but not so many that the tables would dwarf the file.
-int64_t MaxBodyTableCount(int64_t fileSize);
 
 /// Reads a body file from the stream's position. False (after reading the tag) when it is
 /// not a body file. Separate pictures are named from imageBase (the file's absolute path
@@ -77,9 +74,10 @@ int64_t MaxBodyTableCount(int64_t fileSize);
 /// TFileFormatException for inconsistent records. Memory grows only with the records that
 /// actually arrive.
 bool ReadBodyFile(TStream& s, TBodyFileData& out, const std::string& imageBase);
-/// Checks counts, record indices (inside their tables, no duplicates) and references
-/// (to records present); raises TFileFormatException naming the first fault.
-void ValidateBodyFile(const TBodyFileData& d, int64_t maxCount);
+/// Checks counts (any a table can reach), record indices (inside their tables, no
+/// duplicates) and references (to records present); raises TFileFormatException naming the
+/// first fault.
+void ValidateBodyFile(const TBodyFileData& d);
 /// Writes the records with the tag "B111" and every item present.
 void WriteBodyFile(TStream& s, const TBodyFileData& d);
 

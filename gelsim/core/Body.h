@@ -26,6 +26,10 @@ public:
     virtual int32_t Free();
     /// Same as the base Free.
     virtual int32_t Clear();
+    /// Told by the world when the registry that holds this body ends (the world is freed
+    /// or replaced) while something else still holds the body: it no longer has an id.
+    /// A plain body has none to lose.
+    virtual void LeaveRegistry() {}
 
 protected:
     int32_t ReleaseConstraints();

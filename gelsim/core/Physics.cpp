@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/ZoneBase.h"
@@ -56,8 +57,10 @@ TPhysics::TPhysics()
 }
 
 TPhysics::~TPhysics() {
-    // Table references go first so that masses dying with them unlink from cells that
+    // Bodies go first, while the tables and the grid their elements leave still exist;
+    // then the table references, so that masses dying with them unlink from cells that
     // still exist; the grid's lists then unlink whatever is left.
+    ReleaseBodies();
     massArray.clear();
     conArray.clear();
     zoneArray.clear();
@@ -88,6 +91,9 @@ void TPhysics::ResetTables() {
 }
 
 Ref<TPhysics> TPhysics::Create(float maxX, float maxY, float gravityY, float gravityX, int32_t iterations) {
+    // The new world forgets the old one's bodies; they are let go while the old world is
+    // still current, so that what they count out leaves its tables.
+    if (TPhysics* old = currentWorld.Get()) old->ReleaseBodies();
     Ref<TPhysics> w = MakeRef<TPhysics>();
     currentWorld = w;
     w->boundsMinX = 0.0f;
@@ -111,6 +117,9 @@ int32_t TPhysics::Free() {
     w->gravityX = w->gravityY = 0.0f;
     w->friction = 0.0f;
     w->i = 0;
+    // Registered bodies are let go first, while their constraints and masses can still
+    // leave the tables.
+    w->ReleaseBodies();
     // Tables become empty arrays; counts stay. A step in progress keeps the objects alive
     // until it ends.
     for (auto& r : w->massArray)
@@ -192,6 +201,19 @@ int32_t TPhysics::TakeColGroup() {
     return g;
 }
 
+void TPhysics::ReleaseBodies() {
+    // Every entry is emptied before any body goes, so a body ending here finds the
+    // registry consistent.
+    std::vector<Ref<TObject>> held;
+    for (auto& e : bodyArray)
+        if (e) held.push_back(std::move(e));
+    // A body that outlives the registry must not go on naming an id that a body of the
+    // next world may get.
+    for (auto& b : held)
+        if (auto* body = As<TBody>(b.Get())) body->LeaveRegistry();
+    for (auto& b : held) DropEntry(std::move(b));
+}
+
 void TPhysics::DropEntry(Ref<TObject> held) {
     if (stepping_ && held)
         stepHold_.push_back(std::move(held));
@@ -259,15 +281,25 @@ int32_t TPhysics::TakeBodyId(TObject* body) {
 void TPhysics::GiveBodyId(int32_t id, TObject* body) {
     TPhysics* w = currentWorld.Get();
     if (!w || id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return;
-    if (w->bodyArray[static_cast<size_t>(id)] != body) return;
+    auto& slot = w->bodyArray[static_cast<size_t>(id)];
+    if (!body || slot.Get() != body) return;
     PushFree(w->bodyFree, w->bodyFreeCount, id);
-    w->bodyArray[static_cast<size_t>(id)] = nullptr;
+    w->DropEntry(std::move(slot));  // may end the body
+}
+
+void TPhysics::ForgetBodyId(int32_t id, TObject* body) {
+    TPhysics* w = currentWorld.Get();
+    if (!w || id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return;
+    auto& slot = w->bodyArray[static_cast<size_t>(id)];
+    if (!body || slot.Get() != body) return;
+    PushFree(w->bodyFree, w->bodyFreeCount, id);
+    slot.Detach();
 }
 
 TObject* TPhysics::GetBody(int32_t id) {
     TPhysics* w = currentWorld.Get();
     if (!w || id < 0 || id >= w->bodyCount || id >= static_cast<int32_t>(w->bodyArray.size())) return nullptr;
-    return w->bodyArray[static_cast<size_t>(id)];
+    return w->bodyArray[static_cast<size_t>(id)].Get();
 }
 
 // Mass and constraint entries (used by TMass / TConstraint AddRef and SubRef).

@@ -6,8 +6,11 @@
 // acting on it; with no current world they do nothing and return 0.
 //
 // Ownership: the current world is held by `currentWorld`. The mass, constraint and zone
-// tables hold a reference on every entry; the body registry does not (a body clears its
-// own entry when it is freed or destroyed). Grid cells hold embedded, uncounted links.
+// tables hold a reference on every entry. The body registry holds a reference on every
+// body from the body's creation until its Free, so a body nobody else holds stays whole
+// and simulated; whatever ends the registry (freeing the world, creating another one,
+// destroying it) lets go of the bodies still in it. Grid cells hold embedded, uncounted
+// links.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -62,7 +65,7 @@ public:
     int32_t zoneCount = 0;
     std::vector<int32_t> zoneFree;
     int32_t zoneFreeCount = 0;
-    std::vector<TObject*> bodyArray;  // not counted: a body clears its entry itself
+    std::vector<Ref<TObject>> bodyArray;  // registered bodies, held until they are freed
     int32_t bodyCount = 0;
     std::vector<int32_t> bodyFree;
     int32_t bodyFreeCount = 0;
@@ -128,10 +131,16 @@ public:
     static int32_t TakeZoneEntry(TZoneBase* zone);
     /// Gives back a zone's entry if it still holds that zone.
     static void GiveZoneEntry(int32_t entry, TZoneBase* zone);
-    /// Hands out a body id in the current world's registry (-1 without a world).
+    /// Hands out a body id in the current world's registry, which holds the body from now
+    /// on (-1 without a world: nothing is held).
     static int32_t TakeBodyId(TObject* body);
-    /// Gives back a body id if the registry entry still names that body.
+    /// Gives back a body id if the registry entry still names that body, dropping the
+    /// registry's reference: a caller that goes on using the body must hold one of its own.
+    /// While the world steps, the body is kept until the step ends.
     static void GiveBodyId(int32_t id, TObject* body);
+    /// The same for a body that is being destroyed: the entry is cleared without dropping
+    /// a reference (only a body that never was shared can get here while registered).
+    static void ForgetBodyId(int32_t id, TObject* body);
     /// The body registered under id, or null (id negative or not below bodyCount).
     static TObject* GetBody(int32_t id);
     /// Cell list at column c, row r (0..MAX_GRID-1), its order brought up to date first.
@@ -183,6 +192,8 @@ private:
     friend class TConstraint;
     void ResetView();
     void ResetTables();
+    /// Lets go of every body in the registry (entries become null, counts stay).
+    void ReleaseBodies();
     void HandleMass(TMass* m);
     [[gnu::noinline]] bool BoxContacts(TMass* m);
     [[gnu::noinline]] bool ZoneContacts(TMass* m);

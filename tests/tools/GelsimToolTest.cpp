@@ -62,6 +62,31 @@ TEST_F(Tool, DumpThenBuildGivesBackEveryLibraryFile) {
     }
 }
 
+TEST_F(Tool, SparseLibraryFilesAreDumpedRebuiltAndAccepted) {
+    // Grown to 20,000 masses and emptied down to 100; then one left of a table grown to the
+    // most indices a table can hand out.
+    Ref<TAdvBody> b = TAdvBody::Create();
+    for (int32_t i = 0; i < 20000; ++i) b->MassAdd(static_cast<float>(i), 0, 1, 5, 0.5f, 1);
+    for (int32_t i = 0; i < 20000; ++i)
+        if (i % 200 != 7) b->MassRemove(i);
+    b->ConAdd(7, 19807, -1, 1);
+    b->Save(Path("a.plb"), 0, 1);
+    ExpectRebuilt();
+    const Result ok = Run("check " + Path("a.plb"));
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_NE(ok.out.find("100 of 20000 masses"), std::string::npos) << ok.out;
+
+    b->MassRemove(7);
+    TBodyFileData d = CollectBody(*b, 1);
+    d.massCount = d.conCount = d.imageCount = d.rigCount = INT32_MAX / 2;
+    TBankStream s;
+    WriteBodyFile(s, d);
+    WriteAll(Path("a.plb"), s.Bytes());
+    ExpectRebuilt();
+    EXPECT_EQ(Run("check " + Path("a.plb")).status, 0);
+    EXPECT_LT(std::filesystem::file_size(Path("a.json")), 100000u);  // holes are told as runs
+}
+
 TEST_F(Tool, ExtractedPicturesRebuildTheSameFile) {
     Ref<TAdvBody> b = RandomBody(3);
     b->ImageAdd(SolidImage(5, 4, 0x11223344u).Get());

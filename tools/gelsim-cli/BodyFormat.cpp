@@ -1,4 +1,5 @@
 // Body files (.plb) for the gelsim tool: the records as JSON and back.
+#include <algorithm>
 #include <filesystem>
 
 #include "Formats.h"
@@ -44,14 +45,28 @@ Ref<TPixmap> Decode(const TBodyFileImage& im) {
 // ---------------------------------------------------------------------------------------
 // Dump
 
+// The table's count, its holes and its records. A hole is told as its index, a run of two
+// or more as [first, last]: a count of a billion over a few records stays a short list.
 template <class Records>
 Json Table(int32_t count, const Records& records, Json&& rows) {
-    std::vector<uint8_t> present(static_cast<size_t>(count), 0);
+    std::vector<int32_t> present;
+    present.reserve(records.size());
     for (const auto& r : records)
-        if (r.index >= 0 && r.index < count) present[static_cast<size_t>(r.index)] = 1;
+        if (r.index >= 0 && r.index < count) present.push_back(r.index);
+    std::sort(present.begin(), present.end());
     Json holes = Json::array();
-    for (int32_t i = 0; i < count; ++i)
-        if (!present[static_cast<size_t>(i)]) holes.push_back(i);
+    auto gap = [&](int64_t first, int64_t last) {
+        if (first == last)
+            holes.push_back(first);
+        else if (first < last)
+            holes.push_back({first, last});
+    };
+    int64_t next = 0;
+    for (int32_t i : present) {
+        gap(next, int64_t(i) - 1);
+        next = int64_t(i) + 1;
+    }
+    gap(next, int64_t(count) - 1);
     Json t;
     t["count"] = count;
     t["holes"] = std::move(holes);
@@ -183,7 +198,7 @@ const Json& Records(const Json& j, const char* table, int32_t& count) {
     return rows;
 }
 
-std::string Build(const Json& j, const std::string& jsonDir, const std::string& out, size_t jsonSize) {
+std::string Build(const Json& j, const std::string& jsonDir, const std::string& out, size_t) {
     OnlyKeys(j, "body", {"kind", "tag", "version", "name", "masses", "constraints", "imagesEmbedded", "images", "rigs",
                          "comment", "trailingBytes"});
     TBodyFileData d;
@@ -279,7 +294,7 @@ std::string Build(const Json& j, const std::string& jsonDir, const std::string& 
         d.rigs.push_back(std::move(g));
     }
 
-    ValidateBodyFile(d, MaxBodyTableCount(static_cast<int64_t>(jsonSize)));
+    ValidateBodyFile(d);
     Ref<TAdvBody> body = BuildBody(d, TBodyBuild::EXACT);
     body->Save(out, 0, d.imagesEmbedded);
     return CompletePath(ResolvePath(out), ".plb");

@@ -411,22 +411,70 @@ TEST_F(Bodies, IdsAreReusedLastFreedFirstAndTheRegistryDoubles) {
     EXPECT_EQ(TPhysics::GetBody(4), bodies[4].Get());
 }
 
-TEST_F(Bodies, ElementsNameTheirBodyUntilItGoes) {
+TEST_F(Bodies, TheRegistryKeepsABodyUntilItsFreeOrTheWorldEnds) {
     Ref<TAdvBody> b = Line(2);
     b->ImageAdd(SolidImage(1, 1).Get());
     b->ConAdd(0, 1, -1, 1);
     b->RigAdd(0, 0, 0, 0);
+    b->Activate();
     Ref<TMass> m(b->MassGet(0));
     Ref<TConstraint> c(b->ConGet(0));
     Ref<TRig> r(b->RigGet(0));
-    EXPECT_EQ(m->GetAdvBody(), b.Get());
-    EXPECT_EQ(c->GetAdvBody(), b.Get());
-    EXPECT_EQ(r->GetAdvBody(), b.Get());
-    b = nullptr;  // destroyed: its id goes back, its elements name nothing
+    const int32_t id = b->aIndex;
+    TAdvBody* body = b.Get();
+    b = nullptr;  // the caller's last handle: the body stays registered, whole and simulated
+    ASSERT_EQ(TPhysics::GetBody(id), body);
+    EXPECT_EQ(m->GetAdvBody(), body);
+    EXPECT_EQ(c->GetAdvBody(), body);
+    EXPECT_EQ(r->GetAdvBody(), body);
+    EXPECT_EQ(m->IsActive(), 1);
+    EXPECT_NE(TAdvBody::Create()->aIndex, id);  // its id is not handed out again
+
+    body->Free();  // drops the registry's reference, the only one left
     EXPECT_EQ(m->GetAdvBody(), nullptr);
     EXPECT_EQ(r->abID, -1);
-    Ref<TAdvBody> next = TAdvBody::Create();
-    EXPECT_EQ(c->GetAdvBody(), nullptr);
+    EXPECT_EQ(m->IsActive(), 0);
+    EXPECT_EQ(r->RefCount(), 1);  // the body and its tables are gone
+    EXPECT_EQ(TAdvBody::Create()->aIndex, id);
+
+    // A body that cannot be built from its records does not stay behind in the registry.
+    auto registered = [&] {
+        int32_t n = 0;
+        for (const auto& e : world->bodyArray) n += e ? 1 : 0;
+        return n;
+    };
+    const int32_t before = registered();
+    TBodyFileData undecodable;
+    undecodable.imageCount = 1;
+    undecodable.images.resize(1);
+    undecodable.images[0].png = {1, 2, 3};
+    EXPECT_THROW(BuildBody(undecodable, TBodyBuild::EXACT), TFileFormatException);
+    EXPECT_EQ(registered(), before);
+
+    // Whatever ends the registry releases its bodies: a new world, or freeing the world.
+    Ref<TAdvBody> held = Line(1);
+    Ref<TMass> unheld;
+    {
+        Ref<TAdvBody> gone = Line(2);
+        gone->ConAdd(0, 1, -1, 1);
+        gone->Activate();
+        unheld = gone->MassGet(1);
+    }
+    EXPECT_EQ(held->RefCount(), 2);
+    const int32_t heldId = held->aIndex;
+    Ref<TPhysics> second = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
+    EXPECT_EQ(held->RefCount(), 1);
+    EXPECT_EQ(held->aIndex, -1);  // what lives on has no id in the new world
+    for (int32_t k = 0; k <= heldId; ++k) TAdvBody::Create();
+    EXPECT_EQ(held->MassGet(0)->GetAdvBody(), nullptr);
+    EXPECT_EQ(unheld->RefCount(), 1);  // its body was destroyed and counted it out
+    EXPECT_EQ(unheld->abID, -1);
+    Ref<TAdvBody> inSecond = Line(1);
+    Ref<TMass> secondMass(inSecond->MassGet(0));
+    inSecond = nullptr;
+    TPhysics::Free();
+    EXPECT_EQ(secondMass->RefCount(), 1);
+    EXPECT_EQ(secondMass->abID, -1);
 }
 
 TEST_F(Bodies, ConstraintsEnterTheWorldOnlyThroughAssignment) {

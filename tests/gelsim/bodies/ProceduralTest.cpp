@@ -146,6 +146,36 @@ TEST_F(Procedural, BodyFreeOnAnIndexedBodyRunsItsOwnFree) {
     EXPECT_EQ(TPhysics::GetBody(ownId), nullptr);
 }
 
+TEST_F(Procedural, ABodyLoadedWithoutKeepingItsHandleSimulatesUntilFreed) {
+    Ref<TAdvBody> src = Triangle();
+    GelAdvBodyConAddAll(src);
+    GelAdvBodySave(src, Path("t.plb"));
+    GelAdvBodyFree(src);
+
+    const int32_t id = GelAdvBodyLoad(Path("t.plb"), 1)->aIndex;  // the handle is dropped at once
+    auto* body = As<TAdvBody>(TPhysics::GetBody(id));
+    ASSERT_NE(body, nullptr);
+    Ref<TMass> m(GelAdvBodyMassGet(body, 2));
+    const float y0 = GelMassGetY(m);
+    for (int32_t k = 0; k < 10; ++k) GelPhysicsUpdate();
+    EXPECT_EQ(GelMassIsActive(m), 1);
+    EXPECT_GT(GelMassGetY(m), y0);
+    EXPECT_EQ(GelMassGetAdvBody(m), body);
+    EXPECT_NE(GelAdvBodyCreate()->aIndex, id);
+
+    GelAdvBodyFree(body);
+    EXPECT_EQ(GelMassIsActive(m), 0);
+    const float y1 = GelMassGetY(m);
+    GelPhysicsUpdate();
+    EXPECT_EQ(GelMassGetY(m), y1);
+    EXPECT_EQ(GelAdvBodyCreate()->aIndex, id);
+
+    // Freeing the world lets go of the bodies nobody else holds.
+    Ref<TMass> last(GelAdvBodyMassGet(GelAdvBodyLoad(Path("t.plb"), 1), 0));
+    GelPhysicsFree();
+    EXPECT_EQ(last->RefCount(), 1);
+}
+
 TEST_F(Procedural, BothUpdatesStepTheWorldOnce) {
     Ref<TMass> m = Active(100, 100, 1, 5, 0, 1);
     EXPECT_EQ(GelPhysicsUpdate(), 0);

@@ -1,26 +1,59 @@
 // The steady-state step allocates nothing: grid links are embedded, tables only grow,
-// events come from a pool and the pair map keeps its capacity.
+// events come from a pool and the pair map keeps its capacity. The allocator of this
+// program counts, which other suites of the program use through Heap.h.
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
 #include "Fixture.h"
+#include "Heap.h"
 #include "gelsim/core/Scenes.h"
 
 namespace {
 long gAllocations = 0;
+long long gBytes = 0, gPeak = 0;
 bool gCounting = false;
 }  // namespace
 
 void* operator new(std::size_t n) {
-    if (gCounting) ++gAllocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
+    void* p = std::malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    if (gCounting) {
+        ++gAllocations;
+        gBytes += static_cast<long long>(malloc_usable_size(p));
+        gPeak = std::max(gPeak, gBytes);
+    }
+    return p;
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+namespace {
+void Release(void* p) {
+    if (gCounting && p) gBytes -= static_cast<long long>(malloc_usable_size(p));
+    std::free(p);
+}
+}  // namespace
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete(void* p, std::size_t) noexcept { Release(p); }
 
 namespace kin::gelsim::test {
+
+THeapUse MeasureHeap(const std::function<void()>& f) {
+    const long allocations = gAllocations;
+    const bool counting = gCounting;
+    gBytes = gPeak = 0;
+    gCounting = true;
+    try {
+        f();
+    } catch (...) {
+        gCounting = counting;
+        throw;
+    }
+    gCounting = counting;
+    return {gPeak, gBytes, gAllocations - allocations};
+}
+
 namespace {
 
 Ref<TObject> Observe(int32_t, TObject* data, TObject*) { return data; }

@@ -535,6 +535,7 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
 
 Ref<TAdvBody> TAdvBody::Load(const std::string& path, int32_t activate) {
     const std::string full = ResolvePath(path);
+    RecoverSave(full);  // a save of this file that was cut short is finished or undone first
     if (!IsRegularFile(full)) return nullptr;
     Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
     if (!s) return nullptr;
@@ -552,14 +553,16 @@ int32_t TAdvBody::Save(const std::string& path, int32_t backup, int32_t embedIma
     // The existence test, the backup and the file written all concern the completed path.
     const std::string full = CompletePath(resolved, ".plb");
     TBodyFileData d = CollectBody(*this, embedImages);
+    // The pictures beside the file are saved together with it: never one set's file with
+    // another set's pictures.
+    std::vector<TFileBytes> beside;
     if (d.imagesEmbedded == 0) {
         const std::string base = StripExtension(full);
-        for (const auto& im : d.images)
-            SaveFileAtomically(SeparateImagePath(base, im.index), im.png.data(), im.png.size(), false);
+        for (const auto& im : d.images) beside.push_back({SeparateImagePath(base, im.index), im.png.data(), im.png.size()});
     }
     TBankStream bank;
     WriteBodyFile(bank, d);
-    SaveFileAtomically(full, bank.Bytes().data(), bank.Bytes().size(), backup != 0);
+    SaveFileSet(full, bank.Bytes().data(), bank.Bytes().size(), beside, backup != 0);
     return 0;
 }
 

@@ -198,6 +198,8 @@ const Json& Records(const Json& j, const char* table, int32_t& count) {
     return rows;
 }
 
+std::string CheckRecords(const TBodyFileData& d);
+
 std::string Build(const Json& j, const std::string& jsonDir, const std::string& out, size_t) {
     OnlyKeys(j, "body", {"kind", "tag", "version", "name", "masses", "constraints", "imagesEmbedded", "images", "rigs",
                          "comment", "trailingBytes"});
@@ -296,6 +298,9 @@ std::string Build(const Json& j, const std::string& jsonDir, const std::string& 
 
     ValidateBodyFile(d);
     Ref<TAdvBody> body = BuildBody(d, TBodyBuild::EXACT);
+    // What is about to be written must pass check: a build never reports success for a
+    // file that check would refuse.
+    CheckRecords(CollectBody(*body, d.imagesEmbedded));
     body->Save(out, 0, d.imagesEmbedded);
     return CompletePath(ResolvePath(out), ".plb");
 }
@@ -305,8 +310,12 @@ std::string Build(const Json& j, const std::string& jsonDir, const std::string& 
 
 std::string Check(const std::string& path) {
     const Parsed p = ParseFile(path);
-    const TBodyFileData& d = p.data;
     if (p.trailing > 0) throw ToolError(std::to_string(p.trailing) + " bytes follow the last end mark");
+    return CheckRecords(p.data);
+}
+
+// Everything check demands of a file that reads, beyond what the reader itself refuses.
+std::string CheckRecords(const TBodyFileData& d) {
     for (const auto& c : d.cons)
         if (c.mass1 < 0 || c.mass2 < 0)
             throw ToolError("constraint " + std::to_string(c.index) + " joins no mass: it would load as an empty entry");

@@ -4,9 +4,6 @@
 //
 // Usage: slime-soak [FRAMES] [SEED]   (run from the repository root, as ./run does)
 #include <malloc.h>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
-#endif
 
 #include <ctime>
 #include <cmath>
@@ -28,7 +25,11 @@ using kin::gelsim::TAdvBody;
 using kin::gelsim::TPhysics;
 
 #if defined(__SANITIZE_ADDRESS__)
-// The sanitizer's allocator keeps its own books; malloc's statistics see nothing.
+}  // namespace
+// The sanitizer's allocator keeps its own books; malloc's statistics see nothing. (Its
+// header does not come with g++.)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+namespace {
 size_t LiveHeap() { return __sanitizer_get_current_allocated_bytes(); }
 #else
 size_t LiveHeap() { return mallinfo2().uordblks; }

@@ -164,6 +164,20 @@ std::vector<uint8_t> InterlacedBomb() {
     return png;
 }
 
+// 600 x 600 in black and white stripes, stored uncompressed: its pixels fit the budget
+// once, but not twice.
+std::vector<uint8_t> Stripes() {
+    const uint32_t side = 600;
+    std::vector<uint8_t> png = Head(side, side, 1, 0, false), raw;
+    for (uint32_t y = 0; y < side; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), side / 8, 0x0F);
+    }
+    Chunk(png, "IDAT", Deflate(raw, 0));
+    Chunk(png, "IEND", {});
+    return png;
+}
+
 // An ordinary picture with noise in it, as the library saves it.
 std::vector<uint8_t> Ordinary(int32_t w, int32_t h) {
     auto pm = kin::MakeRef<kin::TPixmap>(w, h);
@@ -189,11 +203,13 @@ TEST(PngMemory, ReadingHoldsAtMostSixteenTimesTheInputPlusOneMiB) {
         {"16384 x 16384 in 32 KB", SizeBomb(), false},
         {"interlaced 16384 x 16384", InterlacedBomb(), false},
         {"ordinary 300 x 200", Ordinary(300, 200), true},
+        {"black-and-white 600 x 600, masked", Stripes(), true},
     };
     // Black is the mask colour: a masked load of the black-and-white pictures would copy them.
     kin::SetMaskColor(0, 0, 0);
+    kin::Ref<kin::TImage> image;
     for (const Row& row : rows) {
-        kin::Ref<kin::TImage> image;
+        image = nullptr;
         const long long peak = PeakOf([&] {
             kin::TBankStream bank(row.png.data(), static_cast<int64_t>(row.png.size()));
             image = kin::LoadImage(bank, kin::MASKEDIMAGE);
@@ -204,6 +220,10 @@ TEST(PngMemory, ReadingHoldsAtMostSixteenTimesTheInputPlusOneMiB) {
         EXPECT_LE(peak, 16 * size + (1 << 20)) << row.name;
     }
     EXPECT_EQ(ChunkBomb().size(), 50u);
+    // The stripes were masked all the same: black became transparent, white stayed.
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->frames[0]->GetPixel(0, 0), 0u);
+    EXPECT_EQ(image->frames[0]->GetPixel(4, 599), 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -23,31 +23,27 @@ uint8_t Channel(int32_t c) { return static_cast<uint8_t>(std::clamp(c, 0, 255));
 int32_t ResolveFlags(int32_t flags) { return flags == -1 ? gAutoFlags : flags; }
 
 /// The frame to keep for pm: pixels of the mask colour become transparent black when the
-/// picture has no alpha of its own; pm is copied only when that changes something.
-Ref<TPixmap> MaskedFrame(TPixmap* pm, uint8_t r, uint8_t g, uint8_t b) {
+/// picture has no alpha of its own. A pixmap that is the caller's own (shared) is copied
+/// only when that changes something; one that nobody else holds is changed in place, so
+/// a loaded picture is never held twice.
+Ref<TPixmap> MaskedFrame(TPixmap* pm, uint8_t r, uint8_t g, uint8_t b, bool shared) {
     if (pm->HasAlpha()) return pm;
     const size_t count = static_cast<size_t>(pm->Width()) * pm->Height();
     const uint8_t* src = pm->Pixels();
     size_t first = 0;
     while (first < count && !(src[first * 4] == r && src[first * 4 + 1] == g && src[first * 4 + 2] == b)) ++first;
     if (first == count) return pm;
-    Ref<TPixmap> copy = pm->Copy();
-    uint8_t* px = copy->Pixels();
+    Ref<TPixmap> out = shared ? pm->Copy() : Ref<TPixmap>(pm);
+    uint8_t* px = out->Pixels();
     for (size_t i = first; i < count; ++i) {
         uint8_t* p = px + i * 4;
         if (p[0] == r && p[1] == g && p[2] == b) p[0] = p[1] = p[2] = p[3] = 0;
     }
-    copy->SetHasAlpha(true);
-    return copy;
+    out->SetHasAlpha(true);
+    return out;
 }
 
-}  // namespace
-
-TImage::~TImage() { detail::ReleaseImageCache(this); }
-
-void TImage::Invalidate() { detail::ReleaseImageCache(this); }
-
-Ref<TImage> TImage::Create(TPixmap* pixmap, int32_t flags) {
+Ref<TImage> MakeImage(TPixmap* pixmap, int32_t flags, bool shared) {
     if (!pixmap || pixmap->Width() <= 0 || pixmap->Height() <= 0) return nullptr;
     Ref<TImage> image = MakeRef<TImage>();
     image->width = pixmap->Width();
@@ -57,11 +53,19 @@ Ref<TImage> TImage::Create(TPixmap* pixmap, int32_t flags) {
     image->maskG = gMaskG;
     image->maskB = gMaskB;
     if (image->flags & MASKEDIMAGE)
-        image->frames.push_back(MaskedFrame(pixmap, gMaskR, gMaskG, gMaskB));
+        image->frames.push_back(MaskedFrame(pixmap, gMaskR, gMaskG, gMaskB, shared));
     else
         image->frames.emplace_back(pixmap);
     return image;
 }
+
+}  // namespace
+
+TImage::~TImage() { detail::ReleaseImageCache(this); }
+
+void TImage::Invalidate() { detail::ReleaseImageCache(this); }
+
+Ref<TImage> TImage::Create(TPixmap* pixmap, int32_t flags) { return MakeImage(pixmap, flags, true); }
 
 Ref<TImage> TImage::CreateBlank(int32_t w, int32_t h, int32_t frameCount, int32_t flags) {
     if (w <= 0 || h <= 0 || w > MAX_SIDE || h > MAX_SIDE || frameCount < 1) return nullptr;
@@ -87,7 +91,7 @@ Ref<TImage> LoadImage(TStream& stream, int32_t flags) {
     } catch (const std::exception&) {
         return nullptr;  // a short or failing stream is bad data like any other
     }
-    return TImage::Create(pm.Get(), flags);
+    return MakeImage(pm.Get(), flags, false);  // the decoded pixmap is nobody else's
 }
 
 Ref<TImage> LoadImage(const std::string& name, int32_t flags) {

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <vector>
 
 // libpng reports errors by longjmp. Every function below that calls into libpng and may
@@ -18,8 +22,13 @@ namespace {
 // Deflate cannot expand data by more than about 1032:1, so a picture whose filtered rows
 // exceed this multiple of the bytes left in the stream cannot be complete.
 constexpr uint64_t kMaxInflateRatio = 1100;
-// Ancillary chunks (text, colour profiles) are held in memory while parsed: bound them.
+// Ancillary chunks are skipped without being held, but libpng still takes this limit into
+// its own checks.
 constexpr png_alloc_size_t kMaxChunkBytes = 4u << 20;
+// Kept free for what libpng allocates once the rows start (the inflate state and window).
+constexpr uint64_t kInflateReserve = 64u << 10;
+// Kept free for what the caller holds around the pixels (the pixmap and image objects).
+constexpr uint64_t kCallerReserve = 16u << 10;
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnPngWarning(png_structp, png_const_charp) {}  // damage is reported by the result
@@ -27,8 +36,62 @@ void OnPngWarning(png_structp, png_const_charp) {}  // damage is reported by the
 // ---------------------------------------------------------------------------------------
 // Reading
 
+// The heap one decode holds: every block libpng and zlib ask for, and the pixels.
+struct Budget {
+    uint64_t limit = 0;
+    uint64_t held = 0;
+    bool Take(uint64_t n) {
+        if (n > limit || held > limit - n) return false;
+        held += n;
+        return true;
+    }
+    void Give(uint64_t n) { held -= n; }
+};
+
+// Follows the chunk framing of the bytes libpng reads. libpng asks for exactly what it
+// needs and never reads ahead, so a chunk header is complete here before libpng looks at
+// it: a chunk that declares more bytes than the stream has left is refused at that point,
+// before anything is allocated for it.
+class Framing {
+public:
+    explicit Framing(int64_t left) : left_(left) {}
+    /// False when the bytes complete a chunk header that cannot be satisfied.
+    bool Feed(const uint8_t* p, size_t n) {
+        while (n > 0) {
+            if (skip_ > 0) {
+                const uint64_t t = std::min<uint64_t>(skip_, n);
+                skip_ -= t;
+                p += t;
+                n -= static_cast<size_t>(t);
+                seen_ += static_cast<int64_t>(t);
+                continue;
+            }
+            head_[got_++] = *p++;
+            --n;
+            ++seen_;
+            if (got_ < 8) continue;
+            got_ = 0;
+            const uint32_t len = uint32_t(head_[0]) << 24 | uint32_t(head_[1]) << 16 | uint32_t(head_[2]) << 8 |
+                                 uint32_t(head_[3]);
+            if (len > 0x7FFFFFFFu) return false;
+            skip_ = uint64_t(len) + 4;  // data and CRC
+            if (left_ >= 0 && skip_ > static_cast<uint64_t>(left_ - std::min(left_, seen_))) return false;
+        }
+        return true;
+    }
+
+private:
+    int64_t left_;       // bytes the stream held when reading began, -1 unknown
+    int64_t seen_ = 0;   // bytes read since
+    uint64_t skip_ = 8;  // bytes before the next chunk header (the signature first)
+    uint8_t head_[8] = {};
+    int got_ = 0;
+};
+
 struct ReadContext {
     TStream* stream;
+    Framing framing;
+    Budget budget;
 };
 
 void ReadFromStream(png_structp png, png_bytep data, size_t n) {
@@ -48,6 +111,33 @@ void ReadFromStream(png_structp png, png_bytep data, size_t n) {
         ok = false;
     }
     if (!ok) png_error(png, "stream ended early");
+    if (!ctx->framing.Feed(data, n)) png_error(png, "chunk longer than the data left");
+}
+
+// libpng's and zlib's blocks, counted against the budget. Each block carries its size in
+// front of it.
+constexpr size_t kBlockHead = alignof(std::max_align_t);
+
+png_voidp TakeBlock(png_structp png, png_alloc_size_t n) {
+    auto* ctx = static_cast<ReadContext*>(png_get_mem_ptr(png));
+    if (n > SIZE_MAX - kBlockHead || !ctx->budget.Take(n + kBlockHead)) return nullptr;
+    auto* p = static_cast<uint8_t*>(::operator new(n + kBlockHead, std::nothrow));
+    if (!p) {
+        ctx->budget.Give(n + kBlockHead);
+        return nullptr;
+    }
+    std::memcpy(p, &n, sizeof n);
+    return p + kBlockHead;
+}
+
+void GiveBlock(png_structp png, png_voidp block) {
+    if (!block) return;
+    auto* ctx = static_cast<ReadContext*>(png_get_mem_ptr(png));
+    uint8_t* p = static_cast<uint8_t*>(block) - kBlockHead;
+    png_alloc_size_t n = 0;
+    std::memcpy(&n, p, sizeof n);
+    ctx->budget.Give(n + kBlockHead);
+    ::operator delete(p);
 }
 
 struct Header {
@@ -161,50 +251,45 @@ struct WriteGuard {
 // ---------------------------------------------------------------------------------------
 
 Ref<TPixmap> LoadPixmapPNG(TStream& stream) {
-    ReadContext ctx{&stream};
+    // What the stream has left bounds everything: the chunks' lengths, the heap, the rows.
+    const int64_t size = stream.Size(), pos = stream.Pos();
+    const int64_t left = size >= 0 && pos >= 0 && size >= pos ? size - pos : -1;
+    const uint64_t allowed = left >= 0 && static_cast<uint64_t>(left) <= (UINT64_MAX >> 5)
+                                 ? static_cast<uint64_t>(left) * PNG_HEAP_PER_BYTE + PNG_HEAP_ALLOWANCE
+                                 : static_cast<uint64_t>(PNG_HEAP_UNSIZED);
+    ReadContext ctx{&stream, Framing(left), Budget{allowed - kCallerReserve, 0}};
+
     ReadGuard g;
-    g.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    g.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning, &ctx, TakeBlock,
+                                     GiveBlock);
     if (!g.png) return nullptr;
     g.info = png_create_info_struct(g.png);
     if (!g.info) return nullptr;
     png_set_read_fn(g.png, &ctx, ReadFromStream);
     png_set_user_limits(g.png, PNG_MAX_DIMENSION, PNG_MAX_DIMENSION);
     png_set_chunk_malloc_max(g.png, kMaxChunkBytes);
+    // Text, colour profiles and the other ancillary chunks change nothing in 8-bit RGBA
+    // without gamma handling: skip them unread instead of holding them. tRNS stays.
+    png_set_keep_unknown_chunks(g.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
 
     Header h;
     if (!ReadHeader(g.png, g.info, &h) || h.width == 0 || h.height == 0) return nullptr;
 
-    // Refuse pictures whose data cannot fit in what is left of the stream before
-    // allocating for them: a few bytes must not be able to ask for a gigabyte.
-    int64_t size = stream.Size();
-    int64_t pos = stream.Pos();
-    if (size >= 0 && pos >= 0 && size >= pos &&
-        h.filteredBytes > static_cast<uint64_t>(size - pos) * kMaxInflateRatio)
-        return nullptr;
-
+    // Refuse pictures whose data cannot fit in what is left of the stream, or whose pixels
+    // would not fit in the heap allowed, before allocating for them: a few bytes must not
+    // be able to ask for a gigabyte.
+    const int64_t rest = left >= 0 ? size - stream.Pos() : -1;
+    if (rest >= 0 && h.filteredBytes > static_cast<uint64_t>(rest) * kMaxInflateRatio) return nullptr;
     const size_t stride = static_cast<size_t>(h.width) * 4u;
     const size_t total = stride * h.height;
-    std::vector<uint8_t> pixels;
-    if (h.interlaced) {
-        // Every pass touches the whole picture, so it needs the full buffer at once.
-        pixels.resize(total);
-        if (!ReadPasses(g.png, pixels.data(), stride, h.height, h.passes)) return nullptr;
-    } else {
-        // Grow the buffer as rows arrive, so a damaged stream is refused before the
-        // buffer is much larger than the rows it actually held.
-        png_uint_32 done = 0;
-        png_uint_32 step = static_cast<png_uint_32>(std::max<size_t>(1, (size_t{1} << 20) / stride));
-        while (done < h.height) {
-            png_uint_32 count = std::min(step, h.height - done);
-            size_t need = stride * (done + count);
-            if (need > pixels.capacity()) pixels.reserve(std::min(total, std::max(need, pixels.capacity() * 2)));
-            pixels.resize(need);
-            if (!ReadRows(g.png, pixels.data() + stride * done, stride, count)) return nullptr;
-            done += count;
-            step = std::max(step, done);
-        }
-    }
-    if (!ReadEnd(g.png)) return nullptr;
+    if (!ctx.budget.Take(total) || ctx.budget.limit - ctx.budget.held < kInflateReserve) return nullptr;
+
+    // Every pass of an interlaced picture touches the whole of it, and a progressive one
+    // fills it row by row: either way the buffer is taken at its full size, once.
+    std::vector<uint8_t> pixels(total);
+    const bool read = h.interlaced ? ReadPasses(g.png, pixels.data(), stride, h.height, h.passes)
+                                   : ReadRows(g.png, pixels.data(), stride, h.height);
+    if (!read || !ReadEnd(g.png)) return nullptr;
 
     auto pixmap = MakeRef<TPixmap>(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height), std::move(pixels));
     pixmap->SetHasAlpha(h.hasAlpha);

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only when some are missing, so a
 # machine that already has everything never touches apt (and works offline).
-# Usage: tools/setup-deps.sh [run|test|bench]
+# Usage: tools/setup-deps.sh [run|test|bench|fuzz]
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libpng-dev zlib1g-dev
             libfreetype-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev)
-test_pkgs=(xvfb xauth xdotool imagemagick x11-utils libx11-dev)
+# libclang-rt-14-dev also brings FuzzedDataProvider.h, which the fuzz targets' replay uses.
+test_pkgs=(xvfb xauth xdotool imagemagick x11-utils libx11-dev libclang-rt-14-dev)
+fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 
 want=("${build_pkgs[@]}")
 case "${1:-run}" in
   test) want+=("${test_pkgs[@]}") ;;
+  fuzz) want+=("${fuzz_pkgs[@]}") ;;
 esac
 
 missing=()

@@ -295,8 +295,8 @@ TEST(PngCodecDeathTest, HugeDeclaredPicturesAreRefusedWithinASmallMemoryBudget) 
         Chunk(png, "IEND", {});
         return png;
     };
-    // Enough data that the plain one passes the check against the stream's length and is
-    // refused only once its rows run out; the interlaced one fails that check.
+    // Enough data that the plain one passes the check against the stream's length; both
+    // are refused for the heap their pixels would need.
     const std::vector<uint8_t> plain = declared(false, 1200000), interlaced = declared(true, 300000);
     EXPECT_EXIT(DecodeWithinBudget(plain, interlaced), ::testing::ExitedWithCode(0), "");
 #endif

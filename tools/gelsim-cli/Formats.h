@@ -27,6 +27,12 @@ struct FileFormat {
     std::string (*Check)(const std::string& path);
 };
 
+/// The build command: the JSON text of a file (read from input, which names it in
+/// errors) written to out by its format's Build, relative pictures found from jsonDir.
+/// Returns the path written; raises ToolError or the library's errors.
+std::string BuildFromJson(const std::vector<uint8_t>& text, const std::string& input, const std::string& jsonDir,
+                          const std::string& out);
+
 /// Every known format.
 const std::vector<const FileFormat*>& Formats();
 /// The body file format (.plb).

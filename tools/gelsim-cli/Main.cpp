@@ -69,23 +69,10 @@ int Run(const std::vector<std::string>& args) {
     if (cmd == "build") {
         if (out.empty() || !extract.empty()) return Usage();
         const std::vector<uint8_t> text = ReadFileBytes(input);
-        Json j;
-        try {
-            j = Json::parse(text.begin(), text.end());
-        } catch (const nlohmann::json::exception& e) {
-            throw ToolError(input + ": " + e.what());
-        }
-        if (!j.is_object() || !j.contains("kind") || !j["kind"].is_string())
-            throw ToolError(input + ": needs a \"kind\"");
-        const std::string kind = j["kind"].get<std::string>();
-        for (const FileFormat* fmt : Formats())
-            if (kind == fmt->kind) {
-                const std::string dir = std::filesystem::absolute(input).parent_path().string();
-                const std::string written = fmt->Build(j, dir, out, text.size());
-                std::printf("wrote %s\n", written.c_str());
-                return 0;
-            }
-        throw ToolError(input + ": unknown kind \"" + kind + "\"");
+        const std::string dir = std::filesystem::absolute(input).parent_path().string();
+        const std::string written = BuildFromJson(text, input, dir, out);
+        std::printf("wrote %s\n", written.c_str());
+        return 0;
     }
     if (cmd == "check") {
         if (!out.empty() || !extract.empty()) return Usage();

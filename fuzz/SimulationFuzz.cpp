@@ -1,0 +1,131 @@
+// The simulation core: a small world made from the input's bytes, with any floats at all
+// (NaN, infinities, 1e30, zero and negative radii, masses and rest lengths, degenerate
+// zones, a box of no size), stepped 200 times with the odd change between steps. Nothing
+// may crash, overflow or convert a float that no integer can hold.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "Harness.h"
+#include "gelsim/core/Body.h"
+#include "gelsim/core/Constraint.h"
+#include "gelsim/core/Mass.h"
+#include "gelsim/core/Physics.h"
+#include "gelsim/zones/ColEvent.h"
+#include "gelsim/zones/Zone.h"
+
+using namespace kin;
+using namespace kin::gelsim;
+
+namespace {
+
+float AnyFloat(FuzzedDataProvider& in) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    static const float kSpecial[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e30f, -1e30f, 1e-30f,
+                                     std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
+                                     std::numeric_limits<float>::denorm_min(), kInf, -kInf,
+                                     std::numeric_limits<float>::quiet_NaN()};
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+        case 0: return in.PickValueInArray(kSpecial);
+        case 1: {
+            const uint32_t bits = in.ConsumeIntegral<uint32_t>();
+            float f;
+            std::memcpy(&f, &bits, sizeof f);
+            return f;
+        }
+        default: return in.ConsumeFloatingPointInRange<float>(-64.0f, 1100.0f);  // in an ordinary box
+    }
+}
+
+template <class T>
+T* Pick(FuzzedDataProvider& in, const std::vector<Ref<T>>& v) {
+    return v.empty() ? nullptr : v[in.ConsumeIntegralInRange<size_t>(0, v.size() - 1)].Get();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    Ref<TPhysics> world = TPhysics::Create(AnyFloat(in), AnyFloat(in), AnyFloat(in), AnyFloat(in),
+                                           in.ConsumeIntegralInRange<int32_t>(-1, 3));
+    TColEvent::SetMode(in.ConsumeIntegralInRange<int32_t>(TColEvent::MODE_DISCARD, TColEvent::MODE_REPLACE));
+    if (in.ConsumeBool()) TPhysics::SetBounds(AnyFloat(in), AnyFloat(in), AnyFloat(in), AnyFloat(in));
+    TPhysics::UseShiftedGrid(in.ConsumeBool() ? 1 : 0);
+    TPhysics::SetGridSize(in.ConsumeIntegralInRange<int32_t>(0, 200));
+    TPhysics::SetFriction(AnyFloat(in));
+    {
+        std::vector<Ref<TMass>> masses;
+        const int nMasses = in.ConsumeIntegralInRange(0, 40);
+        for (int k = 0; k < nMasses; ++k) {
+            const float x = AnyFloat(in), y = AnyFloat(in), mass = AnyFloat(in), radius = AnyFloat(in);
+            Ref<TMass> m = TMass::Create(x, y, mass, radius, AnyFloat(in), in.ConsumeIntegralInRange<int32_t>(-2, 3));
+            if (in.ConsumeBool()) m->SetVelocity(AnyFloat(in), AnyFloat(in));
+            if (in.ConsumeIntegralInRange(0, 7) == 0) m->Freeze();
+            m->AddRef();
+            masses.push_back(std::move(m));
+        }
+        Ref<TBody> body = MakeRef<TBody>();
+        std::vector<Ref<TConstraint>> cons;
+        const int nCons = masses.empty() ? 0 : in.ConsumeIntegralInRange(0, 40);
+        for (int k = 0; k < nCons; ++k) {
+            TMass* a = Pick(in, masses);
+            TMass* b = Pick(in, masses);  // may be a again
+            const float rest = AnyFloat(in);
+            Ref<TConstraint> c = TConstraint::Create(a, b, rest, AnyFloat(in));
+            c->Assign(body.Get());
+            cons.push_back(std::move(c));
+        }
+        std::vector<Ref<TZone>> zones;
+        const int nZones = in.ConsumeIntegralInRange(0, 3);
+        for (int k = 0; k < nZones; ++k) {
+            std::vector<float> xy(static_cast<size_t>(in.ConsumeIntegralInRange(0, 8)) * 2);
+            for (float& v : xy) v = AnyFloat(in);
+            const int32_t style = in.ConsumeIntegralInRange<int32_t>(-1, 4);
+            const float friction = AnyFloat(in);
+            const int32_t group = in.ConsumeIntegralInRange<int32_t>(-2, 3);
+            // Every rotation or scaling rebuilds the tree: deep ones would only make runs slow.
+            if (Ref<TZone> z = TZone::Create(xy, style, friction, group, in.ConsumeIntegralInRange<int32_t>(-1, 6)))
+                zones.push_back(std::move(z));
+        }
+
+        for (int step = 0; step < 200; ++step) {
+            switch (in.remaining_bytes() ? in.ConsumeIntegralInRange(0, 15) : 0) {
+                case 1:
+                    if (TMass* m = Pick(in, masses)) m->SetRadius(AnyFloat(in));
+                    break;
+                case 2:
+                    if (TMass* m = Pick(in, masses)) m->Position(AnyFloat(in), AnyFloat(in));
+                    break;
+                case 3:
+                    if (TConstraint* c = Pick(in, cons)) c->SetRestLength(AnyFloat(in));
+                    break;
+                case 4:
+                    if (TZone* z = Pick(in, zones)) z->Rotate(AnyFloat(in));
+                    break;
+                case 5:
+                    if (TZone* z = Pick(in, zones)) z->SetScale(AnyFloat(in), AnyFloat(in));
+                    break;
+                case 6:
+                    if (TZone* z = Pick(in, zones)) z->Position(AnyFloat(in), AnyFloat(in));
+                    break;
+                case 7: TPhysics::SetGravity(AnyFloat(in), AnyFloat(in)); break;
+                case 8:
+                    if (TMass* m = Pick(in, masses)) m->SetMass(AnyFloat(in));
+                    break;
+                default: break;
+            }
+            TPhysics::Update();
+        }
+        while (TColEvent::Poll()) {
+        }
+        body->Free();
+        for (auto& m : masses) m->SubRef();
+        for (auto& z : zones) z->Free();
+    }
+    TColEvent::Flush();
+    TColEvent::SetMode(TColEvent::MODE_UPDATE);
+    TPhysics::Free();
+    return 0;
+}

@@ -178,7 +178,9 @@ TEST_F(BodyFiles, SparseBodiesLoadAndBehaveAsTheBodyThatSavedThem) {
         ASSERT_NE(back, nullptr);
         std::printf("%d masses added, %d kept: a file of %zu bytes, loading peaks at %lld bytes, holds %lld\n",
                     shape.added, shape.kept, saved.size(), use.peak, use.held);
-        EXPECT_LT(use.peak, 16 * static_cast<long long>(saved.size()));
+        // The reader's own fixed needs (the picture decoder's state) come on top of the share
+        // that grows with the file.
+        EXPECT_LT(use.peak, 16 * static_cast<long long>(saved.size()) + 65536);
         ExpectSameTables(*b, *back);
         back->Save(Path("b.plb"), 0, 1);
         ASSERT_EQ(ReadAll(Path("b.plb")), saved) << shape.added;

@@ -6,8 +6,8 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
 // libpng reports errors by longjmp. Every function below that calls into libpng and may
@@ -115,13 +115,14 @@ void ReadFromStream(png_structp png, png_bytep data, size_t n) {
 }
 
 // libpng's and zlib's blocks, counted against the budget. Each block carries its size in
-// front of it.
+// front of it. They come from malloc, as libpng's own would: programs that replace only
+// some forms of operator new must not see them.
 constexpr size_t kBlockHead = alignof(std::max_align_t);
 
 png_voidp TakeBlock(png_structp png, png_alloc_size_t n) {
     auto* ctx = static_cast<ReadContext*>(png_get_mem_ptr(png));
     if (n > SIZE_MAX - kBlockHead || !ctx->budget.Take(n + kBlockHead)) return nullptr;
-    auto* p = static_cast<uint8_t*>(::operator new(n + kBlockHead, std::nothrow));
+    auto* p = static_cast<uint8_t*>(std::malloc(n + kBlockHead));
     if (!p) {
         ctx->budget.Give(n + kBlockHead);
         return nullptr;
@@ -137,7 +138,7 @@ void GiveBlock(png_structp png, png_voidp block) {
     png_alloc_size_t n = 0;
     std::memcpy(&n, p, sizeof n);
     ctx->budget.Give(n + kBlockHead);
-    ::operator delete(p);
+    std::free(p);
 }
 
 struct Header {

@@ -11,9 +11,11 @@ namespace kin {
 constexpr int32_t PNG_MAX_DIMENSION = 16384;
 /// Heap one decode may hold, pixels included: 16 bytes per byte left in the stream plus
 /// PNG_HEAP_ALLOWANCE; a picture whose RGBA pixels would not fit is refused before they
-/// are allocated (so beyond 1 MiB of pixels a picture needs 1/16 of them in the stream).
+/// are allocated. The allowance takes any picture up to about 1400 x 1400 however well it
+/// compresses (a flat-coloured one saved by the library included); beyond 8 MiB of pixels
+/// a picture needs 1/16 of them in the stream.
 constexpr int64_t PNG_HEAP_PER_BYTE = 16;
-constexpr int64_t PNG_HEAP_ALLOWANCE = int64_t(1) << 20;
+constexpr int64_t PNG_HEAP_ALLOWANCE = int64_t(8) << 20;
 /// Heap one decode may hold when the stream cannot tell its size.
 constexpr int64_t PNG_HEAP_UNSIZED = int64_t(64) << 20;
 

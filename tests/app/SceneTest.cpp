@@ -235,7 +235,7 @@ TEST_F(SceneTest, TheGhostShowsExactlyWhatAClickDoes) {
         Frame();
     }
     slime::TSlime& slime = *Scene().slime;
-    int32_t ghosts = 0, mismatches = 0;
+    int32_t ghosts = 0, mismatches = 0, points = 0;
     for (float wy = 3700.0f; wy < 3990.0f; wy += 1.7f) {
         for (float wx = 330.0f; wx < 640.0f; wx += 1.7f) {
             const float px = TPhysics::ScreenX(wx, wy), py = TPhysics::ScreenY(wx, wy);
@@ -246,6 +246,7 @@ TEST_F(SceneTest, TheGhostShowsExactlyWhatAClickDoes) {
             if (d <= 10.0f) continue;  // a click there removes a blob
             const bool ghost = preview.size() >= 2 && d > 50.0f;
             const int32_t before = Body().MassMaxIndex();
+            ++points;
             slime::HandleClick(px, py);
             mismatches += slime.Reachable() != preview;
             if (!ghost) continue;
@@ -256,6 +257,7 @@ TEST_F(SceneTest, TheGhostShowsExactlyWhatAClickDoes) {
             Body().CleanIndex();
         }
     }
+    std::printf("%d points clicked, %d with a ghost\n", points, ghosts);
     EXPECT_EQ(mismatches, 0);
     EXPECT_GT(ghosts, 1000);
 }

@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "gelsim/core/Scenes.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Hook.h"
 
 namespace kin::gelsim {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "gelsim/core/Physics.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Graphics.h"
 
 namespace kin::gelsim {

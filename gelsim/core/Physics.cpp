@@ -11,7 +11,7 @@
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/ZoneBase.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 
 namespace kin::gelsim {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 #include "gelsim/core/Physics.h"
 
 namespace kin::gelsim {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gelsim/core/Scenes.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Hook.h"
 

@@ -2,7 +2,7 @@
 // force on random outlines, depth and size against the rules, the deepest level, the node
 // record (round trips, truncation, hostile nesting), and drawing.
 #include "ZoneFixture.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 
 namespace kin::gelsim::test {
 namespace {

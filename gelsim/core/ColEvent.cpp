@@ -33,7 +33,7 @@
 // lower-addressed one when both are masses): the mass keeps the head, a link beside each
 // resolved record the rest. A mass's pairs are mostly queued together, so finding a pair
 // reads a few neighbouring records. Pairs without a mass go to a small general map.
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 
 #include <algorithm>
 #include <cstdint>

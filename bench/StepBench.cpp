@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "gelsim/core/Scenes.h"
+#include "scenes/Scenes.h"
 #include "gelsim/core/ColEvent.h"
 #include "platform/Hook.h"
 

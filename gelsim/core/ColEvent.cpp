@@ -42,10 +42,13 @@
 #include <vector>
 
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/Slab.h"
 #include "gelsim/core/ZoneBase.h"
 #include "platform/Hook.h"
 
 namespace kin::gelsim {
+
+GELSIM_SLAB_DEFINE(TColEvent)
 
 // Friend of TMass: the hold list and the pair index work on its private part.
 struct ColEventAccess {

@@ -3,6 +3,8 @@
 // Sections: construction and parameters; tables and registry; the step (Update,
 // HandleMass, all-pairs finding). The grid and its pair search are in Grid.cpp.
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/PairIndex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,7 +48,8 @@ inline void WallFriction(float pos, float& old, float f) {
 TPhysics::TPhysics()
     : shiftgrid(std::make_unique<Grid>()),
       cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
-      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
+      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)),
+      search_(std::make_unique<detail::PairSearch>()) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);

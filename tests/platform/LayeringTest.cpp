@@ -51,7 +51,8 @@ const std::map<std::string, std::set<std::string>>& AllowedEdges() {
         {"app", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
         {"tools", {"app", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
         {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
-        {"bench", {"gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
+        {"scenes", {"gelsim/core", "platform"}},
+        {"bench", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
     };
     return edges;
 }

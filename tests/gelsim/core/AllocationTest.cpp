@@ -10,7 +10,7 @@
 
 #include "Fixture.h"
 #include "Heap.h"
-#include "gelsim/core/Scenes.h"
+#include "scenes/Scenes.h"
 
 namespace {
 long gAllocations = 0;

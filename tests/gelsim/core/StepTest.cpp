@@ -1,7 +1,8 @@
 // The step under callbacks that change the world while it runs, and its determinism.
 #include <cstring>
 #include "Fixture.h"
-#include "gelsim/core/Scenes.h"
+#include "gelsim/core/detail/PairIndex.h"
+#include "scenes/Scenes.h"
 
 namespace kin::gelsim::test {
 namespace {
@@ -14,7 +15,7 @@ void ExpectCellsHoldOnlyActiveMasses(TPhysics* w) {
     int32_t inCells = 0;
     for (int32_t c = 0; c < TPhysics::MAX_GRID; ++c)
         for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r) {
-            const TPhysics::CellView index = w->CellIndex(c, r);
+            const detail::CellView index = detail::PairIndexAccess::CellIndex(*w, c, r);
             ASSERT_EQ(index.size(), static_cast<size_t>(w->Cell(c, r).Count()));
             size_t k = 0;
             for (TObject* o : w->Cell(c, r)) {

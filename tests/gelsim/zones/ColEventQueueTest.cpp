@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "gelsim/core/Scenes.h"
+#include "scenes/Scenes.h"
 #include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Hook.h"

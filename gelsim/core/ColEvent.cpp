@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/detail/Slab.h"
 #include "gelsim/core/ZoneBase.h"
 #include "platform/Hook.h"
@@ -222,6 +223,7 @@ struct ColEventAccess {
 
     // Resolved entry of the pair (a, b) chained from `anchor` (held), or -1.
     static int32_t FindChained(const State& s, const TMass* anchor, const TObject* a, const TObject* b) {
+        GELSIM_ASSERT(IsHeld(s, anchor));  // its chain head is valid only while it is held
         const auto limit = static_cast<int32_t>(s.resolved);
         for (int32_t at = anchor->evHead_; at >= 0 && at < limit; at = s.next[static_cast<size_t>(at)])
             if (SamePair(s.records[static_cast<size_t>(at)], a, b)) return at;

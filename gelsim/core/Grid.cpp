@@ -35,10 +35,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/detail/PairIndex.h"
@@ -48,7 +51,10 @@ namespace kin::gelsim {
 using detail::GridCell;
 using detail::GridEntry;
 
-inline GridCell& TPhysics::IndexCell(int32_t c, int32_t r) { return cells_[CellAt(c, r)]; }
+inline GridCell& TPhysics::IndexCell(int32_t c, int32_t r) {
+    GELSIM_ASSERT(c >= 0 && c < MAX_GRID && r >= 0 && r < MAX_GRID);
+    return cells_[CellAt(c, r)];
+}
 
 inline void TPhysics::GridChanging() {
     if (search_->live) TakeSnapshot();
@@ -57,6 +63,46 @@ inline void TPhysics::GridChanging() {
 detail::CellView detail::PairIndexAccess::CellIndex(TPhysics& w, int32_t c, int32_t r) {
     w.Materialize(c, r);
     return CellView(w.cells_[TPhysics::CellAt(c, r)]);
+}
+
+std::string detail::PairIndexAccess::Validate(const TPhysics& w) {
+    auto at = [](int32_t c, int32_t r) { return " in cell (" + std::to_string(c) + ", " + std::to_string(r) + ")"; };
+    int32_t population = 0;
+    std::vector<const TMass*> listed, indexed;
+    for (int32_t c = 0; c < TPhysics::MAX_GRID; ++c) {
+        for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r) {
+            const GridCell& cell = w.cells_[TPhysics::CellAt(c, r)];
+            if (cell.begin > cell.end || cell.end > cell.cap) return "entries outside their block" + at(c, r);
+            indexed.clear();
+            for (uint32_t k = cell.begin; k < cell.end; ++k) {
+                const GridEntry& e = cell.data[k];
+                const TMass* m = e.mass;
+                if (!m) return "an empty entry" + at(c, r);
+                if (m->gridWorld_ != &w) return "a mass placed in another world" + at(c, r);
+                if (m->gridx != c || m->gridy != r) return "a mass that thinks it is elsewhere" + at(c, r);
+                if (m->aIndex < 0 || m->aIndex >= static_cast<int32_t>(w.massArray.size()) ||
+                    w.massArray[static_cast<size_t>(m->aIndex)].Get() != m)
+                    return "a mass whose table entry does not name it" + at(c, r);
+                if (std::memcmp(&e.group, &m->indexedGroup_, sizeof e.group) != 0)
+                    return "a group copy that differs from the mass's" + at(c, r);
+                if (cell.only == cell.only && e.group != 0.0f && e.group != cell.only)
+                    return "a group the cell's summary leaves out" + at(c, r);
+                indexed.push_back(m);
+            }
+            listed.clear();
+            for (TObject* o : (*w.shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]) listed.push_back(static_cast<const TMass*>(o));
+            std::sort(listed.begin(), listed.end());
+            std::sort(indexed.begin(), indexed.end());
+            if (listed != indexed) return "the list and the index hold different masses" + at(c, r);
+            population += static_cast<int32_t>(cell.Size());
+        }
+    }
+    if (population != w.gridPop_) return "the index's count is " + std::to_string(w.gridPop_) + ", its cells hold " + std::to_string(population);
+    int32_t placed = 0;
+    for (const auto& m : w.massArray)
+        if (m && m->gridWorld_ == &w) ++placed;
+    if (placed != population) return "the table has " + std::to_string(placed) + " placed masses, the cells " + std::to_string(population);
+    return {};
 }
 namespace {
 
@@ -162,7 +208,9 @@ void TPhysics::Unindex(TMass* m) {
     auto descent = [d](uint32_t a, uint32_t b) -> uint32_t { return d[a].stamp > d[b].stamp ? 1u : 0u; };
     uint32_t k = cell.begin;
     while (k < cell.end && d[k].mass != m) ++k;
+    GELSIM_ASSERT(k < cell.end);  // a placed mass is in its cell's index
     if (k == cell.end) return;
+    GELSIM_ASSERT(gridPop_ > 0);
     const float removedGroup = d[k].group;
     if (k > cell.begin) cell.descents -= descent(k - 1, k);
     if (k + 1 < cell.end) cell.descents -= descent(k, k + 1);
@@ -315,6 +363,7 @@ void TMass::PlaceInGrid(TPhysics* w) {
     }
     if (gridlink.List() == &w->ListAt(gx, gy)) {
         detail::GridCell& cell = w->IndexCell(gx, gy);
+        GELSIM_ASSERT(cell.end > cell.begin);  // the mass is listed there, so it is indexed there
         GridEntry& last = cell.data[cell.end - 1];
         if (last.mass == this) {
             // Already last in that cell: taking it out and appending it again changes

@@ -14,6 +14,9 @@
 namespace kin::gelsim {
 
 class TPhysics;
+namespace detail {
+struct PairIndexAccess;
+}
 
 class TMass final : public TObject {
 public:
@@ -114,6 +117,7 @@ public:
 
 private:
     friend class TPhysics;
+    friend struct detail::PairIndexAccess;
     // The step's side of a mass (Physics.cpp, Grid.cpp).
     /// The contact itself (the step calls this directly); returns whether it touched.
     bool CollideWith(TMass* other);

@@ -3,6 +3,7 @@
 // Sections: construction and parameters; tables and registry; the step (Update,
 // HandleMass, all-pairs finding). The grid and its pair search are in Grid.cpp.
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/detail/Tables.h"
 #include "gelsim/core/detail/PairIndex.h"
 
@@ -308,6 +309,7 @@ TObject* TPhysics::GetBody(int32_t id) {
 // Mass and constraint entries (used by TMass / TConstraint AddRef and SubRef).
 int32_t TakeMassEntry(TPhysics* w, TMass* m) {
     const int32_t e = TakeEntry(w->massArray, w->massFree, w->massCount, w->massFreeCount);
+    GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->massArray.size()) && !w->massArray[static_cast<size_t>(e)]);
     w->massArray[static_cast<size_t>(e)] = m;
     return e;
 }
@@ -323,6 +325,7 @@ void GiveMassEntry(TPhysics* w, int32_t e, TMass* m) {
 
 int32_t TakeConEntry(TPhysics* w, TConstraint* c) {
     const int32_t e = TakeEntry(w->conArray, w->conFree, w->conCount, w->conFreeCount);
+    GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->conArray.size()) && !w->conArray[static_cast<size_t>(e)]);
     w->conArray[static_cast<size_t>(e)] = c;
     return e;
 }
@@ -392,6 +395,7 @@ int32_t TPhysics::Update() {
             if (k >= static_cast<int32_t>(w->massArray.size())) break;
             TMass* m = w->massArray[static_cast<size_t>(k)].Get();
             if (!m) continue;
+            GELSIM_ASSERT(m->aIndex == k);  // the table's back-reference
             w->HandleMass(m);
             if (currentWorld.Get() != w) break;
         }

@@ -60,6 +60,11 @@ private:
 struct PairIndexAccess {
     /// The masses of cell (c, r) in list order, as the step's pair search sees them.
     static CellView CellIndex(TPhysics& w, int32_t c, int32_t r);
+    /// Checks the pair index against the cell lists and the mass table without changing
+    /// anything: every entry names an active mass of w's table placed in that cell, with
+    /// its group; each cell's list holds exactly the cell's entries; the counts agree.
+    /// Returns the first fault found, or an empty string.
+    static std::string Validate(const TPhysics& w);
 };
 
 }  // namespace detail

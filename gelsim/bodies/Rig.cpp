@@ -73,9 +73,9 @@ int32_t TRig::GetScale(float& x, float& y) const {
 }
 
 int32_t TRig::SetColor(int32_t r, int32_t g, int32_t b) {
-    red = static_cast<float>(std::clamp(r, 0, 255)) / 255.0f;
-    green = static_cast<float>(std::clamp(g, 0, 255)) / 255.0f;
-    blue = static_cast<float>(std::clamp(b, 0, 255)) / 255.0f;
+    red = ChannelFraction(r);
+    green = ChannelFraction(g);
+    blue = ChannelFraction(b);
     return 0;
 }
 

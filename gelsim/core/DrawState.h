@@ -1,12 +1,16 @@
 #pragma once
-// The drawing state the library's drawers change (blend, colour, alpha, scale, rotation),
-// saved when a guard is made and put back when it goes, so that every drawer leaves the
-// caller's state as it found it.
+// Colour channels as the library stores them, and the drawing state its drawers change
+// (blend, colour, alpha, scale, rotation), saved when a guard is made and put back when it
+// goes, so that every drawer leaves the caller's state as it found it.
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/Graphics.h"
 
 namespace kin::gelsim {
+
+/// A colour channel given as 0..255 (clamped; it is user input) as the stored fraction.
+inline float ChannelFraction(int32_t value) { return static_cast<float>(std::clamp(value, 0, 255)) / 255.0f; }
 
 class TDrawStateGuard {
 public:

@@ -28,6 +28,15 @@ void* operator new(std::size_t n) {
     }
     return p;
 }
+// The nothrow form too: the library's PNG reader allocates with it and frees with the
+// plain delete above, and a sanitizer's own nothrow form would not pair with that.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(n);
+    } catch (...) {
+        return nullptr;
+    }
+}
 namespace {
 void Release(void* p) {
     if (gCounting && p) gBytes -= static_cast<long long>(malloc_usable_size(p));

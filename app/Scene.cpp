@@ -8,7 +8,7 @@
 
 #include "app/Game.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Graphics.h"
 #include "platform/Hook.h"
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <ctime>
 
-#include "gelsim/core/Scenes.h"
-#include "gelsim/zones/ColEvent.h"
+#include "scenes/Scenes.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Hook.h"
 
 namespace kin::gelsim {

@@ -10,7 +10,7 @@
 #include "gelsim/core/MathUtil.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/ZoneBase.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Pixmap.h"
 
 namespace kin::gelsim {

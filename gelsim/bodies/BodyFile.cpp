@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "gelsim/bodies/SafeFile.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/SafeFile.h"
+#include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
 
 namespace kin::gelsim {

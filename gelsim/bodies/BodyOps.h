@@ -122,13 +122,11 @@
     H(ImageGet, TImage*, (int32_t index))
 
 // Helpers for expanding rows.
-#define GELSIM_UNPAREN(...) __VA_ARGS__
 /// ", a, b" from "(a, b)"; nothing from "()".
 #define GELSIM_TAIL(...) __VA_OPT__(, ) __VA_ARGS__
 /// Declaration of a forwarded row: virtual Ret Name(int32_t index, Params...).
 #define GELSIM_DECLARE_FORWARD(Name, Method, Ret, Params, Args) virtual Ret Name(int32_t index GELSIM_TAIL Params);
 /// Declaration of a hand-written row.
 #define GELSIM_DECLARE_HAND(Name, Ret, Params) virtual Ret Name Params;
-/// Swallows a row.
-#define GELSIM_SKIP_FORWARD(Name, Method, Ret, Params, Args)
+/// Swallows a hand-written row.
 #define GELSIM_SKIP_HAND(Name, Ret, Params)

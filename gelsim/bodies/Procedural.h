@@ -35,7 +35,7 @@
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Image.h"
 #include "platform/List.h"

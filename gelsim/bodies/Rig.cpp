@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gelsim/core/DrawState.h"
 #include "gelsim/core/Physics.h"
 #include "platform/Graphics.h"
 
@@ -72,9 +73,9 @@ int32_t TRig::GetScale(float& x, float& y) const {
 }
 
 int32_t TRig::SetColor(int32_t r, int32_t g, int32_t b) {
-    red = static_cast<float>(std::clamp(r, 0, 255)) / 255.0f;
-    green = static_cast<float>(std::clamp(g, 0, 255)) / 255.0f;
-    blue = static_cast<float>(std::clamp(b, 0, 255)) / 255.0f;
+    red = ChannelFraction(r);
+    green = ChannelFraction(g);
+    blue = ChannelFraction(b);
     return 0;
 }
 
@@ -99,28 +100,16 @@ TObject* TRig::GetAdvBody() const { return TPhysics::GetBody(abID); }
 
 int32_t TRig::Draw() {
     if (!image || !mass) return 0;
-    const int32_t oldBlend = kin::GetBlend();
-    const float oldRot = kin::GetRotation();
-    int32_t r = 0, g = 0, b = 0;
-    kin::GetColor(r, g, b);
-    const float oldAlpha = kin::GetAlpha();
-    float sx = 1.0f, sy = 1.0f;
-    kin::GetScale(sx, sy);
+    const TDrawStateGuard saved;
 
     kin::SetBlend(blend);
     // The constraint's direction is read now, so the image follows the body as it bends.
     kin::SetRotation(con ? con->GetAngle() + angle : angle);
-    kin::SetColor(TruncToInt(static_cast<float>(r) * red), TruncToInt(static_cast<float>(g) * green),
-                  TruncToInt(static_cast<float>(b) * blue));
-    kin::SetAlpha(oldAlpha * alpha);
+    kin::SetColor(TruncToInt(static_cast<float>(saved.Red()) * red), TruncToInt(static_cast<float>(saved.Green()) * green),
+                  TruncToInt(static_cast<float>(saved.Blue()) * blue));
+    kin::SetAlpha(saved.Alpha() * alpha);
     kin::SetScale(scaleX, scaleY);
     TPhysics::DrawImage(image.Get(), mass->posX, mass->posY, 0);
-
-    kin::SetBlend(oldBlend);
-    kin::SetColor(r, g, b);
-    kin::SetAlpha(oldAlpha);
-    kin::SetScale(sx, sy);
-    kin::SetRotation(oldRot);
     return 0;
 }
 

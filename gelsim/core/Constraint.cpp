@@ -7,8 +7,12 @@
 #include "gelsim/core/Body.h"
 #include "gelsim/core/MathUtil.h"
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/Slab.h"
 
 namespace kin::gelsim {
+
+GELSIM_SLAB_DEFINE(TConstraint)
 namespace {
 
 inline float Distance(const TMass* a, const TMass* b) {

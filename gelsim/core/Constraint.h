@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gelsim/core/Mass.h"
+#include "gelsim/core/SlabAllocated.h"
 #include "platform/Object.h"
 
 namespace kin::gelsim {

@@ -35,14 +35,75 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/PairIndex.h"
 
 namespace kin::gelsim {
+
+using detail::GridCell;
+using detail::GridEntry;
+
+inline GridCell& TPhysics::IndexCell(int32_t c, int32_t r) {
+    GELSIM_ASSERT(c >= 0 && c < MAX_GRID && r >= 0 && r < MAX_GRID);
+    return cells_[CellAt(c, r)];
+}
+
+inline void TPhysics::GridChanging() {
+    if (search_->live) TakeSnapshot();
+}
+
+detail::CellView detail::PairIndexAccess::CellIndex(TPhysics& w, int32_t c, int32_t r) {
+    w.Materialize(c, r);
+    return CellView(w.cells_[TPhysics::CellAt(c, r)]);
+}
+
+std::string detail::PairIndexAccess::Validate(const TPhysics& w) {
+    auto at = [](int32_t c, int32_t r) { return " in cell (" + std::to_string(c) + ", " + std::to_string(r) + ")"; };
+    int32_t population = 0;
+    std::vector<const TMass*> listed, indexed;
+    for (int32_t c = 0; c < TPhysics::MAX_GRID; ++c) {
+        for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r) {
+            const GridCell& cell = w.cells_[TPhysics::CellAt(c, r)];
+            if (cell.begin > cell.end || cell.end > cell.cap) return "entries outside their block" + at(c, r);
+            indexed.clear();
+            for (uint32_t k = cell.begin; k < cell.end; ++k) {
+                const GridEntry& e = cell.data[k];
+                const TMass* m = e.mass;
+                if (!m) return "an empty entry" + at(c, r);
+                if (m->gridWorld_ != &w) return "a mass placed in another world" + at(c, r);
+                if (m->gridx != c || m->gridy != r) return "a mass that thinks it is elsewhere" + at(c, r);
+                if (m->aIndex < 0 || m->aIndex >= static_cast<int32_t>(w.massArray.size()) ||
+                    w.massArray[static_cast<size_t>(m->aIndex)].Get() != m)
+                    return "a mass whose table entry does not name it" + at(c, r);
+                if (std::memcmp(&e.group, &m->indexedGroup_, sizeof e.group) != 0)
+                    return "a group copy that differs from the mass's" + at(c, r);
+                if (cell.only == cell.only && e.group != 0.0f && e.group != cell.only)
+                    return "a group the cell's summary leaves out" + at(c, r);
+                indexed.push_back(m);
+            }
+            listed.clear();
+            for (TObject* o : (*w.shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]) listed.push_back(static_cast<const TMass*>(o));
+            std::sort(listed.begin(), listed.end());
+            std::sort(indexed.begin(), indexed.end());
+            if (listed != indexed) return "the list and the index hold different masses" + at(c, r);
+            population += static_cast<int32_t>(cell.Size());
+        }
+    }
+    if (population != w.gridPop_) return "the index's count is " + std::to_string(w.gridPop_) + ", its cells hold " + std::to_string(population);
+    int32_t placed = 0;
+    for (const auto& m : w.massArray)
+        if (m && m->gridWorld_ == &w) ++placed;
+    if (placed != population) return "the table has " + std::to_string(placed) + " placed masses, the cells " + std::to_string(population);
+    return {};
+}
 namespace {
 
 constexpr float kMixed = std::numeric_limits<float>::quiet_NaN();
@@ -63,7 +124,7 @@ inline int32_t CellOf(float v, float ratio, int32_t cells) {
 inline int32_t Cells(const TPhysics* w) { return std::max(1, std::min(w->gridsize, TPhysics::MAX_GRID)); }
 
 // The conservative group summary of a run of entries.
-float OnlyGroup(const TPhysics::GridEntry* e, uint32_t n) {
+float OnlyGroup(const GridEntry* e, uint32_t n) {
     float only = 0.0f;
     for (uint32_t k = 0; k < n; ++k) {
         const float g = e[k].group;
@@ -147,7 +208,9 @@ void TPhysics::Unindex(TMass* m) {
     auto descent = [d](uint32_t a, uint32_t b) -> uint32_t { return d[a].stamp > d[b].stamp ? 1u : 0u; };
     uint32_t k = cell.begin;
     while (k < cell.end && d[k].mass != m) ++k;
+    GELSIM_ASSERT(k < cell.end);  // a placed mass is in its cell's index
     if (k == cell.end) return;
+    GELSIM_ASSERT(gridPop_ > 0);
     const float removedGroup = d[k].group;
     if (k > cell.begin) cell.descents -= descent(k - 1, k);
     if (k + 1 < cell.end) cell.descents -= descent(k, k + 1);
@@ -299,8 +362,9 @@ void TMass::PlaceInGrid(TPhysics* w) {
         w->Materialize(gx, gy);
     }
     if (gridlink.List() == &w->ListAt(gx, gy)) {
-        TPhysics::GridCell& cell = w->IndexCell(gx, gy);
-        TPhysics::GridEntry& last = cell.data[cell.end - 1];
+        detail::GridCell& cell = w->IndexCell(gx, gy);
+        GELSIM_ASSERT(cell.end > cell.begin);  // the mass is listed there, so it is indexed there
+        GridEntry& last = cell.data[cell.end - 1];
         if (last.mass == this) {
             // Already last in that cell: taking it out and appending it again changes
             // nothing but the copy of its group.
@@ -311,7 +375,7 @@ void TMass::PlaceInGrid(TPhysics* w) {
             // First in that cell (the usual case for the mass being handled): from the front
             // to the end, with the same entry, the same groups and the same count.
             w->GridChanging();
-            const TPhysics::GridEntry e = cell.data[cell.begin];
+            const GridEntry e = cell.data[cell.begin];
             if (e.stamp > cell.data[cell.begin + 1].stamp) --cell.descents;
             ++cell.begin;
             w->MakeRoom(cell);
@@ -356,12 +420,12 @@ void TPhysics::SyncList(int32_t c, int32_t r) {
 namespace {
 
 // Unlinks the cell list's links from entry `from` on (they are appended again after).
-void UnlinkFrom(TList& list, const TPhysics::GridEntry* d, uint32_t from, uint32_t end) {
+void UnlinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
     for (uint32_t k = from; k < end; ++k) d[k].mass->gridlink.Remove();
     (void)list;
 }
 
-void RelinkFrom(TList& list, const TPhysics::GridEntry* d, uint32_t from, uint32_t end) {
+void RelinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
     for (uint32_t k = from; k < end; ++k) list.AddLast(d[k].mass->gridlink, d[k].mass);
 }
 
@@ -476,21 +540,21 @@ void TPhysics::RegridOneByOne(int32_t n) {
 // from that copy, reading groups and activity from the masses as it meets them.
 
 void TPhysics::TakeSnapshot() {
-    Search& s = search_;
+    detail::PairSearch& s = *search_;
     s.live = false;
     size_t count = 0;
     {
-        const Search::Segment& cur = s.segs[s.si];
+        const detail::PairSearch::Segment& cur = s.segs[s.si];
         if (s.ei + 1 < cur.to) count += cur.to - (s.ei + 1);
         for (int32_t si = s.si + 1; si < s.nsegs; ++si) count += s.segs[si].to - s.segs[si].from;
     }
     if (pairScratch_.size() < count) pairScratch_.resize(count * 2);
     TMass** out = pairScratch_.data();
     {
-        const Search::Segment& cur = s.segs[s.si];
+        const detail::PairSearch::Segment& cur = s.segs[s.si];
         for (uint32_t k = s.ei + 1; k < cur.to; ++k) *out++ = cur.cell->data[k].mass;
         for (int32_t si = s.si + 1; si < s.nsegs; ++si) {
-            const Search::Segment& g = s.segs[si];
+            const detail::PairSearch::Segment& g = s.segs[si];
             for (uint32_t k = g.from; k < g.to; ++k) *out++ = g.cell->data[k].mass;
         }
     }
@@ -510,17 +574,17 @@ namespace {
 // that is not full repeats its last entry, whose bits are then cleared. Each lane computes
 // what the scalar test below computes (one IEEE operation each, and the unordered
 // comparisons give the same answers for NaN).
-inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e, uint32_t count) {
+inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t count) {
     const __m128 my = _mm_set1_ps(m->posY), mr = _mm_set1_ps(m->radius);
     const __m128 group = _mm_set1_ps(mg), zero = _mm_setzero_ps();
     const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     const uint32_t last = count - 1;
     uint64_t mask = 0;
     for (uint32_t k = 0; k < count; k += 4) {
-        const TPhysics::GridEntry& e0 = e[k];
-        const TPhysics::GridEntry& e1 = e[std::min(k + 1, last)];
-        const TPhysics::GridEntry& e2 = e[std::min(k + 2, last)];
-        const TPhysics::GridEntry& e3 = e[std::min(k + 3, last)];
+        const GridEntry& e0 = e[k];
+        const GridEntry& e1 = e[std::min(k + 1, last)];
+        const GridEntry& e2 = e[std::min(k + 2, last)];
+        const GridEntry& e3 = e[std::min(k + 3, last)];
         const __m128 g = _mm_setr_ps(e0.group, e1.group, e2.group, e3.group);
         const __m128 y = _mm_setr_ps(e0.mass->posY, e1.mass->posY, e2.mass->posY, e3.mass->posY);
         const __m128 r = _mm_setr_ps(e0.mass->radius, e1.mass->radius, e2.mass->radius, e3.mass->radius);
@@ -532,7 +596,7 @@ inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e,
     return count >= 64 ? mask : mask & ((uint64_t{1} << count) - 1);
 }
 #else
-inline uint64_t NearMask(const TMass* m, float mg, const TPhysics::GridEntry* e, uint32_t count) {
+inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t count) {
     const float my = m->posY, mr = m->radius;
     uint64_t mask = 0;
     for (uint32_t k = 0; k < count; ++k) {
@@ -560,7 +624,7 @@ void TPhysics::CollideByGrid(TMass* m) {
 }
 
 void TPhysics::SearchPairs(TMass* m) {
-    Search& s = search_;
+    detail::PairSearch& s = *search_;
     const int32_t gs = gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
@@ -571,7 +635,7 @@ void TPhysics::SearchPairs(TMass* m) {
         for (int32_t c = c0; c <= c1; ++c)
             for (int32_t r = r0; r <= r1; ++r) {
                 const GridCell* cell = &cells_[CellAt(c, r)];
-                s.segs[ns++] = Search::Segment{cell, cell->begin, cell->end};
+                s.segs[ns++] = detail::PairSearch::Segment{cell, cell->begin, cell->end};
             }
     } else {
     for (int32_t c = c0; c <= c1; ++c)
@@ -583,17 +647,17 @@ void TPhysics::SearchPairs(TMass* m) {
                 // Not yet handled first, then the handled ones.
                 uint32_t split = cell->begin + 1;
                 while (cell->data[split].stamp <= p) ++split;
-                if (split < cell->end) s.segs[ns++] = Search::Segment{cell, split, cell->end};
-                if (split > cell->begin) s.segs[ns++] = Search::Segment{cell, cell->begin, split};
+                if (split < cell->end) s.segs[ns++] = detail::PairSearch::Segment{cell, split, cell->end};
+                if (split > cell->begin) s.segs[ns++] = detail::PairSearch::Segment{cell, cell->begin, split};
             } else {
-                s.segs[ns++] = Search::Segment{cell, cell->begin, cell->end};
+                s.segs[ns++] = detail::PairSearch::Segment{cell, cell->begin, cell->end};
             }
         }
     }
     s.nsegs = ns;
     s.live = true;
     for (int32_t si = 0; si < ns; ++si) {
-        const Search::Segment& seg = s.segs[si];
+        const detail::PairSearch::Segment& seg = s.segs[si];
         if (seg.cell->only == mg) continue;  // nothing here but the mass's own group and group 0
         const GridEntry* data = seg.cell->data;
         uint32_t ei = seg.from;

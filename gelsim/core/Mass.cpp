@@ -4,10 +4,14 @@
 #include <cmath>
 
 #include "gelsim/core/Physics.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/Slab.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Graphics.h"
 
 namespace kin::gelsim {
+
+GELSIM_SLAB_DEFINE(TMass)
 namespace {
 
 inline float Clamp01(float v) { return std::max(0.0f, std::min(1.0f, v)); }

@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <string>
 
-#include "gelsim/core/Slab.h"
+#include "gelsim/core/SlabAllocated.h"
 #include "platform/List.h"
 #include "platform/Object.h"
 
 namespace kin::gelsim {
 
 class TPhysics;
+namespace detail {
+struct PairIndexAccess;
+}
 
 class TMass final : public TObject {
 public:
@@ -110,6 +113,12 @@ public:
     /// Mass-against-mass contact: separation, friction, event. Always 0.
     virtual int32_t Collide(TMass* other);
 
+    GELSIM_SLAB_ALLOCATED(TMass)
+
+private:
+    friend class TPhysics;
+    friend struct detail::PairIndexAccess;
+    // The step's side of a mass (Physics.cpp, Grid.cpp).
     /// The contact itself (the step calls this directly); returns whether it touched.
     bool CollideWith(TMass* other);
     /// False when CollideWith would certainly find no contact (a cheap test that the step
@@ -126,11 +135,6 @@ public:
     void PlaceInGrid(TPhysics* w);
     /// Leaves the current cell (list and pair index).
     void LeaveGrid();
-
-    GELSIM_SLAB_ALLOCATED(TMass)
-
-private:
-    friend class TPhysics;
     TPhysics* gridWorld_ = nullptr;  // world whose cell holds this mass, or null
 };
 

@@ -3,6 +3,9 @@
 // Sections: construction and parameters; tables and registry; the step (Update,
 // HandleMass, all-pairs finding). The grid and its pair search are in Grid.cpp.
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/Assert.h"
+#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/PairIndex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +14,7 @@
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/ZoneBase.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 
 namespace kin::gelsim {
 namespace {
@@ -46,7 +49,8 @@ inline void WallFriction(float pos, float& old, float f) {
 TPhysics::TPhysics()
     : shiftgrid(std::make_unique<Grid>()),
       cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
-      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
+      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)),
+      search_(std::make_unique<detail::PairSearch>()) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
@@ -305,6 +309,7 @@ TObject* TPhysics::GetBody(int32_t id) {
 // Mass and constraint entries (used by TMass / TConstraint AddRef and SubRef).
 int32_t TakeMassEntry(TPhysics* w, TMass* m) {
     const int32_t e = TakeEntry(w->massArray, w->massFree, w->massCount, w->massFreeCount);
+    GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->massArray.size()) && !w->massArray[static_cast<size_t>(e)]);
     w->massArray[static_cast<size_t>(e)] = m;
     return e;
 }
@@ -320,6 +325,7 @@ void GiveMassEntry(TPhysics* w, int32_t e, TMass* m) {
 
 int32_t TakeConEntry(TPhysics* w, TConstraint* c) {
     const int32_t e = TakeEntry(w->conArray, w->conFree, w->conCount, w->conFreeCount);
+    GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->conArray.size()) && !w->conArray[static_cast<size_t>(e)]);
     w->conArray[static_cast<size_t>(e)] = c;
     return e;
 }
@@ -389,6 +395,7 @@ int32_t TPhysics::Update() {
             if (k >= static_cast<int32_t>(w->massArray.size())) break;
             TMass* m = w->massArray[static_cast<size_t>(k)].Get();
             if (!m) continue;
+            GELSIM_ASSERT(m->aIndex == k);  // the table's back-reference
             w->HandleMass(m);
             if (currentWorld.Get() != w) break;
         }

@@ -29,6 +29,14 @@ class TMass;
 class TConstraint;
 class TZoneBase;
 
+namespace detail {
+// The grid's pair index (gelsim/core/detail/PairIndex.h).
+struct GridEntry;
+struct GridCell;
+struct PairSearch;
+struct PairIndexAccess;
+}  // namespace detail
+
 class TPhysics final : public TObject {
 public:
     static constexpr int32_t MAX_GRID = 128;
@@ -149,47 +157,16 @@ public:
         return ListAt(c, r);
     }
 
-    // The pair index: per cell, the masses of that cell's list in the same order, each with
-    // a copy of its collision group, in one contiguous run. The step walks these instead
-    // of the linked cells. (Grid.cpp)
-    struct GridEntry {
-        TMass* mass;
-        float group;    // the mass's colGroup (SetColGroup keeps it current; a value written into
-                        // the field is taken in when the masses are placed after integration)
-        int32_t stamp;  // the mass's table entry when it was placed
-    };
-    struct GridCell {
-        GridEntry* data = nullptr;  // entries [begin, end) of a block of cap
-        uint32_t begin = 0, end = 0, cap = 0;
-        float only = 0.0f;      // every entry's group is 0 or this; NaN when mixed
-        uint32_t descents = 0;  // neighbouring entries whose stamps decrease (0: table order)
-        bool listed = false;    // in unsorted_
-        bool listStale = false; // the cell's TList holds the right masses in another order
-        uint32_t Size() const { return end - begin; }
-    };
-    /// Read-only view of one cell's pair index (tests and diagnostics).
-    class CellView {
-    public:
-        explicit CellView(const GridCell& c) : c_(c) {}
-        size_t size() const { return c_.Size(); }
-        TMass* operator[](size_t k) const { return c_.data[c_.begin + k].mass; }
-
-    private:
-        const GridCell& c_;
-    };
-    /// The masses of cell (c, r) in list order, as the step's pair search sees them.
-    CellView CellIndex(int32_t c, int32_t r) {
-        Materialize(c, r);
-        return CellView(cells_[CellAt(c, r)]);
-    }
-    /// True while this world's Update runs.
-    bool Stepping() const { return stepping_; }
+private:
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
     void DropEntry(Ref<TObject> held);
-
-private:
     friend class TMass;
     friend class TConstraint;
+    friend struct detail::PairIndexAccess;
+    friend void GiveMassEntry(TPhysics* w, int32_t entry, TMass* m);
+    friend void GiveConEntry(TPhysics* w, int32_t entry, TConstraint* c);
+    using GridEntry = detail::GridEntry;
+    using GridCell = detail::GridCell;
     void ResetView();
     void ResetTables();
     /// Lets go of every body in the registry (entries become null, counts stay).
@@ -217,7 +194,7 @@ private:
     /// Inserts m into a cell held in table order at its table entry's place.
     void IndexInsertSorted(int32_t c, int32_t r, TMass* m);
     static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }
-    GridCell& IndexCell(int32_t c, int32_t r) { return cells_[CellAt(c, r)]; }
+    GridCell& IndexCell(int32_t c, int32_t r);
     /// Appends m to cell (c, r) of the index (the list is linked by the caller).
     void IndexAppend(int32_t c, int32_t r, TMass* m);
     /// Takes m out of the index cell it was placed in.
@@ -236,9 +213,7 @@ private:
     void RegridOneByOne(int32_t n);
     /// Called before the grid or a group changes: a pair search walking the cells
     /// themselves first copies what it has still to visit.
-    void GridChanging() {
-        if (search_.live) TakeSnapshot();
-    }
+    void GridChanging();
     void TakeSnapshot();
 
     std::unique_ptr<GridCell[]> cells_;
@@ -256,18 +231,7 @@ private:
     std::vector<GridCell*> unsorted_;  // cells that went out of table order (each listed once)
 
     // The pair search in progress: the cells it walks (in visit order) and where it is.
-    struct Search {
-        bool live = false;  // walking the cells themselves (no snapshot taken)
-        int32_t si = 0;    // segment being walked
-        uint32_t ei = 0;   // entry being handled in it
-        struct Segment {
-            const GridCell* cell;
-            uint32_t from, to;
-        };
-        Segment segs[18] = {};  // runs of entries in visit order
-        int32_t nsegs = 0;
-        size_t snapCount = 0;  // candidates copied to pairScratch_ by TakeSnapshot
-    } search_;
+    std::unique_ptr<detail::PairSearch> search_;
 
     bool stepping_ = false;
     std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step
@@ -275,12 +239,5 @@ private:
     std::vector<TMass*> pairScratch_;     // snapshot of a pair search's remaining candidates
     std::vector<TMass*> moved_;           // masses changing cells after integration
 };
-
-// Table entries for masses and constraints (AddRef / SubRef). Give* only clears an entry
-// that still holds the given object.
-int32_t TakeMassEntry(TPhysics* w, TMass* m);
-void GiveMassEntry(TPhysics* w, int32_t entry, TMass* m);
-int32_t TakeConEntry(TPhysics* w, TConstraint* c);
-void GiveConEntry(TPhysics* w, int32_t entry, TConstraint* c);
 
 }  // namespace kin::gelsim

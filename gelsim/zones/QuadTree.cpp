@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 #include "gelsim/core/Physics.h"
 
 namespace kin::gelsim {
@@ -14,7 +14,7 @@ namespace kin::gelsim {
 // ---------------------------------------------------------------------------------------
 // Outline geometry
 
-bool SegmentsCross(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4) {
+bool SegmentsMeet(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4) {
     const float dxA = x2 - x1, dyA = y2 - y1, dxB = x4 - x3, dyB = y4 - y3;
     // Twice the vector between the midpoints: no halving, so the test stays exact for
     // touching segments with representable coordinates.
@@ -77,8 +77,8 @@ bool BoxRelevant(const std::vector<float>& area, int32_t style, float x, float y
     };
     auto segmentHits = [&](int32_t a, int32_t b) {
         const float ax = v[2 * a], ay = v[2 * a + 1], bx = v[2 * b], by = v[2 * b + 1];
-        return SegmentsCross(ax, ay, bx, by, x, y, x2, y) || SegmentsCross(ax, ay, bx, by, x, y, x, y2) ||
-               SegmentsCross(ax, ay, bx, by, x2, y, x2, y2) || SegmentsCross(ax, ay, bx, by, x, y2, x2, y2);
+        return SegmentsMeet(ax, ay, bx, by, x, y, x2, y) || SegmentsMeet(ax, ay, bx, by, x, y, x, y2) ||
+               SegmentsMeet(ax, ay, bx, by, x2, y, x2, y2) || SegmentsMeet(ax, ay, bx, by, x, y2, x2, y2);
     };
     if (n == 0) return style == 3;  // nothing to be inside of: everything is outside a hole
     if (style == 0) {

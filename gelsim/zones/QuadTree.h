@@ -69,7 +69,7 @@ public:
 
 /// True when segment (x1, y1)-(x2, y2) crosses segment (x3, y3)-(x4, y4). Touching counts;
 /// so do two segments on one line, even apart.
-bool SegmentsCross(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4);
+bool SegmentsMeet(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4);
 /// Winding sum of the closed polygon xy (n vertices, borrowed) around (px, py): +-4 once
 /// around, 0 outside, +-8 twice around. Vertices are shifted by (ox, oy) first.
 int32_t WindingSum(const float* xy, int32_t n, float px, float py, float ox = 0.0f, float oy = 0.0f);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gelsim/core/DrawState.h"
 #include "gelsim/core/MathUtil.h"
 #include "gelsim/core/Physics.h"
 #include "platform/Graphics.h"
@@ -166,9 +167,9 @@ int32_t TZone::GetScale(float& sx, float& sy) const {
 }
 
 int32_t TZone::SetColor(int32_t r, int32_t g, int32_t b) {
-    red = static_cast<float>(std::clamp(r, 0, 255)) / 255.0f;
-    green = static_cast<float>(std::clamp(g, 0, 255)) / 255.0f;
-    blue = static_cast<float>(std::clamp(b, 0, 255)) / 255.0f;
+    red = ChannelFraction(r);
+    green = ChannelFraction(g);
+    blue = ChannelFraction(b);
     return 0;
 }
 
@@ -341,18 +342,12 @@ int32_t TZone::CalcQuadTree(int32_t level) {
 // Drawing
 
 int32_t TZone::Draw() {
-    const int32_t oldBlend = kin::GetBlend();
-    const float oldRot = kin::GetRotation();
-    int32_t r = 0, g = 0, b = 0;
-    kin::GetColor(r, g, b);
-    const float oldAlpha = kin::GetAlpha();
-    float sx = 1.0f, sy = 1.0f;
-    kin::GetScale(sx, sy);
+    const TDrawStateGuard saved;
 
     kin::SetBlend(blend);
-    kin::SetColor(TruncToInt(static_cast<float>(r) * red), TruncToInt(static_cast<float>(g) * green),
-                  TruncToInt(static_cast<float>(b) * blue));
-    kin::SetAlpha(oldAlpha * alpha);
+    kin::SetColor(TruncToInt(static_cast<float>(saved.Red()) * red), TruncToInt(static_cast<float>(saved.Green()) * green),
+                  TruncToInt(static_cast<float>(saved.Blue()) * blue));
+    kin::SetAlpha(saved.Alpha() * alpha);
     if (image) {
         kin::SetRotation(angle);
         kin::SetScale(scaleX * imgScaleX, scaleY * imgScaleY);
@@ -380,11 +375,6 @@ int32_t TZone::Draw() {
         }
     }
 
-    kin::SetBlend(oldBlend);
-    kin::SetColor(r, g, b);
-    kin::SetAlpha(oldAlpha);
-    kin::SetScale(sx, sy);
-    kin::SetRotation(oldRot);
     return 0;
 }
 

@@ -6,7 +6,7 @@
 
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/MathUtil.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/Zone.h"
 
 namespace kin::gelsim {

@@ -19,7 +19,7 @@
 #include "app/Scene.h"
 #include "gelsim/bodies/BodyFile.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 #include "platform/Hook.h"
 #include "platform/detail/HeadlessControl.h"
 #include "tests/app/GameFixture.h"

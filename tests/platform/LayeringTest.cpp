@@ -1,10 +1,14 @@
 // The library and the game reach the window system, images and fonts only through the
-// platform's own interface headers.
+// platform's own interface headers, and the folders include one another only along the
+// edges named below.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,7 +37,122 @@ std::vector<std::string> ForeignIncludes(const fs::path& dir) {
     return hits;
 }
 
+// The folders whose includes are checked, and the other folders each may include. A
+// folder may always include its own headers; an include that leads anywhere else is a
+// fault. Library folders are listed from the bottom up.
+const std::map<std::string, std::set<std::string>>& AllowedEdges() {
+    static const std::map<std::string, std::set<std::string>> edges = {
+        {"platform", {}},
+        {"media", {"platform"}},
+        {"gelsim/core", {"platform"}},
+        {"gelsim/io", {"platform"}},
+        {"gelsim/zones", {"gelsim/core", "gelsim/io", "platform"}},
+        {"gelsim/bodies", {"gelsim/core", "gelsim/io", "gelsim/zones", "platform"}},
+        {"app", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
+        {"tools", {"app", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
+        {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
+        {"scenes", {"gelsim/core", "platform"}},
+        {"bench", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
+    };
+    return edges;
+}
+
+// The folder a file belongs to: the first path component, or the first two under gelsim/.
+std::string FolderOf(const fs::path& relative) {
+    auto it = relative.begin();
+    if (it == relative.end()) return {};
+    std::string folder = it->string();
+    if (folder == "gelsim" && ++it != relative.end() && std::next(it) != relative.end())
+        folder.append("/").append(it->string());
+    return folder;
+}
+
+// Where a quoted include leads: beside the including file, from the root, or from one of
+// the extra include folders the build adds (the gelsim tool's formats for the fuzz targets).
+std::optional<fs::path> Resolve(const fs::path& root, const fs::path& file, const std::string& name) {
+    for (const fs::path& base : {file.parent_path(), root, root / "tools" / "gelsim-cli"}) {
+        const fs::path candidate = base / name;
+        if (fs::is_regular_file(candidate))
+            return fs::relative(fs::weakly_canonical(candidate), fs::weakly_canonical(root));
+    }
+    return std::nullopt;
+}
+
+// Every include under `dir` that crosses an edge the table does not name, leads into
+// another folder's detail/ headers, or names a project header that does not exist.
+std::vector<std::string> StrayIncludes(const fs::path& root, const fs::path& dir) {
+    static const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
+    const auto& edges = AllowedEdges();
+    std::vector<std::string> hits;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (!entry.is_regular_file()) continue;
+        const auto ext = entry.path().extension();
+        if (ext != ".h" && ext != ".cpp") continue;
+        const fs::path relative = fs::relative(entry.path(), root);
+        const std::string from = FolderOf(relative);
+        const auto allowed = edges.find(from);
+        std::ifstream in(entry.path());
+        std::string line;
+        int number = 0;
+        while (std::getline(in, line)) {
+            ++number;
+            std::smatch m;
+            if (!std::regex_search(line, m, include)) continue;
+            const std::string where = relative.string() + ":" + std::to_string(number) + ": ";
+            const auto target = Resolve(root, entry.path(), m[1].str());
+            if (!target) {
+                hits.push_back(where + "no such project header: " + m[1].str());
+                continue;
+            }
+            const std::string to = FolderOf(*target);
+            if (allowed == edges.end()) {
+                hits.push_back(where + "folder " + from + " is not in the table");
+            } else if (to != from && !allowed->second.count(to)) {
+                hits.push_back(where + from + " -> " + to + " is not an allowed edge");
+            } else if (to != from && target->string().find("/detail/") != std::string::npos) {
+                hits.push_back(where + "reaches into " + to + "'s internal headers");
+            }
+        }
+    }
+    return hits;
+}
+
+std::string Lines(const std::vector<std::string>& hits) {
+    std::string all;
+    for (const auto& h : hits) all += h + "\n";
+    return all;
+}
+
 }  // namespace
+
+TEST(Layering, FoldersIncludeOnlyAlongAllowedEdges) {
+    const fs::path root = SOURCE_ROOT;
+    for (const auto& [folder, targets] : AllowedEdges()) {
+        (void)targets;
+        ASSERT_TRUE(fs::is_directory(root / folder)) << folder;
+        const auto hits = StrayIncludes(root, root / folder);
+        EXPECT_TRUE(hits.empty()) << Lines(hits);
+    }
+}
+
+TEST(Layering, EdgeCheckSeesStrayIncludes) {
+    // Guard against a check that silently passes everything: a core file that includes a
+    // zone header, another folder's internals and a header that is not there.
+    const fs::path root = fs::temp_directory_path() / "gelsim_layering_edges";
+    fs::remove_all(root);
+    fs::create_directories(root / "gelsim/core");
+    fs::create_directories(root / "gelsim/zones");
+    fs::create_directories(root / "platform/detail");
+    std::ofstream(root / "gelsim/zones/Zone.h") << "#pragma once\n";
+    std::ofstream(root / "platform/List.h") << "#pragma once\n";
+    std::ofstream(root / "platform/detail/Backend.h") << "#pragma once\n";
+    std::ofstream(root / "gelsim/core/Probe.cpp")
+        << "#include \"platform/List.h\"\n#include \"gelsim/zones/Zone.h\"\n"
+           "#include \"platform/detail/Backend.h\"\n#include \"gelsim/core/Missing.h\"\n";
+    EXPECT_EQ(StrayIncludes(root, root / "gelsim/core").size(), 3u) << Lines(StrayIncludes(root, root / "gelsim/core"));
+    EXPECT_TRUE(StrayIncludes(root, root / "gelsim/zones").empty());
+    fs::remove_all(root);
+}
 
 TEST(Layering, LibraryAndGameIncludeNoPlatformLibraryHeaders) {
     const fs::path root = SOURCE_ROOT;

@@ -4,8 +4,8 @@
 
 #include "Formats.h"
 #include "gelsim/bodies/BodyFile.h"
-#include "gelsim/bodies/SafeFile.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/SafeFile.h"
+#include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
 
 namespace kin::gelsim::cli {

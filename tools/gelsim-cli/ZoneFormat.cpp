@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #include "Formats.h"
-#include "gelsim/bodies/SafeFile.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/SafeFile.h"
+#include "gelsim/io/StreamIO.h"
 #include "gelsim/zones/ZoneFile.h"
 #include "platform/Png.h"
 

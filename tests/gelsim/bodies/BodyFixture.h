@@ -17,7 +17,7 @@
 #include "../core/Fixture.h"
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/bodies/BodyFile.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 #include "platform/Graphics.h"
 #include "platform/Pixmap.h"
 

@@ -1,7 +1,9 @@
 // The step under callbacks that change the world while it runs, and its determinism.
 #include <cstring>
 #include "Fixture.h"
-#include "gelsim/core/Scenes.h"
+#include "gelsim/core/Assert.h"
+#include "gelsim/core/detail/PairIndex.h"
+#include "scenes/Scenes.h"
 
 namespace kin::gelsim::test {
 namespace {
@@ -14,7 +16,7 @@ void ExpectCellsHoldOnlyActiveMasses(TPhysics* w) {
     int32_t inCells = 0;
     for (int32_t c = 0; c < TPhysics::MAX_GRID; ++c)
         for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r) {
-            const TPhysics::CellView index = w->CellIndex(c, r);
+            const detail::CellView index = detail::PairIndexAccess::CellIndex(*w, c, r);
             ASSERT_EQ(index.size(), static_cast<size_t>(w->Cell(c, r).Count()));
             size_t k = 0;
             for (TObject* o : w->Cell(c, r)) {
@@ -29,6 +31,7 @@ void ExpectCellsHoldOnlyActiveMasses(TPhysics* w) {
     int32_t active = 0;
     for (const auto& m : w->massArray) active += m ? 1 : 0;
     EXPECT_EQ(inCells, active);
+    EXPECT_EQ(detail::PairIndexAccess::Validate(*w), "");
 }
 
 // Context for the removal callbacks: the bodies that hold each mass's constraint.
@@ -340,6 +343,11 @@ uint64_t RunMeddled(int32_t steps, int32_t passes, bool shared = false) {
                 if (m->GetColGroup() != 0) m->SetColGroup(sharedGroup);
         }
         TPhysics::Update();
+#if GELSIM_ASSERTS_ACTIVE
+        // The callbacks changed the world mid-step: the pair index must still agree with
+        // the cells and the table (checked without changing anything the hash sees).
+        EXPECT_EQ(detail::PairIndexAccess::Validate(*TPhysics::currentWorld.Get()), "") << "step " << s;
+#endif
         while (TColEvent* e = TColEvent::Poll()) {
             mix(static_cast<uint64_t>(e->GetID()));
             mix(Bits(e->GetX()));

@@ -7,8 +7,8 @@
 #include <set>
 #include <vector>
 
-#include "gelsim/core/Scenes.h"
-#include "gelsim/zones/ColEvent.h"
+#include "scenes/Scenes.h"
+#include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Hook.h"
 

@@ -2,7 +2,7 @@
 // force on random outlines, depth and size against the rules, the deepest level, the node
 // record (round trips, truncation, hostile nesting), and drawing.
 #include "ZoneFixture.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 
 namespace kin::gelsim::test {
 namespace {
@@ -43,8 +43,8 @@ TEST(ZoneGeometry, SegmentCrossingRule) {
         {"nan", {0, 0, kNaN, 10}, {0, 10, 10, 0}, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SegmentsCross(c.a[0], c.a[1], c.a[2], c.a[3], c.b[0], c.b[1], c.b[2], c.b[3]), c.cross) << c.name;
-        EXPECT_EQ(SegmentsCross(c.b[0], c.b[1], c.b[2], c.b[3], c.a[0], c.a[1], c.a[2], c.a[3]), c.cross) << c.name;
+        EXPECT_EQ(SegmentsMeet(c.a[0], c.a[1], c.a[2], c.a[3], c.b[0], c.b[1], c.b[2], c.b[3]), c.cross) << c.name;
+        EXPECT_EQ(SegmentsMeet(c.b[0], c.b[1], c.b[2], c.b[3], c.a[0], c.a[1], c.a[2], c.a[3]), c.cross) << c.name;
     }
 }
 

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "ZoneFixture.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 
 namespace {
 long gAllocations = 0;

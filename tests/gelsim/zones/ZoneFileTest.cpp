@@ -2,7 +2,7 @@
 // inside and beside the file, safe saving, and damaged or hostile files: every cut raises
 // the read error, nonsense counts and nesting are refused, bad pictures load without image.
 #include "ZoneFixture.h"
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
 
 namespace kin::gelsim::test {

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "gelsim/core/Mass.h"
-#include "gelsim/core/Slab.h"
+#include "gelsim/core/SlabAllocated.h"
 #include "platform/Object.h"
 
 namespace kin::gelsim {

@@ -1,4 +1,4 @@
-#include "gelsim/bodies/SafeFile.h"
+#include "gelsim/io/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

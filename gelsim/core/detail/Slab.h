@@ -78,14 +78,15 @@ private:
     std::vector<unsigned char*> blocks_;
 };
 
-/// Class-level allocation through Slab<sizeof(T)>; a size other than sizeof(T) (a derived
-/// type) goes to the ordinary heap.
-#define GELSIM_SLAB_ALLOCATED(T)                                                   \
-    static void* operator new(std::size_t n) {                                     \
+/// Defines the class-level allocation that a class declares with GELSIM_SLAB_ALLOCATED
+/// (in its public header) through Slab<sizeof(T)>; a size other than sizeof(T) (a derived
+/// type) goes to the ordinary heap. Used once, in the class's source file.
+#define GELSIM_SLAB_DEFINE(T)                                                      \
+    void* T::operator new(std::size_t n) {                                         \
         return n == sizeof(T) ? ::kin::gelsim::Slab<sizeof(T)>::Allocate()        \
                               : ::operator new(n);                                 \
     }                                                                              \
-    static void operator delete(void* p, std::size_t n) noexcept {                \
+    void T::operator delete(void* p, std::size_t n) noexcept {                    \
         if (n == sizeof(T))                                                        \
             ::kin::gelsim::Slab<sizeof(T)>::Free(p);                               \
         else                                                                       \

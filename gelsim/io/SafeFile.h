@@ -1,5 +1,5 @@
 #pragma once
-// Paths and durable saving for the library's files (bodies now, zones too).
+// Paths and durable saving for the library's files (bodies and zones).
 //
 // A save never destroys data: the new contents go to a temporary file in the target's
 // folder, which is flushed and synced and only then renamed over the target. A backup of

@@ -33,7 +33,7 @@
 // lower-addressed one when both are masses): the mass keeps the head, a link beside each
 // resolved record the rest. A mass's pairs are mostly queued together, so finding a pair
 // reads a few neighbouring records. Pairs without a mass go to a small general map.
-#include "gelsim/zones/ColEvent.h"
+#include "gelsim/core/ColEvent.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -42,10 +42,14 @@
 #include <vector>
 
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/Assert.h"
+#include "gelsim/core/detail/Slab.h"
 #include "gelsim/core/ZoneBase.h"
 #include "platform/Hook.h"
 
 namespace kin::gelsim {
+
+GELSIM_SLAB_DEFINE(TColEvent)
 
 // Friend of TMass: the hold list and the pair index work on its private part.
 struct ColEventAccess {
@@ -219,6 +223,7 @@ struct ColEventAccess {
 
     // Resolved entry of the pair (a, b) chained from `anchor` (held), or -1.
     static int32_t FindChained(const State& s, const TMass* anchor, const TObject* a, const TObject* b) {
+        GELSIM_ASSERT(IsHeld(s, anchor));  // its chain head is valid only while it is held
         const auto limit = static_cast<int32_t>(s.resolved);
         for (int32_t at = anchor->evHead_; at >= 0 && at < limit; at = s.next[static_cast<size_t>(at)])
             if (SamePair(s.records[static_cast<size_t>(at)], a, b)) return at;

@@ -1,4 +1,4 @@
-#include "gelsim/core/Scenes.h"
+#include "scenes/Scenes.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "gelsim/bodies/StreamIO.h"
+#include "gelsim/io/StreamIO.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "BodyFixture.h"
+#include "../bodies/BodyFixture.h"
 
 namespace kin::gelsim::test {
 namespace {

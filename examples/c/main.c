@@ -71,7 +71,7 @@ int main(void) {
 
     /* A filled floor from y = 400 to 440. */
     const float floorXY[] = {0, 400, 640, 400, 640, 440, 0, 440};
-    GelsimZone* floor = gelsim_ZoneCreate(floorXY, 8, 2, 0.5f, -1, 4);
+    GelsimZone* floor = gelsim_ZoneCreate(floorXY, 8, GELSIM_ZONE_FILL, 0.5f, -1, 4);
     CHECK(floor != NULL);
     CHECK(gelsim_ZoneVertCount(floor) == 4);
 
@@ -103,6 +103,7 @@ int main(void) {
             GelsimMass* m = gelsim_ColEventGetMass1(e);
             if (gelsim_ColEventGetZone(e) == floor && gelsim_MassGetAdvBody(m) == body) {
                 ++bodyOnFloor;
+                CHECK(gelsim_ColEventGetID(e) == GELSIM_EVENT_ZONE);
                 CHECK(gelsim_ColEventGetForce(e) >= 0);
                 CHECK(fabsf(gelsim_ColEventGetY(e) - 400.0f) < 10.0f);
             }

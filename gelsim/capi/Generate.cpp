@@ -1,12 +1,14 @@
 // gelsim_cgen: prints the C interface from the procedural interface's rows.
 //
-//   gelsim_cgen HEADER SOURCE PROCEDURAL_H
+//   gelsim_cgen HEADER SOURCE SOURCE_ROOT
 //
 // writes HEADER (gelsim.h, pure C) and SOURCE (the extern "C" definitions). Both come from
 // one walk over GELSIM_PROC_ROWS: the C++ signature of each row is read from the row itself
 // (or, for a hand-written row, from its declaration) and spelled in C through CTypes.h.
 // Parameter names come from the rows' parameter lists, and for the hand-written rows from
-// their declarations in PROCEDURAL_H.
+// their declarations in Procedural.h. Each C function carries the one-line description of
+// what it calls: the method's in its class header, or the hand-written function's in
+// Procedural.h (none when the declaration has none right above it).
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -40,6 +42,7 @@ struct Row {
     std::string (*resultReturn)(const std::string&);
     int width;
     std::vector<std::string> names;  // filled in later
+    std::vector<std::string> doc;    // likewise
 };
 
 template <class F>
@@ -57,7 +60,7 @@ struct Sig<R(P...)> {
 
 template <class F>
 Row MakeRow(RowKind kind, const char* type, const char* op, const char* params, const char* null) {
-    Row r{kind, type, op, params, null, {}, {}, {}, nullptr, 0, {}};
+    Row r{kind, type, op, params, null, {}, {}, {}, nullptr, 0, {}, {}};
     Sig<F>::Fill(r);
     return r;
 }
@@ -161,12 +164,73 @@ std::vector<std::string> DeclaredNames(const std::string& header, const std::str
     throw std::runtime_error("no declaration of " + name + " in the procedural header");
 }
 
-void Name(std::vector<Row>& rows, const std::string& header) {
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// The "///" lines right above the first declaration of name( in text, without the slashes.
+std::vector<std::string> DocAbove(const std::string& text, const std::string& name) {
+    const std::vector<std::string> lines = Lines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string t = Trim(lines[i]);
+        if (t.rfind("//", 0) == 0 || t.rfind("return", 0) == 0) continue;
+        size_t at = t.find(name + "(");
+        while (at != std::string::npos && at > 0 && IsNameChar(t[at - 1])) at = t.find(name + "(", at + 1);
+        if (at == std::string::npos || at == 0) continue;  // a declaration has a result type before the name
+        std::vector<std::string> doc;
+        for (size_t k = i; k-- > 0;) {
+            const std::string d = Trim(lines[k]);
+            if (d.rfind("///", 0) != 0) break;
+            doc.insert(doc.begin(), Trim(d.substr(3)));
+        }
+        return doc;
+    }
+    return {};
+}
+
+// The body of "class Name ... { ... };" in a header, or nothing.
+std::string ClassBody(const std::string& text, const std::string& cls) {
+    for (size_t at = text.find("class " + cls); at != std::string::npos; at = text.find("class " + cls, at + 1)) {
+        const size_t after = at + 6 + cls.size();
+        if (after < text.size() && IsNameChar(text[after])) continue;
+        const size_t open = text.find_first_of(";{", after);
+        if (open == std::string::npos || text[open] == ';') continue;  // a forward declaration
+        const size_t close = text.find("\n};", open);
+        return text.substr(open, close == std::string::npos ? std::string::npos : close - open);
+    }
+    return {};
+}
+
+// Where each row type's methods are declared, below the source root.
+const char* ClassHeader(const std::string& type) {
+    static const std::pair<const char*, const char*> kHeaders[] = {
+        {"Physics", "gelsim/core/Physics.h"}, {"Mass", "gelsim/core/Mass.h"},
+        {"Constraint", "gelsim/core/Constraint.h"}, {"Body", "gelsim/core/Body.h"},
+        {"AdvBody", "gelsim/bodies/AdvBody.h"}, {"Rig", "gelsim/bodies/Rig.h"},
+        {"Zone", "gelsim/zones/Zone.h"}, {"ColEvent", "gelsim/core/ColEvent.h"},
+    };
+    for (const auto& [t, path] : kHeaders)
+        if (type == t) return path;
+    return nullptr;
+}
+
+std::string ReadAll(const std::string& path);
+
+void Name(std::vector<Row>& rows, const std::string& root) {
+    const std::string header = ReadAll(root + "/gelsim/bodies/Procedural.h");
     for (Row& r : rows) {
         const std::string cxxName = "Gel" + r.type + r.op;
         if (r.kind == RowKind::HAND) {
             r.names = DeclaredNames(header, cxxName);
+            r.doc = DocAbove(header, cxxName);
         } else {
+            if (const char* path = ClassHeader(r.type))
+                r.doc = DocAbove(ClassBody(ReadAll(root + "/" + path), "T" + r.type), r.op);
             if (r.kind == RowKind::GET || r.kind == RowKind::DO) r.names.push_back("obj");
             for (const std::string& n : ParamNames(Inside(r.paramsText))) r.names.push_back(n);
         }
@@ -293,7 +357,23 @@ std::string Header(const std::vector<Row>& rows) {
     std::string h = kHeaderTop;
     h += "/** Number of procedural functions below. */\n#define GELSIM_FUNCTION_COUNT " + std::to_string(rows.size()) +
          "\n\n";
-    h += "/* --- object handles --------------------------------------------------------- */\n\n";
+    // Values the functions take and give, from the classes that define them.
+    auto value = [&](const char* name, int32_t v) { h += "#define " + std::string(name) + " (" + std::to_string(v) + ")\n"; };
+    h += "/** Zone styles (gelsim_ZoneCreate, gelsim_ZoneSetStyle). */\n";
+    value("GELSIM_ZONE_LINE", kin::gelsim::TZone::LINE);
+    value("GELSIM_ZONE_LOOP", kin::gelsim::TZone::LOOP);
+    value("GELSIM_ZONE_FILL", kin::gelsim::TZone::FILL);
+    value("GELSIM_ZONE_HOLE", kin::gelsim::TZone::HOLE);
+    h += "/** Collision-event kinds (gelsim_ColEventGetID). */\n";
+    value("GELSIM_EVENT_CUSTOM", kin::gelsim::TColEvent::MASS_CUSTOM);
+    value("GELSIM_EVENT_MASS", kin::gelsim::TColEvent::MASS_MASS);
+    value("GELSIM_EVENT_ZONE", kin::gelsim::TColEvent::MASS_ZONE);
+    value("GELSIM_EVENT_BOUNDS", kin::gelsim::TColEvent::MASS_BOUNDS);
+    h += "/** Event queue modes (gelsim_ColEventSetMode, gelsim_ColEventPost). */\n";
+    value("GELSIM_EVENT_DISCARD", kin::gelsim::TColEvent::MODE_DISCARD);
+    value("GELSIM_EVENT_UPDATE", kin::gelsim::TColEvent::MODE_UPDATE);
+    value("GELSIM_EVENT_REPLACE", kin::gelsim::TColEvent::MODE_REPLACE);
+    h += "\n/* --- object handles --------------------------------------------------------- */\n\n";
 #define GELSIM_CGEN_TYPEDEF(Name, lower, Cxx) h += "typedef struct Gelsim" #Name " Gelsim" #Name ";\n";
     GELSIM_C_KINDS(GELSIM_CGEN_TYPEDEF)
     h += R"(
@@ -347,8 +427,15 @@ GELSIM_API int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) 
             section = r.type;
             h += "\n/* --- " + section + " " + std::string(std::max<int>(3, 72 - int(section.size())), '-') + " */\n\n";
         }
+        std::vector<std::string> doc = r.doc;
         const std::string note = Note(r);
-        if (!note.empty()) h += "/** " + note + " */\n";
+        bool said = false;  // the description already says the result is borrowed
+        for (const std::string& line : doc) said = said || (note == "Borrowed, or NULL." && line.find("borrowed") != std::string::npos);
+        if (!note.empty() && !said) doc.push_back(note);
+        for (size_t i = 0; i < doc.size(); ++i) {
+            for (size_t at; (at = doc[i].find("*/")) != std::string::npos;) doc[i].replace(at, 2, "* /");
+            h += (i ? " * " : "/** ") + doc[i] + (i + 1 == doc.size() ? " */\n" : "\n");
+        }
         h += "GELSIM_API " + r.resultType + " " + CName(r) + "(" + CParams(r) + ") GELSIM_NOEXCEPT;\n";
     }
     h += R"(
@@ -379,9 +466,9 @@ using namespace kin::gelsim::capi;
     return s;
 }
 
-std::string ReadAll(const char* path) {
+std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(std::string("cannot read ") + path);
+    if (!in) throw std::runtime_error("cannot read " + path);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
@@ -407,12 +494,12 @@ void WriteIfChanged(const char* path, const std::string& text) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: gelsim_cgen HEADER SOURCE PROCEDURAL_H\n");
+        std::fprintf(stderr, "usage: gelsim_cgen HEADER SOURCE SOURCE_ROOT\n");
         return 2;
     }
     try {
         std::vector<Row> rows = kin::gelsim::AllRows();
-        Name(rows, ReadAll(argv[3]));
+        Name(rows, argv[3]);
         WriteIfChanged(argv[1], Header(rows));
         WriteIfChanged(argv[2], Source(rows));
     } catch (const std::exception& e) {

@@ -77,7 +77,7 @@ TEST_F(CInterfaceErrors, FailuresComeBackAsCodesAndMessages) {
     ASSERT_NE(gelsim_last_error(), nullptr);
     EXPECT_STREQ(gelsim_last_error(), "Error writing to stream");
     const float square[] = {0, 0, 50, 0, 50, 50, 0, 50};
-    GelsimZone* zone = gelsim_ZoneCreate(square, 8, TZone::FILL, 0.5f, -1, 3);
+    GelsimZone* zone = gelsim_ZoneCreate(square, 8, GELSIM_ZONE_FILL, 0.5f, -1, 3);
     EXPECT_EQ(gelsim_ZoneSave(zone, dir.data(), dir.size(), 0, 0), GELSIM_ERROR);
     EXPECT_NE(gelsim_last_error(), nullptr);
     const std::string zonePath = Path("square.plz");
@@ -90,7 +90,7 @@ TEST_F(CInterfaceErrors, FailuresComeBackAsCodesAndMessages) {
     EXPECT_EQ(gelsim_ZoneLoad(zonePath.data(), zonePath.size()), nullptr);
     EXPECT_NE(gelsim_last_error(), nullptr);
     // Arguments the C side can get wrong.
-    EXPECT_EQ(gelsim_ZoneCreate(nullptr, 8, TZone::FILL, 0.5f, -1, 3), nullptr);
+    EXPECT_EQ(gelsim_ZoneCreate(nullptr, 8, GELSIM_ZONE_FILL, 0.5f, -1, 3), nullptr);
     EXPECT_NE(gelsim_last_error(), nullptr);
     EXPECT_EQ(gelsim_event_hook_add(nullptr, nullptr, 0), GELSIM_ERROR);
     EXPECT_NE(gelsim_last_error(), nullptr);

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "../bodies/BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 #include "gelsim.h"
 #include "gelsim/capi/CTypes.h"
 

@@ -403,14 +403,20 @@ gravity are displacements per step.)doc");
             "zones",
             [](const TPhysics& w) {
                 RequireCurrent(&w);
-                return LiveEntries(w.zoneArray, w.zoneCount);
+                py::list out;
+                for (int32_t k = 0; k < w.zoneCount && k < static_cast<int32_t>(w.zoneArray.size()); ++k)
+                    if (auto* z = As<TZone>(w.zoneArray[static_cast<size_t>(k)].Get())) out.append(Ref<TZone>(z));
+                return out;
             },
             "The active zones, in table order (a new list).")
         .def_property_readonly(
             "bodies",
             [](const TPhysics& w) {
                 RequireCurrent(&w);
-                return LiveEntries(w.bodyArray, w.bodyCount);
+                py::list out;
+                for (int32_t k = 0; k < w.bodyCount && k < static_cast<int32_t>(w.bodyArray.size()); ++k)
+                    if (auto* b = As<TAdvBody>(w.bodyArray[static_cast<size_t>(k)].Get())) out.append(Ref<TAdvBody>(b));
+                return out;
             },
             "The indexed bodies registered in this world, by id (a new list).")
         .def(

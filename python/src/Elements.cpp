@@ -31,7 +31,7 @@ Ref<TAdvBody> OwnerOf(TObject* body) { return Ref<TAdvBody>(As<TAdvBody>(body));
 // Vertices from an (N, 2) array, a flat sequence x0, y0, x1, y1, ..., or a sequence of
 // (x, y) pairs.
 std::vector<float> Vertices(const py::handle& obj) {
-    py::array_t<float, py::array::c_style | py::array::forcecast> a = py::array_t<float>::ensure(obj);
+    auto a = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(obj);
     if (!a) throw py::type_error("vertices must be numbers: an (N, 2) array, (x, y) pairs or x0, y0, x1, y1, ...");
     if (a.ndim() == 2 && a.shape(1) != 2) throw py::value_error("vertices must have 2 columns (x, y)");
     if (a.ndim() > 2) throw py::value_error("vertices must be an (N, 2) array or a flat sequence");

@@ -87,6 +87,7 @@ Ref<TObject> RunPyCallback(int32_t, TObject* data, TObject* context) {
     // After an exception in this step the Python side is not called again until the step
     // has ended; the events pass on unchanged.
     if (!ev || g_pending.Set() || !cb->fn) return Ref<TObject>(data);
+    const Ref<PyCallback> keep(cb);  // the callable may take itself off the hook
     try {
         py::object r = cb->fn(Ref<TColEvent>(ev));
         if (r.is_none()) return Ref<TObject>(data);

@@ -44,24 +44,48 @@ py::array_t<float> AsPairs(const std::vector<float>& flat) {
     return out;
 }
 
+// The centre's coordinates are what loops over masses read most, so they bypass the
+// generic call path: a plain attribute getter that reads the field straight from the
+// instance (the type check is the descriptor's own).
+template <float TMass::*Field>
+PyObject* ReadMassField(PyObject* self, void*) {
+    auto* inst = reinterpret_cast<py::detail::instance*>(self);
+    const auto* ms = static_cast<const TMass*>(inst->get_value_and_holder().value_ptr());
+    if (!ms) {
+        PyErr_SetString(PyExc_TypeError, "the Mass has not been initialised");
+        return nullptr;
+    }
+    return PyFloat_FromDouble(static_cast<double>(ms->*Field));
+}
+
+PyGetSetDef g_massFields[] = {
+    {"x", &ReadMassField<&TMass::posX>, nullptr, "Centre x, world units.", nullptr},
+    {"y", &ReadMassField<&TMass::posY>, nullptr, "Centre y, world units.", nullptr},
+};
+
+void AddFastFields(py::handle cls) {
+    for (PyGetSetDef& def : g_massFields) {
+        py::object d = py::reinterpret_steal<py::object>(PyDescr_NewGetSet(reinterpret_cast<PyTypeObject*>(cls.ptr()), &def));
+        if (!d) throw py::error_already_set();
+        py::setattr(cls, def.name, d);
+    }
+}
+
 }  // namespace
 
 void BindElements(py::module_& m) {
     // ---------------------------------------------------------------- Mass
-    py::class_<TMass, Ref<TMass>>(m, "Mass", R"doc(
+    py::class_<TMass, Ref<TMass>> mass(m, "Mass", R"doc(
 A disc moved by verlet integration: its velocity is the difference between its centre and
 its centre one step earlier. A mass is simulated only while something holds it in the
-world: an active constraint, or add_ref() called on it directly.)doc")
-        .def(py::init([](float x, float y, float mass, float radius, float friction, int32_t group) {
+world: an active constraint, or add_ref() called on it directly.)doc");
+    AddFastFields(mass);
+    mass.def(py::init([](float x, float y, float mass, float radius, float friction, int32_t group) {
                  return TMass::Create(x, y, mass, radius, friction, group);
              }),
              py::arg("x"), py::arg("y"), py::arg("mass") = 1.0f, py::arg("radius") = 5.0f,
              py::arg("friction") = 0.5f, py::arg("group") = -1,
              "A new mass at rest at (x, y), not yet in the world; group -1 gives it a collision group of its own.")
-        .def_property_readonly(
-            "x", [](const TMass& s) { return s.posX; }, "Centre x, world units.")
-        .def_property_readonly(
-            "y", [](const TMass& s) { return s.posY; }, "Centre y, world units.")
         .def_property(
             "position", [](const TMass& s) { return Pair(s.posX, s.posY); },
             [](TMass& s, Pair p) { s.Position(p.first, p.second); },

@@ -164,7 +164,11 @@ masses there.)doc")
             "body", [](const TConstraint& c) { return OwnerOf(c.GetAdvBody()); }, "The IndexedBody it belongs to.")
         .def("assign", &TConstraint::Assign, py::arg("body"),
              "Brings it (and its masses) into the world on the body's behalf; nothing if the body holds it.")
-        .def("free", &TConstraint::Free, py::arg("body"), "Takes back the body's assignment, if it has one.");
+        .def("free", &TConstraint::Free, py::arg("body"), "Takes back the body's assignment, if it has one.")
+        .def("__repr__", [](const TConstraint& c) {
+            return "<gelsim.Constraint rest length " + std::to_string(c.restLength) + ", stiffness " +
+                   std::to_string(c.stiffness) + (c.IsActive() ? ", active" : "") + ">";
+        });
 
     body.def(py::init([](const std::string& name) {
                  Ref<TBody> b = MakeRef<TBody>();
@@ -183,7 +187,11 @@ masses there.)doc")
             },
             "The constraints assigned through this body, in order of assignment (a new list).")
         .def(
-            "clear", [](TBody& b) { b.Clear(); }, "Takes every assigned constraint out of the world.");
+            "clear", [](TBody& b) { b.Clear(); }, "Takes every assigned constraint out of the world.")
+        .def("__repr__", [](const TBody& b) {
+            return "<gelsim.Body '" + b.name + "', " + std::to_string(b.conList ? b.conList->Count() : 0) +
+                   " assigned constraints>";
+        });
 
     // ---------------------------------------------------------------- Image
     py::class_<TImage, Ref<TImage>>(m, "Image", "A picture for rigs and zones: RGBA frames and a handle (pivot).")
@@ -226,7 +234,10 @@ masses there.)doc")
                 std::copy(p.Pixels(), p.Pixels() + static_cast<size_t>(p.Width()) * p.Height() * 4, out.mutable_data());
                 return out;
             },
-            "The first frame as a (height, width, 4) uint8 array.");
+            "The first frame as a (height, width, 4) uint8 array.")
+        .def("__repr__", [](const TImage& i) {
+            return "<gelsim.Image " + std::to_string(i.width) + " x " + std::to_string(i.height) + ">";
+        });
 
     // ---------------------------------------------------------------- Rig
     py::class_<TRig, Ref<TRig>>(m, "Rig", "An image pinned to a mass and turned along a constraint: a body's skin.")
@@ -254,7 +265,11 @@ masses there.)doc")
         .def_property("blend", &TRig::GetBlend, &TRig::SetBlend, "Blend mode while drawn.")
         .def_property_readonly("index", &TRig::GetIndex)
         .def_property_readonly(
-            "body", [](const TRig& r) { return OwnerOf(r.GetAdvBody()); });
+            "body", [](const TRig& r) { return OwnerOf(r.GetAdvBody()); })
+        .def("__repr__", [](const TRig& r) {
+            return "<gelsim.Rig '" + r.name + "' index " + std::to_string(r.index) + ", angle " +
+                   std::to_string(r.angle) + ">";
+        });
 
     // ---------------------------------------------------------------- Zone
     py::class_<TZone, Ref<TZone>> zone(m, "Zone", R"doc(
@@ -348,7 +363,14 @@ the zone's position; rotation and scale are applied about it.)doc");
         .def_property_readonly(
             "area", [](const TZone& z) { return AsPairs(z.area); },
             "The outline after scale and rotation, an (N, 2) array (local units).")
-        .def("__len__", &TZone::VertCount);
+        .def("__len__", &TZone::VertCount)
+        .def("__repr__", [](const TZone& z) {
+            static const char* styles[] = {"LINE", "LOOP", "FILL", "HOLE"};
+            const char* style = z.style >= 0 && z.style <= 3 ? styles[z.style] : "?";
+            return std::string("<gelsim.Zone ") + style + " of " + std::to_string(z.VertCount()) + " vertices at (" +
+                   std::to_string(z.offsetX) + ", " + std::to_string(z.offsetY) + ")" +
+                   (z.IsActive() ? ", active" : "") + ">";
+        });
 }
 
 }  // namespace gelsim_py

@@ -27,6 +27,9 @@ namespace py = pybind11;
 
 /// True while World.step runs (collision callbacks run inside it).
 bool Stepping();
+/// Steps the current world; a Python exception from a collision callback is raised once
+/// the step it happened in has finished (no further step runs).
+void RunSteps(int32_t steps);
 /// Raises RuntimeError when called from inside a step (a collision callback) for an
 /// operation that would pull the tables from under the step.
 void RefuseWhileStepping(const char* what);

@@ -246,6 +246,19 @@ py::bytes Picture(TPhysics& w, int32_t width, int32_t height, std::optional<std:
 
 bool Stepping() { return g_stepping; }
 
+void RunSteps(int32_t steps) {
+    RefuseWhileStepping("stepping");
+    struct SteppingScope {
+        SteppingScope() { g_stepping = true; }
+        ~SteppingScope() { g_stepping = false; }
+    };
+    {
+        const SteppingScope scope;
+        for (int32_t s = 0; s < steps && !g_pending.Set(); ++s) TPhysics::Update();
+    }
+    RaisePending();
+}
+
 void RefuseWhileStepping(const char* what) {
     if (g_stepping) throw std::runtime_error(std::string(what) + " is not allowed inside a step (from a collision callback)");
 }
@@ -300,10 +313,7 @@ gravity are displacements per step.)doc");
             [](TPhysics& w, int32_t steps) {
                 RefuseWhileStepping("World.step");
                 RequireCurrent(&w);
-                g_stepping = true;
-                for (int32_t s = 0; s < steps && !g_pending.Set(); ++s) TPhysics::Update();
-                g_stepping = false;
-                RaisePending();
+                RunSteps(steps);
             },
             py::arg("steps") = 1,
             "Advances the world by the given number of ticks. A collision callback that raises does not stop "

@@ -70,6 +70,7 @@ const std::map<std::string, std::set<std::string>>& AllowedEdges() {
         {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"scenes", {"gelsim/core", "platform"}},
         {"bench", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
+        {"python", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
     };
     return edges;
 }

@@ -448,10 +448,9 @@ void PairIndex::SyncList(int32_t c, int32_t r) {
 
 namespace {
 
-// Unlinks the cell list's links from entry `from` on (they are appended again after).
-void UnlinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
+// Unlinks the links of entries [from, end) from the cell list (they are appended again after).
+void UnlinkFrom(const GridEntry* d, uint32_t from, uint32_t end) {
     for (uint32_t k = from; k < end; ++k) d[k].mass->gridlink.Remove();
-    (void)list;
 }
 
 void RelinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
@@ -507,7 +506,7 @@ void PairIndex::RegridAll(int32_t n) {
         std::sort(d + cell->begin, d + cell->end, [](const GridEntry& a, const GridEntry& b) { return a.stamp < b.stamp; });
         const size_t at = static_cast<size_t>(cell - cells_.get());
         TList& list = ListAt(static_cast<int32_t>(at / MAX_GRID), static_cast<int32_t>(at % MAX_GRID));
-        UnlinkFrom(list, d, cell->begin, cell->end);
+        UnlinkFrom(d, cell->begin, cell->end);
         RelinkFrom(list, d, cell->begin, cell->end);
         cell->listStale = false;
         cell->descents = 0;
@@ -533,7 +532,7 @@ void PairIndex::RegridAll(int32_t n) {
         }
         // Relinking the tail assumes the links before it are in the index's order.
         SyncList(gx, gy);
-        UnlinkFrom(list, cell.data, at, cell.end);
+        UnlinkFrom(cell.data, at, cell.end);
         // Append, then rotate the tail behind the new entry.
         IndexAppend(gx, gy, m);
         GridEntry* d = cell.data;

@@ -249,7 +249,7 @@ int32_t TPhysics::TakeZoneEntry(TZoneBase* zone) {
     TPhysics* w = currentWorld.Get();
     if (!w || !zone) return -1;
     const int32_t e = TakeEntry(w->zoneArray, w->zoneFree, w->zoneCount, w->zoneFreeCount);
-    if (e < 0 || e >= static_cast<int32_t>(w->zoneArray.size())) return -1;
+    GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->zoneArray.size()) && !w->zoneArray[static_cast<size_t>(e)]);
     w->zoneArray[static_cast<size_t>(e)] = zone;
     return e;
 }
@@ -268,7 +268,7 @@ int32_t TPhysics::TakeBodyId(TObject* body) {
     TPhysics* w = currentWorld.Get();
     if (!w || !body) return -1;
     const int32_t id = TakeEntry(w->bodyArray, w->bodyFree, w->bodyCount, w->bodyFreeCount);
-    if (id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return -1;
+    GELSIM_ASSERT(id >= 0 && id < static_cast<int32_t>(w->bodyArray.size()) && !w->bodyArray[static_cast<size_t>(id)]);
     w->bodyArray[static_cast<size_t>(id)] = body;
     return id;
 }

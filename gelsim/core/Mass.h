@@ -36,8 +36,9 @@ public:
 
 private:
     friend struct detail::MassAccess;
-    // The library's bookkeeping for this mass (pair index and event queue), laid out in
-    // gelsim/core/detail/MassLinks.h.
+    // The library's own bookkeeping for this mass (its pair index and event queue entries),
+    // opaque outside the library; kept in this cache line because the step reads it for
+    // every mass and contact.
     alignas(4) unsigned char links_[12];
 
 public:

@@ -419,6 +419,24 @@ void Testbed::WriteDump(float w, float h) {
                 best = dx * dx + dy * dy;
             }
         }
+        // Where the masses are on screen, and a grid cell's size in pixels.
+        float x0 = 1e30f, y0 = 1e30f, x1 = -1e30f, y1 = -1e30f;
+        for (int32_t k = 0; k < world->massCount; ++k) {
+            const TMass* m = world->massArray[static_cast<size_t>(k)].Get();
+            if (!m || m == handle_.Get()) continue;
+            const float sx = TPhysics::ScreenX(m->posX, m->posY), sy = TPhysics::ScreenY(m->posX, m->posY);
+            x0 = std::min(x0, sx), y0 = std::min(y0, sy), x1 = std::max(x1, sx), y1 = std::max(y1, sy);
+        }
+        if (x0 <= x1) {
+            std::snprintf(line, sizeof line, "extent %.0f %.0f %.0f %.0f\n", static_cast<double>(x0), static_cast<double>(y0),
+                          static_cast<double>(x1), static_cast<double>(y1));
+            text += line;
+        }
+        if (world->ratiox > 0.0f && world->ratioy > 0.0f) {
+            std::snprintf(line, sizeof line, "cell %.1f %.1f\n", static_cast<double>(world->drawScale / world->ratiox),
+                          static_cast<double>(world->drawScale / world->ratioy));
+            text += line;
+        }
         if (probe) {
             std::snprintf(line, sizeof line, "probe %.1f %.1f\n", static_cast<double>(TPhysics::ScreenX(probe->posX, probe->posY)),
                           static_cast<double>(TPhysics::ScreenY(probe->posX, probe->posY)));

@@ -79,6 +79,61 @@ void FitView(float w, float h) {
 
 namespace {
 
+// Above this many masses, discs and contact lines go to the drawing context as one batch of
+// triangles each (a few thousand separate primitives cost more than a frame's time);
+// smaller worlds are drawn primitive by primitive through the library's drawers.
+constexpr int32_t BATCH_ABOVE = 1000;
+
+// Triangles gathered in screen pixels and handed over in one call.
+struct Batch {
+    std::vector<TGraphics::Vertex> v;
+    uint8_t r = 255, g = 255, b = 255, a = 255;
+    void Colour(int32_t red, int32_t green, int32_t blue) {
+        r = static_cast<uint8_t>(std::clamp(red, 0, 255));
+        g = static_cast<uint8_t>(std::clamp(green, 0, 255));
+        b = static_cast<uint8_t>(std::clamp(blue, 0, 255));
+    }
+    void Point(float x, float y) { v.push_back({x, y, r, g, b, a, 0.0f, 0.0f}); }
+    void Triangle(float x0, float y0, float x1, float y1, float x2, float y2) {
+        Point(x0, y0);
+        Point(x1, y1);
+        Point(x2, y2);
+    }
+    // A filled disc as a fan; a handful of sides is enough for a few pixels of radius.
+    void Disc(float cx, float cy, float radius) {
+        if (!(radius > 0.0f) || !std::isfinite(cx) || !std::isfinite(cy)) return;
+        const int32_t n = std::clamp(static_cast<int32_t>(radius * 1.2f), 6, 32);
+        float px = cx + radius, py = cy;
+        for (int32_t k = 1; k <= n; ++k) {
+            const float t = 6.2831853f * static_cast<float>(k) / static_cast<float>(n);
+            const float nx = cx + radius * std::cos(t), ny = cy + radius * std::sin(t);
+            Triangle(cx, cy, px, py, nx, ny);
+            px = nx;
+            py = ny;
+        }
+    }
+    // A segment as a quad of the given width in pixels.
+    void Line(float x0, float y0, float x1, float y1, float width) {
+        float dx = x1 - x0, dy = y1 - y0;
+        const float len = std::sqrt(dx * dx + dy * dy);
+        if (!(len > 1e-6f) || !std::isfinite(len)) return;
+        dx *= 0.5f * width / len;
+        dy *= 0.5f * width / len;
+        Triangle(x0 - dy, y0 + dx, x0 + dy, y0 - dx, x1 + dy, y1 - dx);
+        Triangle(x0 - dy, y0 + dx, x1 + dy, y1 - dx, x1 - dy, y1 + dx);
+    }
+    void Flush() {
+        if (TGraphics* gfx = CurrentGraphics(); gfx && !v.empty())
+            gfx->Geometry(v.data(), static_cast<int32_t>(v.size()), nullptr, 0);
+        v.clear();
+    }
+};
+
+Batch& SharedBatch() {
+    static Batch batch;
+    return batch;
+}
+
 // A steady colour per collision group, far enough apart to tell neighbours.
 void GroupColour(int32_t group, int32_t& r, int32_t& g, int32_t& b) {
     if (group == 0) {
@@ -100,7 +155,8 @@ void GroupColour(int32_t group, int32_t& r, int32_t& g, int32_t& b) {
     }
 }
 
-void DrawGridOccupancy(const TPhysics& world) {
+void DrawGridOccupancy(const TPhysics& world, bool batched) {
+    Batch& batch = SharedBatch();
     if (world.gridsize <= 0 || world.ratiox <= 0.0f || world.ratioy <= 0.0f) return;
     const int32_t n = world.gridsize;
     static std::vector<uint16_t> counts;
@@ -119,11 +175,25 @@ void DrawGridOccupancy(const TPhysics& world) {
             if (!count) continue;
             // Green for a few, through yellow to red for a crowded cell.
             const float t = std::min(1.0f, static_cast<float>(count) / 12.0f);
-            SetColor(static_cast<int32_t>(255.0f * t), static_cast<int32_t>(255.0f * (1.0f - 0.6f * t)), 40);
-            SetAlpha(0.25f + 0.35f * t);
-            TPhysics::DrawRect(static_cast<float>(c) * cw, static_cast<float>(r) * ch, cw, ch);
+            const int32_t red = static_cast<int32_t>(255.0f * t), green = static_cast<int32_t>(255.0f * (1.0f - 0.6f * t));
+            const float alpha = 0.25f + 0.35f * t;
+            const float x = static_cast<float>(c) * cw, y = static_cast<float>(r) * ch;
+            if (batched) {
+                batch.Colour(red, green, 40);
+                batch.a = static_cast<uint8_t>(alpha * 255.0f);
+                const float x0 = TPhysics::ScreenX(x, y), y0 = TPhysics::ScreenY(x, y);
+                const float x1 = TPhysics::ScreenX(x + cw, y + ch), y1 = TPhysics::ScreenY(x + cw, y + ch);
+                batch.Triangle(x0, y0, x1, y0, x1, y1);
+                batch.Triangle(x0, y0, x1, y1, x0, y1);
+            } else {
+                SetColor(red, green, 40);
+                SetAlpha(alpha);
+                TPhysics::DrawRect(x, y, cw, ch);
+            }
         }
     }
+    batch.Flush();
+    batch.a = 255;
     SetAlpha(1.0f);
 }
 
@@ -135,6 +205,30 @@ void DrawBox(const TPhysics& w) {
     TPhysics::DrawLine(w.boundsMaxX, w.boundsMaxY, w.boundsMinX, w.boundsMaxY);
     TPhysics::DrawLine(w.boundsMinX, w.boundsMaxY, w.boundsMinX, w.boundsMinY);
     SetLineWidth(1.0f);
+}
+
+void DrawContactsBatched(const std::vector<Contact>& contacts) {
+    Batch& batch = SharedBatch();
+    for (const Contact& c : contacts) {
+        const float sx = TPhysics::ScreenX(c.x1, c.y1), sy = TPhysics::ScreenY(c.x1, c.y1);
+        const float ex = TPhysics::ScreenX(c.x2, c.y2), ey = TPhysics::ScreenY(c.x2, c.y2);
+        if (c.kind == TColEvent::MASS_MASS) {
+            batch.Colour(255, 255, 0);
+            batch.Line(sx, sy, ex, ey, 1.0f);
+        } else {
+            batch.Colour(255, 60, 60);
+            batch.Triangle(sx - 2.0f, sy - 2.0f, sx + 2.0f, sy - 2.0f, sx + 2.0f, sy + 2.0f);
+            batch.Triangle(sx - 2.0f, sy - 2.0f, sx + 2.0f, sy + 2.0f, sx - 2.0f, sy + 2.0f);
+            const float nx = ex - sx, ny = ey - sy, len = std::sqrt(nx * nx + ny * ny);
+            if (len > 1e-6f && std::isfinite(len)) {
+                batch.Colour(255, 160, 160);
+                batch.Line(sx, sy, sx + nx * 12.0f / len, sy + ny * 12.0f / len, 1.0f);
+            }
+        }
+    }
+    SetBlend(SOLIDBLEND);
+    batch.Flush();
+    SetBlend(ALPHABLEND);
 }
 
 void DrawContacts(const std::vector<Contact>& contacts) {
@@ -169,7 +263,8 @@ void DrawWorld(uint32_t overlays, const std::vector<Contact>& contacts) {
     const TPhysics* world = TPhysics::currentWorld.Get();
     if (!world) return;
 
-    if ((overlays & OVERLAY_GRID) && world->gridon) DrawGridOccupancy(*world);
+    const bool batched = world->massCount > BATCH_ABOVE;
+    if ((overlays & OVERLAY_GRID) && world->gridon) DrawGridOccupancy(*world, batched);
     SetBlend(ALPHABLEND);
     SetAlpha(1.0f);
 
@@ -205,7 +300,9 @@ void DrawWorld(uint32_t overlays, const std::vector<Contact>& contacts) {
     }
 
     const bool groups = overlays & OVERLAY_GROUPS;
+    Batch& batch = SharedBatch();
     if (!groups) SetColor(215, 215, 225);
+    batch.Colour(215, 215, 225);
     for (int32_t k = 0; k < world->massCount; ++k) {
         TMass* m = world->massArray[static_cast<size_t>(k)].Get();
         if (!m) continue;
@@ -213,8 +310,17 @@ void DrawWorld(uint32_t overlays, const std::vector<Contact>& contacts) {
             int32_t r, g, b;
             GroupColour(m->GetColGroup(), r, g, b);
             SetColor(r, g, b);
+            batch.Colour(r, g, b);
         }
-        m->Draw();
+        if (batched)
+            batch.Disc(TPhysics::ScreenX(m->posX, m->posY), TPhysics::ScreenY(m->posX, m->posY), m->radius * world->drawScale);
+        else
+            m->Draw();
+    }
+    if (batched) {
+        SetBlend(SOLIDBLEND);
+        batch.Flush();
+        SetBlend(ALPHABLEND);
     }
     if (overlays & OVERLAY_FROZEN) {
         // A cross over every frozen mass, in pixels so that it shows at any zoom.
@@ -230,7 +336,12 @@ void DrawWorld(uint32_t overlays, const std::vector<Contact>& contacts) {
         }
         SetLineWidth(1.0f);
     }
-    if (overlays & OVERLAY_CONTACTS) DrawContacts(contacts);
+    if (overlays & OVERLAY_CONTACTS) {
+        if (batched)
+            DrawContactsBatched(contacts);
+        else
+            DrawContacts(contacts);
+    }
     if (overlays & OVERLAY_BOX) DrawBox(*world);
     SetColor(255, 255, 255);
     SetAlpha(1.0f);

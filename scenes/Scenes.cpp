@@ -238,18 +238,25 @@ TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing) {
     TScene sc = NewWorld(1);
     float y = 4000.0f;
     for (const std::string& path : paths) {
-        if (EndsWith(path, ".plz")) {
-            Ref<TZone> z = TZone::Load(path);
-            if (!z) throw std::runtime_error(path + ": not a zone file");
-            sc.held.push_back(z);
-        } else if (EndsWith(path, ".plb")) {
-            Ref<TAdvBody> b = TAdvBody::Load(path, 1);
-            if (!b) throw std::runtime_error(path + ": not a body file");
-            b->Position(512.0f, y);
-            y -= spacing;
-            sc.held.push_back(b);
-        } else {
-            throw std::runtime_error(path + ": neither a body (.plb) nor a zone (.plz) file");
+        try {
+            if (EndsWith(path, ".plz")) {
+                Ref<TZone> z = TZone::Load(path);
+                if (!z) throw std::runtime_error(path + ": missing or not a zone file");
+                sc.held.push_back(z);
+            } else if (EndsWith(path, ".plb")) {
+                Ref<TAdvBody> b = TAdvBody::Load(path, 1);
+                if (!b) throw std::runtime_error(path + ": missing or not a body file");
+                b->Position(512.0f, y);
+                y -= spacing;
+                sc.held.push_back(b);
+            } else {
+                throw std::runtime_error(path + ": neither a body (.plb) nor a zone (.plz) file");
+            }
+        } catch (const std::runtime_error& e) {
+            // The loaders' read errors do not name the file.
+            const std::string why = e.what();
+            if (why.rfind(path, 0) == 0) throw;
+            throw std::runtime_error(path + ": " + why);
         }
     }
     CollectMasses(sc);

@@ -262,17 +262,23 @@ void Testbed::DrawHud(float w, float h) {
     }
     if (showHelp) {
         const float n = static_cast<float>(std::size(HELP));
-        const float px = std::max(10.0f, w - 430.0f), py = 60.0f;
+        float keysW = 0.0f, whatW = 0.0f;
+        for (const KeyHelp& k : HELP) {
+            keysW = std::max(keysW, static_cast<float>(TextWidth(k.keys)));
+            whatW = std::max(whatW, static_cast<float>(TextWidth(k.what)));
+        }
+        const float col = keysW + 16.0f, panelW = col + whatW + 20.0f;
+        const float px = std::max(10.0f, w - panelW), py = 60.0f;
         SetAlpha(0.85f);
         SetColor(10, 10, 30);
-        DrawRect(px - 10.0f, py - 10.0f, 420.0f, lineH * n + 20.0f);
+        DrawRect(px - 10.0f, py - 10.0f, panelW, lineH * n + 20.0f);
         SetAlpha(1.0f);
         float y = py;
         for (const KeyHelp& k : HELP) {
             SetColor(255, 220, 120);
             DrawText(k.keys, px, y);
             SetColor(255, 255, 255);
-            DrawText(k.what, px + 150.0f, y);
+            DrawText(k.what, px + col, y);
             y += lineH;
         }
     }

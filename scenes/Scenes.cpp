@@ -1,5 +1,6 @@
 #include "scenes/Scenes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -50,6 +51,22 @@ void CollectMasses(TScene& sc) {
     if (!w) return;
     for (int32_t k = 0; k < w->massCount; ++k)
         if (w->massArray[static_cast<size_t>(k)]) sc.masses.push_back(w->massArray[static_cast<size_t>(k)]);
+}
+
+// Gives the body's masses fresh collision groups, one for each group they had (0 stays 0),
+// so that two copies of one file collide with each other.
+void Regroup(const TObject* body) {
+    const TPhysics* w = TPhysics::currentWorld.Get();
+    if (!w) return;
+    std::vector<std::pair<int32_t, int32_t>> fresh;  // old group -> new group
+    for (int32_t k = 0; k < w->massCount; ++k) {
+        TMass* m = w->massArray[static_cast<size_t>(k)].Get();
+        if (!m || m->GetAdvBody() != body || m->GetColGroup() == 0) continue;
+        const int32_t old = m->GetColGroup();
+        auto it = std::find_if(fresh.begin(), fresh.end(), [old](const auto& p) { return p.first == old; });
+        if (it == fresh.end()) it = fresh.insert(fresh.end(), {old, TPhysics::TakeColGroup()});
+        m->SetColGroup(it->second);
+    }
 }
 
 bool EndsWith(const std::string& s, const char* tail) {
@@ -237,6 +254,7 @@ TScene BuildTerrain(int32_t n) {
 TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing) {
     TScene sc = NewWorld(1);
     float y = 4000.0f;
+    int32_t bodies = 0;
     for (const std::string& path : paths) {
         try {
             if (EndsWith(path, ".plz")) {
@@ -248,6 +266,7 @@ TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing) {
                 if (!b) throw std::runtime_error(path + ": missing or not a body file");
                 b->Position(512.0f, y);
                 y -= spacing;
+                if (++bodies > 1) Regroup(b.Get());
                 sc.held.push_back(b);
             } else {
                 throw std::runtime_error(path + ": neither a body (.plb) nor a zone (.plz) file");

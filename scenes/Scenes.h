@@ -46,8 +46,9 @@ TScene BuildMixedScene();
 TScene BuildTerrain(int32_t n);
 /// Body (.plb) and zone (.plz) files in one world: zones keep the position they were saved
 /// with, bodies are stacked from the floor upwards in the order given (each moved so that
-/// its reference mass sits spacing units above the previous one). masses lists every
-/// active mass afterwards. Raises the loaders' exceptions for damaged files and
+/// its reference mass sits spacing units above the previous one); every body after the
+/// first takes fresh collision groups (masses that shared a group still do), so copies of
+/// one file collide. masses lists every active mass afterwards. Raises the loaders' exceptions for damaged files and
 /// std::runtime_error for a path that is neither.
 TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing = 120.0f);
 /// The game's slime structure on its ground: ground.plz three times (the floor and two

@@ -33,7 +33,10 @@ function(gelsim_add_library name)
 
   add_library(${name}_shared SHARED $<TARGET_OBJECTS:${name}_objects>)
   target_link_libraries(${name}_shared PUBLIC ${shared_public} PRIVATE ${ARG_PRIVATE})
-  target_link_options(${name}_shared PRIVATE -Wl,--no-undefined)
+  # Every symbol resolved at link time (sanitizer runtimes live in executables only).
+  if(NOT GELSIM_SANITIZE AND NOT GELSIM_FUZZ)
+    target_link_options(${name}_shared PRIVATE -Wl,--no-undefined)
+  endif()
   set_target_properties(${name}_shared PROPERTIES
     OUTPUT_NAME ${name}
     VERSION ${PROJECT_VERSION}

@@ -5,7 +5,7 @@
 #     and each header compiles on its own against the prefix alone;
 #   - the shared libraries carry a SONAME, and the simulation libraries need no SDL;
 #   - every examples/*/ with a CMakeLists.txt configures with find_package(gelsim) from the
-#     prefix, builds, and passes the tests it registers (its run);
+#     prefix, builds (shared and static), and passes the tests it registers (its run);
 #   - a program that only simulates builds through pkg-config (gelsim.pc), static and
 #     shared, runs with the same result both ways, and has no libSDL2 among its NEEDED
 #     entries; the C++ example also builds through gelsim-platform.pc.
@@ -61,18 +61,24 @@ done
 needed "$lib/libgelsim_platform.so" | grep -q '^libSDL2' || fail "libgelsim_platform.so shows no SDL: the NEEDED check reads nothing"
 
 # --- outside projects through the CMake package ---------------------------------------------
+# Each with the shared libraries (the package's default) and with the static ones.
 for dir in "$src"/examples/*/; do
   [ -f "$dir/CMakeLists.txt" ] || continue
   name=$(basename "$dir")
-  out=$work/example-$name
-  if cmake -S "$dir" -B "$out" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >"$out.log" 2>&1 &&
-     cmake --build "$out" -j"$jobs" >>"$out.log" 2>&1 &&
-     (cd "$out" && ctest --output-on-failure >>"$out.log" 2>&1); then
-    echo "example $name: built against the prefix and ran"
-  else
-    cat "$out.log" >&2
-    fail "example $name"
-  fi
+  for kind in shared static; do
+    out=$work/example-$name-$kind
+    static=OFF
+    [ "$kind" = static ] && static=ON
+    if cmake -S "$dir" -B "$out" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+             -DGELSIM_USE_STATIC_LIBS=$static >"$out.log" 2>&1 &&
+       cmake --build "$out" -j"$jobs" >>"$out.log" 2>&1 &&
+       (cd "$out" && ctest --output-on-failure >>"$out.log" 2>&1); then
+      echo "example $name ($kind libraries): built against the prefix and ran"
+    else
+      cat "$out.log" >&2
+      fail "example $name ($kind libraries)"
+    fi
+  done
 done
 
 # --- pkg-config ------------------------------------------------------------------------------

@@ -17,9 +17,10 @@ target=$1
 seconds=$2
 shift 2
 
+source tools/jobs.sh
 tools/setup-deps.sh fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGELSIM_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target "fuzz-$target"
+cmake --build build-fuzz -j"$jobs" --target "fuzz-$target"
 
 scratch=build-fuzz/scratch/$target
 crashes=build-fuzz/crashes/$target

@@ -20,18 +20,24 @@ GameState& Game() {
     return state;
 }
 
+GameCounters& Counters() {
+    static GameCounters counters;
+    return counters;
+}
+
 void ResetGame() {
     ResetScene();
     Game() = GameState{};
+    Counters() = GameCounters{};
 }
 
 void PlayRemoveSound() {
-    ++Game().removeSounds;
+    ++Counters().removeSounds;
     PlaySound(Game().soundRemove.Get());
 }
 
 void PlayAddSound() {
-    ++Game().addSounds;
+    ++Counters().addSounds;
     PlaySound(Game().soundAdd.Get());
 }
 
@@ -75,9 +81,9 @@ void DrawFrame() {
     const float w = static_cast<float>(GraphicsWidth());
     const float h = static_cast<float>(GraphicsHeight());
     SetViewport(0, 0, static_cast<int32_t>(w), static_cast<int32_t>(h));
-    DrawScene(w, h);
+    DrawScene(w, h, g.pointerX, g.pointerY);
     Flip(-1);
-    ++g.frames;
+    ++Counters().frames;
     MoveCeiling();
 }
 
@@ -121,7 +127,7 @@ bool LoopPass() {
     const int32_t ticks = g.timer->Ticks();
     if (ticks != g.lastTicks) {
         TPhysics::Update();
-        ++g.steps;
+        ++Counters().steps;
         DrawFrame();
         // A tick that arrived while stepping and drawing is absorbed, not made up later.
         g.lastTicks = g.timer->Ticks();

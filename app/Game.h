@@ -23,14 +23,21 @@ struct GameState {
     kin::Ref<kin::TSound> soundAdd;     // squelch when a blob is added or first sticks
     int32_t lastTicks = 0;              // timer ticks at the end of the last stepped frame
     bool closed = false;                // "WindowClose" arrived: the loop ends
-    int64_t steps = 0;                  // world steps taken (diagnostics and tests)
-    int64_t frames = 0;                 // frames presented
-    int64_t removeSounds = 0;           // times soundRemove was started (diagnostics and tests)
-    int64_t addSounds = 0;              // times soundAdd was started
+};
+
+/// What the game has done since it started, for tests and tools that watch it play;
+/// nothing in the game reads these.
+struct GameCounters {
+    int64_t steps = 0;         // world steps taken
+    int64_t frames = 0;        // frames presented
+    int64_t removeSounds = 0;  // times soundRemove was started
+    int64_t addSounds = 0;     // times soundAdd was started
 };
 
 /// The one game state.
 GameState& Game();
+/// The one set of counters.
+GameCounters& Counters();
 /// Builds window, canvas, timer, world, sounds and the scene.
 void StartUp();
 /// Draws and presents one frame.
@@ -43,7 +50,8 @@ bool LoopPass();
 /// The whole program on the given backend: register media, start services, start up,
 /// loop until the window closes. Returns the exit status.
 int RunGame(kin::Backend backend);
-/// Forgets all game state and the scene (tests run the game several times in one process).
+/// Forgets all game state, the counters and the scene (tests run the game several times in
+/// one process).
 void ResetGame();
 
 /// Plays soundRemove / soundAdd and counts it.

@@ -123,13 +123,12 @@ void HandleClick(float x, float y) {
     if (s.slime) s.slime->Add(TPhysics::SimX(x, y), TPhysics::SimY(x, y));
 }
 
-void DrawScene(float w, float h) {
+void DrawScene(float w, float h, float pointerX, float pointerY) {
     SceneState& s = Scene();
-    const GameState& g = Game();
 
-    if (g.pointerY < SCROLL_EDGE)
+    if (pointerY < SCROLL_EDGE)
         s.viewY -= SCROLL_STEP;
-    else if (g.pointerY > h - SCROLL_EDGE)
+    else if (pointerY > h - SCROLL_EDGE)
         s.viewY += SCROLL_STEP;
     TPhysics::SetDrawZoom(w / WORLD_W);
     TPhysics::SetDrawCoords(WORLD_W * 0.5f, s.viewY);
@@ -147,7 +146,8 @@ void DrawScene(float w, float h) {
 
     DrawZones();
 
-    const float top = s.slime ? s.slime->Draw() : GROUND_Y;
+    const float top =
+        s.slime ? s.slime->Draw(TPhysics::SimX(pointerX, pointerY), TPhysics::SimY(pointerX, pointerY)) : GROUND_Y;
     s.topRecord = std::min(top, s.topRecord);
 
     // Record line and height, number flush right.

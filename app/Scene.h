@@ -36,8 +36,9 @@ SceneState& Scene();
 void SetUpScene();
 /// A mouse press at canvas pixel (x, y).
 void HandleClick(float x, float y);
-/// Draws everything of one frame on a w x h drawing context.
-void DrawScene(float w, float h);
+/// Draws everything of one frame on a w x h drawing context, with the pointer at canvas
+/// pixel (pointerX, pointerY): near the top or bottom edge it scrolls the view.
+void DrawScene(float w, float h, float pointerX, float pointerY);
 /// After each presented frame: the world's ceiling follows the record with 1000 units of room.
 void MoveCeiling();
 /// Collision-event hook callback: removes blobs that touched the box, freezes blobs that

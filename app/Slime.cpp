@@ -64,7 +64,7 @@ Ref<TSlime> TSlime::Create(const std::string& bodyPath) {
     return s;
 }
 
-void TSlime::ReachScan(float px, float py) {
+TSlime::ClickEffect TSlime::ReachScan(float px, float py) {
     TAdvBody& b = *ab;
     best_ = -1;
     float bestD2 = NO_BLOB_D2;
@@ -99,52 +99,76 @@ void TSlime::ReachScan(float px, float py) {
         if (!blocked) reach_.push_back(j);
     }
     bestD_ = std::sqrt(bestD2);
+    if (bestD_ <= REMOVE_REACH)
+        effect_ = ClickEffect::Remove;
+    else if (reach_.size() >= 2 && bestD_ > CLEARANCE)
+        effect_ = ClickEffect::Add;
+    else
+        effect_ = ClickEffect::None;
+    return effect_;
 }
 
 int32_t TSlime::Add(float x, float y) {
-    ReachScan(x, y);
     TAdvBody& b = *ab;
-    if (bestD_ <= REMOVE_REACH) {
-        b.MassRemove(best_);
-        PlayRemoveSound();
-        return 0;
-    }
-    if (reach_.size() >= 2 && bestD_ > CLEARANCE) {
-        const int32_t i = b.MassAdd(x, y, 10.0f, 10.0f, 1.0f, 1);
-        for (const int32_t c : reach_) {
-            const int32_t k = b.ConAdd(i, c, -1.0f, 0.5f);
-            b.ConAssign(k);
+    switch (ReachScan(x, y)) {
+        case ClickEffect::Remove:
+            b.MassRemove(best_);
+            PlayRemoveSound();
+            break;
+        case ClickEffect::Add: {
+            const int32_t i = b.MassAdd(x, y, 10.0f, 10.0f, 1.0f, 1);
+            for (const int32_t c : reach_) {
+                const int32_t k = b.ConAdd(i, c, -1.0f, 0.5f);
+                b.ConAssign(k);
+            }
+            PlayAddSound();
+            break;
         }
-        PlayAddSound();
+        case ClickEffect::None:
+            break;
     }
     return 0;
 }
 
-float TSlime::Draw() {
-    TAdvBody& b = *ab;
-    const GameState& g = Game();
-    const float px = TPhysics::SimX(g.pointerX, g.pointerY);
-    const float py = TPhysics::SimY(g.pointerX, g.pointerY);
-    ReachScan(px, py);
+float TSlime::Draw(float pointerX, float pointerY) {
+    ReachScan(pointerX, pointerY);
+    DrawGhost(pointerX, pointerY);
+    DrawStrands();
+    DrawBlobs();
+    DropLooseBlobs();
+    // After the drop: no marker for a blob that is gone.
+    DrawRemovalMarker();
+    const float top = Top();
+    CompactTables();
+    return top;
+}
 
+void TSlime::DrawGhost(float px, float py) {
     SetColor(255, 255, 255);
-    if (bestD_ <= REMOVE_REACH) {
-        SetMouseVisible(0);  // the removal marker takes its place below
-    } else if (reach_.size() >= 2 && bestD_ > CLEARANCE) {
-        SetMouseVisible(0);
-        for (const int32_t c : reach_) {
-            const float dx = b.MassGetX(c) - px, dy = b.MassGetY(c) - py;
-            SetScale(std::sqrt(dx * dx + dy * dy) / STRAND_IMAGE_LENGTH, 1.0f);
-            SetRotation(std::atan2(dy, dx) / DEG);
-            TPhysics::DrawImage(ghostgoo.Get(), px, py, 0);
-        }
-        // Drawn with the last ghost strand's scale and rotation still in force.
-        TPhysics::DrawImage(ghostblob.Get(), px, py, 0);
-    } else {
-        SetMouseVisible(1);
+    switch (effect_) {
+        case ClickEffect::Remove:
+            SetMouseVisible(0);  // the removal marker takes its place
+            break;
+        case ClickEffect::Add:
+            SetMouseVisible(0);
+            for (const int32_t c : reach_) {
+                const float dx = ab->MassGetX(c) - px, dy = ab->MassGetY(c) - py;
+                SetScale(std::sqrt(dx * dx + dy * dy) / STRAND_IMAGE_LENGTH, 1.0f);
+                SetRotation(std::atan2(dy, dx) / DEG);
+                TPhysics::DrawImage(ghostgoo.Get(), px, py, 0);
+            }
+            // Drawn with the last ghost strand's scale and rotation still in force.
+            TPhysics::DrawImage(ghostblob.Get(), px, py, 0);
+            break;
+        case ClickEffect::None:
+            SetMouseVisible(1);
+            break;
     }
+}
 
+void TSlime::DrawStrands() {
     // Strands, assigned or not, stretched from their first mass to their second.
+    TAdvBody& b = *ab;
     SetColor(255, 255, 255);
     const int32_t maxCon = b.ConMaxIndex();
     for (int32_t k = 0; k <= maxCon; ++k) {
@@ -155,42 +179,55 @@ float TSlime::Draw() {
         TPhysics::DrawImage(goo.Get(), b.MassGetX(m1), b.MassGetY(m1), 0);
     }
     SetRotation(0.0f);
+}
 
+void TSlime::DrawBlobs() {
+    TAdvBody& b = *ab;
     // Every index draws the same two random phases on every frame, so each blob wobbles
     // steadily instead of flickering.
     // Kept within one turn (8 divides 360): the same angles, and no overflow in long games.
     wobblePhase = (wobblePhase + 8) % 360;
     SeedRnd(0);
     SetColor(255, 255, 255);
-    int32_t top = 0;
-    float topY = TOP_NONE;
     const int32_t maxMass = b.MassMaxIndex();
     for (int32_t i = 0; i <= maxMass; ++i) {
         const float r1 = static_cast<float>(Rnd(0.0, 360.0));
         const float r2 = static_cast<float>(Rnd(0.0, 360.0));
         const float phase = static_cast<float>(wobblePhase);
         SetScale(1.1f + 0.05f * std::cos((r2 + phase) * DEG), 1.2f + 0.1f * std::sin((r1 + phase) * DEG));
-        if (!b.MassExists(i)) continue;
-        if (b.MassIsActive(i)) {
-            const float y = b.MassGetY(i);
-            if (y < topY) {
-                top = i;
-                topY = y;
-            }
-            TPhysics::DrawImage(blob.Get(), b.MassGetX(i), y, 0);
-        } else {
-            b.MassRemove(i);  // it hangs on no assigned strand any more
-        }
+        if (b.MassExists(i) && b.MassIsActive(i)) TPhysics::DrawImage(blob.Get(), b.MassGetX(i), b.MassGetY(i), 0);
     }
     SetScale(1.0f, 1.0f);
+}
 
-    // The nearest blob may have just been dropped above: no marker for a blob that is gone.
-    if (bestD_ <= REMOVE_REACH && b.MassExists(best_))
-        TPhysics::DrawImage(del.Get(), b.MassGetX(best_), b.MassGetY(best_), 0);
+void TSlime::DrawRemovalMarker() {
+    if (effect_ == ClickEffect::Remove && ab->MassExists(best_))
+        TPhysics::DrawImage(del.Get(), ab->MassGetX(best_), ab->MassGetY(best_), 0);
+}
 
-    const float result = b.MassExists(top) ? topY - TOP_MARGIN : TOP_NONE;
-    CompactTables();
-    return result;
+void TSlime::DropLooseBlobs() {
+    // A blob takes part in the world only while an assigned strand holds it; one that lost
+    // its last such strand no longer belongs to the structure.
+    TAdvBody& b = *ab;
+    const int32_t maxMass = b.MassMaxIndex();
+    for (int32_t i = 0; i <= maxMass; ++i)
+        if (b.MassExists(i) && !b.MassIsActive(i)) b.MassRemove(i);
+}
+
+float TSlime::Top() {
+    TAdvBody& b = *ab;
+    int32_t top = 0;
+    float topY = TOP_NONE;
+    const int32_t maxMass = b.MassMaxIndex();
+    for (int32_t i = 0; i <= maxMass; ++i) {
+        if (!b.MassExists(i) || !b.MassIsActive(i)) continue;
+        const float y = b.MassGetY(i);
+        if (y < topY) {
+            top = i;
+            topY = y;
+        }
+    }
+    return b.MassExists(top) ? topY - TOP_MARGIN : TOP_NONE;
 }
 
 void TSlime::CompactTables() {

@@ -51,33 +51,60 @@ public:
     /// A new structure, loaded, activated and placed with its reference mass at (482, 3906).
     static kin::Ref<TSlime> Create(const std::string& bodyPath = BODY_FILE);
 
+    /// What a click at the scanned point does.
+    enum class ClickEffect {
+        None,    // nothing: no blob close enough to remove, too few in reach to add
+        Remove,  // removes the nearest blob (within REMOVE_REACH)
+        Add,     // adds a blob tied to every reachable blob (two at least, none within CLEARANCE)
+    };
+
     /// A click at world point (x, y): removes the blob within 10 units, or adds a blob tied
     /// to the blobs in reach, or does nothing. Plays the matching sound. Returns 0.
     int32_t Add(float x, float y);
-    /// Draws preview, strands, blobs and removal marker for the pointer's position; removes
-    /// blobs left without an assigned strand. Returns the world y just above the highest
-    /// active blob, 4096.0 with none.
-    float Draw();
+    /// One frame of the structure with the pointer at world point (pointerX, pointerY):
+    /// what a click there would do (a ghost blob with its strands, or a marker on the blob
+    /// it would remove), the strands and the wobbling blobs. Drops the blobs that hang on no
+    /// assigned strand any more and compacts the tables. Returns the world y just above the
+    /// highest active blob, 4096.0 with none.
+    float Draw(float pointerX, float pointerY);
 
     /// Why the body file could not be used ("" when it loaded), and the reader's own words
     /// for a damaged file ("" otherwise).
     const std::string& LoadProblem() const { return loadProblem_; }
     const std::string& LoadReason() const { return loadReason_; }
-    /// Result of the last reach scan: nearest blob (-1 none), its distance (1000.0 none) and
-    /// the reachable blobs in index order (at most REACH_CAPACITY, the first ones found).
-    int32_t Nearest() const { return best_; }
-    float NearestDistance() const { return bestD_; }
-    const std::vector<int32_t>& Reachable() const { return reach_; }
     /// Scans from world point (px, py): the nearest blob and the blobs a new blob there
-    /// could take strands to. The preview and the click share it.
-    void ReachScan(float px, float py);
+    /// could take strands to. The preview and the click share it. Returns what a click at
+    /// that point does.
+    ClickEffect ReachScan(float px, float py);
+    /// Result of the last reach scan: what a click does, the nearest blob (-1 none) and the
+    /// reachable blobs in index order (at most REACH_CAPACITY, the first ones found).
+    ClickEffect Effect() const { return effect_; }
+    int32_t Nearest() const { return best_; }
+    const std::vector<int32_t>& Reachable() const { return reach_; }
 
 private:
+    // What a frame draws, in order; each reads the last reach scan.
+    /// The ghost of the blob a click would add, with its strands; hides the system pointer
+    /// while a click would add or remove.
+    void DrawGhost(float px, float py);
+    void DrawStrands();
+    /// Active blobs only; a blob without an assigned strand is left to DropLooseBlobs.
+    void DrawBlobs();
+    /// The marker on the blob a click would remove.
+    void DrawRemovalMarker();
+
+    // What a frame changes.
+    /// Removes the blobs that hang on no assigned strand any more.
+    void DropLooseBlobs();
     /// Closes the holes of the blob and strand tables once they outnumber the live entries.
     void CompactTables();
 
+    /// The world y just above the highest active blob, TOP_NONE with none.
+    float Top();
+
     std::string loadProblem_;
     std::string loadReason_;
+    ClickEffect effect_ = ClickEffect::None;
     int32_t best_ = -1;
     float bestD_ = 1000.0f;
     std::vector<int32_t> reach_;  // reused by every scan: no allocation per frame

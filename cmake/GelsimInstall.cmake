@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix:
-#   include/gelsim/{gelsim,platform}/...   the public headers (no detail/ folders)
-#   lib/libgelsim{,_runtime,_platform}.a and .so (with SONAME)
+#   include/gelsim/{gelsim,platform}/...   the public C++ headers (no detail/ folders)
+#   include/gelsim.h                       the C interface (gelsim/capi/CMakeLists.txt)
+#   lib/libgelsim{,_runtime,_platform}.a and .so (with SONAME), libgelsim_c.a
 #   lib/cmake/gelsim/                      the package: find_package(gelsim CONFIG)
 #   lib/pkgconfig/gelsim.pc, gelsim-platform.pc
 # Everything is relocatable: the package and the .pc files find the prefix from where
@@ -17,7 +18,8 @@ foreach(dir gelsim platform)
           DESTINATION ${GELSIM_INSTALL_INCLUDEDIR}/${dir}
           COMPONENT gelsim_headers
           FILES_MATCHING PATTERN "*.h"
-          PATTERN "detail" EXCLUDE)
+          PATTERN "detail" EXCLUDE
+          PATTERN "capi" EXCLUDE)  # the C interface installs its generated gelsim.h itself
 endforeach()
 
 # --- libraries. Exported names: gelsim::<lib>_static and gelsim::<lib>_shared; the

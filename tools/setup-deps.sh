@@ -4,15 +4,19 @@
 # Usage: tools/setup-deps.sh [run|test|bench|fuzz]
 set -euo pipefail
 
+# What the game, the library and the tools build with; the game (run) needs nothing more.
 build_pkgs=(cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libpng-dev zlib1g-dev
-            libfreetype-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev)
+            libfreetype-dev nlohmann-json3-dev)
 # libclang-rt-14-dev also brings FuzzedDataProvider.h, which the fuzz targets' replay uses.
-test_pkgs=(xvfb xauth xdotool imagemagick x11-utils libx11-dev libclang-rt-14-dev)
+test_pkgs=(libgtest-dev xvfb xauth xdotool imagemagick x11-utils libx11-dev libclang-rt-14-dev
+           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
+bench_pkgs=(libbenchmark-dev)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 
 want=("${build_pkgs[@]}")
 case "${1:-run}" in
   test) want+=("${test_pkgs[@]}") ;;
+  bench) want+=("${bench_pkgs[@]}") ;;
   fuzz) want+=("${fuzz_pkgs[@]}") ;;
 esac
 

@@ -1,32 +1,9 @@
 // Drawing the structure and the scene allocates nothing per blob or strand: a frame of a
 // large structure allocates exactly as much as a frame of a small one.
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 
 #include "tests/app/GameFixture.h"
-
-namespace {
-long gAllocations = 0;
-bool gCounting = false;
-}  // namespace
-
-void* operator new(std::size_t n) {
-    if (gCounting) ++gAllocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-// The nothrow form too: the library's PNG reader allocates with it and frees with the
-// plain delete above, and a sanitizer's own nothrow form would not pair with that.
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(n);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/support/CountingAllocator.h"
 
 namespace {
 
@@ -55,11 +32,9 @@ protected:
         slime::Game().pointerY = TPhysics::ScreenY(330.0f, 3440.0f);
         Frame();
         EXPECT_EQ(slime::Scene().slime->Reachable().size(), 2u);
-        gAllocations = 0;
-        gCounting = true;
+        kin::test::THeapCount count;
         for (int32_t i = 0; i < 10; ++i) Frame();
-        gCounting = false;
-        return gAllocations;
+        return count.Use().allocations;
     }
 };
 

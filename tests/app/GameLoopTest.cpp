@@ -12,6 +12,7 @@
 
 using namespace kin;
 using kin::gelsim::TPhysics;
+using slime::Counters;
 using slime::Game;
 
 namespace {
@@ -49,13 +50,13 @@ TEST_F(GameLoop, StepsOncePerChangedTickCountAndNeverTwicePerFrame) {
     auto& g = Game();
     // No tick: a pass waits, finds the count unchanged and neither steps nor draws.
     EXPECT_TRUE(slime::LoopPass());
-    EXPECT_EQ(g.steps, 0);
-    EXPECT_EQ(g.frames, 0);
+    EXPECT_EQ(Counters().steps, 0);
+    EXPECT_EQ(Counters().frames, 0);
 
     g.timer->Tick();
     EXPECT_TRUE(slime::LoopPass());
-    EXPECT_EQ(g.steps, 1);
-    EXPECT_EQ(g.frames, 1);
+    EXPECT_EQ(Counters().steps, 1);
+    EXPECT_EQ(Counters().frames, 1);
     EXPECT_EQ(g.lastTicks, 1);
 
     // A slow loop: three ticks pass before the next pass; the world advances once only.
@@ -63,10 +64,10 @@ TEST_F(GameLoop, StepsOncePerChangedTickCountAndNeverTwicePerFrame) {
     g.timer->Tick();
     g.timer->Tick();
     EXPECT_TRUE(slime::LoopPass());
-    EXPECT_EQ(g.steps, 2);
+    EXPECT_EQ(Counters().steps, 2);
     EXPECT_EQ(g.lastTicks, 4);
     EXPECT_TRUE(slime::LoopPass());
-    EXPECT_EQ(g.steps, 2);
+    EXPECT_EQ(Counters().steps, 2);
 
     // The three ticks produced at most one waiting "TimerTick" (the queue never floods).
     EXPECT_LE(QueuedEventCount(), 1);
@@ -91,15 +92,15 @@ TEST_F(GameLoop, PointerEventsAreKept) {
 TEST_F(GameLoop, PaintDrawsWithoutStepping) {
     Game().canvas->Activate(ACTIVATE_REDRAW);
     slime::LoopPass();
-    EXPECT_EQ(Game().frames, 1);
-    EXPECT_EQ(Game().steps, 0);
+    EXPECT_EQ(Counters().frames, 1);
+    EXPECT_EQ(Counters().steps, 0);
 }
 
 TEST_F(GameLoop, ResizeRepaintsAtTheNewSize) {
     detail::HeadlessResize(Game().window, 700, 300);
     slime::LoopPass();  // the repaint asked for by the resize arrives and is drawn
-    EXPECT_GE(Game().frames, 1);
-    EXPECT_EQ(Game().steps, 0);
+    EXPECT_GE(Counters().frames, 1);
+    EXPECT_EQ(Counters().steps, 0);
     TGraphics* c = Canvas();
     EXPECT_EQ(c->Width(), 700);
     EXPECT_EQ(c->Height(), 300);
@@ -112,5 +113,5 @@ TEST_F(GameLoop, ClosingFreesTheWorldAndEndsTheLoop) {
     detail::HeadlessClose(Game().window);
     EXPECT_FALSE(TPhysics::currentWorld);  // freed before anything else
     EXPECT_FALSE(slime::LoopPass());
-    EXPECT_EQ(Game().steps, 1);
+    EXPECT_EQ(Counters().steps, 1);
 }

@@ -30,8 +30,10 @@ using kin::gelsim::TColEvent;
 using kin::gelsim::TMass;
 using kin::gelsim::TPhysics;
 using kin::gelsim::TZoneBase;
+using slime::Counters;
 using slime::Game;
 using slime::Scene;
+using slime::TSlime;
 
 namespace {
 
@@ -217,11 +219,11 @@ TEST_F(SceneTest, AClickOnABlobRemovesItAndAClickInReachAddsOne) {
     Frame();
     HandleClickAt(4);
     EXPECT_FALSE(Body().MassExists(4));
-    EXPECT_EQ(Game().removeSounds, 1);
+    EXPECT_EQ(Counters().removeSounds, 1);
     // 65 units from blob 3 and 98 from blob 0, more than 100 from the others.
     slime::HandleClick(TPhysics::ScreenX(500.0f, 3810.0f), TPhysics::ScreenY(500.0f, 3810.0f));
     EXPECT_EQ(Body().MassMaxIndex(), 5);
-    EXPECT_EQ(Game().addSounds, 1);
+    EXPECT_EQ(Counters().addSounds, 1);
     EXPECT_TRUE(Body().MassIsActive(5));
 }
 
@@ -234,17 +236,17 @@ TEST_F(SceneTest, TheGhostShowsExactlyWhatAClickDoes) {
         TPhysics::Update();
         Frame();
     }
-    slime::TSlime& slime = *Scene().slime;
+    TSlime& slime = *Scene().slime;
     int32_t ghosts = 0, mismatches = 0, points = 0;
     for (float wy = 3700.0f; wy < 3990.0f; wy += 1.7f) {
         for (float wx = 330.0f; wx < 640.0f; wx += 1.7f) {
             const float px = TPhysics::ScreenX(wx, wy), py = TPhysics::ScreenY(wx, wy);
-            Pointer(px, py);
-            slime.Draw();
+            // The pointer where the click lands, turned into a world point as the click's is.
+            slime.Draw(TPhysics::SimX(px, py), TPhysics::SimY(px, py));
             const std::vector<int32_t> preview = slime.Reachable();
-            const float d = slime.NearestDistance();
-            if (d <= 10.0f) continue;  // a click there removes a blob
-            const bool ghost = preview.size() >= 2 && d > 50.0f;
+            const TSlime::ClickEffect shown = slime.Effect();
+            if (shown == TSlime::ClickEffect::Remove) continue;  // a click there removes a blob
+            const bool ghost = shown == TSlime::ClickEffect::Add;
             const int32_t before = Body().MassMaxIndex();
             ++points;
             slime::HandleClick(px, py);
@@ -270,7 +272,7 @@ TEST_F(SceneTest, MouseEventsReachTheScene) {
     detail::HeadlessMouseMove(Game().canvas, x, y);
     detail::HeadlessMouseButton(Game().canvas, 1, true, x, y);
     EXPECT_FALSE(Body().MassExists(3));
-    EXPECT_EQ(Game().removeSounds, 1);
+    EXPECT_EQ(Counters().removeSounds, 1);
 }
 
 // A blob pushed back by one side of the box is removed at once, with the removal sound.
@@ -290,7 +292,7 @@ TEST_P(BoxContact, RemovesTheBlobAndPlaysTheRemovalSound) {
         const bool gone = std::count(c.removed.begin(), c.removed.end(), i) > 0;
         EXPECT_EQ(Body().MassExists(i), gone ? 0 : 1) << "blob " << i;
     }
-    EXPECT_EQ(Game().removeSounds, static_cast<int64_t>(c.removed.size()));
+    EXPECT_EQ(Counters().removeSounds, static_cast<int64_t>(c.removed.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -306,14 +308,14 @@ TEST_F(SceneTest, BoxContactsOnlyRemoveBlobsOfTheStructureAndOnlyOnce) {
     TColEvent::Emit(e.Get());
     TColEvent::Emit(e.Get());  // a corner: the same blob pushed back twice in one step
     EXPECT_FALSE(Body().MassExists(2));
-    EXPECT_EQ(Game().removeSounds, 1);
+    EXPECT_EQ(Counters().removeSounds, 1);
     // A mass of some other body with the same index is left alone.
     Ref<TAdvBody> other = TAdvBody::Create();
     for (int32_t i = 0; i < 4; ++i) other->MassAdd(10.0f, 10.0f, 1.0f, 5.0f, 0.0f, 1);
     TColEvent::Emit(TColEvent::Create(other->MassGet(3), TPhysics::currentWorld.Get(), 0, 0, 1).Get());
     EXPECT_TRUE(other->MassExists(3));
     EXPECT_TRUE(Body().MassExists(3));
-    EXPECT_EQ(Game().removeSounds, 1);
+    EXPECT_EQ(Counters().removeSounds, 1);
     // Mass-against-mass contacts change nothing.
     TColEvent::Emit(TColEvent::Create(Body().MassGet(0), Body().MassGet(1), 0, 0, 1).Get());
     EXPECT_EQ(Body().MassExists(0) + Body().MassExists(1), 2);
@@ -331,9 +333,9 @@ TEST_F(SceneTest, ABlobTouchingAZoneFreezesAndSquelchesOnlyTheFirstTime) {
     ASSERT_EQ(e->GetID(), TColEvent::MASS_ZONE);
     TColEvent::Emit(e.Get());
     EXPECT_TRUE(Body().MassIsFrozen(1));
-    EXPECT_EQ(Game().addSounds, 1);
+    EXPECT_EQ(Counters().addSounds, 1);
     TColEvent::Emit(e.Get());
-    EXPECT_EQ(Game().addSounds, 1);
+    EXPECT_EQ(Counters().addSounds, 1);
     EXPECT_TRUE(Body().MassExists(1));
 }
 
@@ -382,10 +384,10 @@ TEST_F(SceneTest, TheStructureStartsOnTheGroundBetweenTwoWallsThatStandOnIt) {
         Ref<TMass> blob = TMass::Create(face - 8.0f * vx, 3700.0f, 10.0f, 10.0f, 1.0f, 1);
         blob->AddRef();
         blob->SetVelocity(vx, 0.0f);
-        const int64_t sounds = Game().addSounds;
+        const int64_t sounds = Counters().addSounds;
         for (int32_t step = 0; step < 30 && !blob->IsFrozen(); ++step) TPhysics::Update();
         EXPECT_TRUE(blob->IsFrozen()) << "wall at " << x;
-        EXPECT_EQ(Game().addSounds, sounds + 1);
+        EXPECT_EQ(Counters().addSounds, sounds + 1);
         blob->SubRef();
     }
 }
@@ -396,7 +398,7 @@ TEST_F(SceneTest, TheStructureRestsWhereItStartsAndTheRecordIsItsTop) {
         if (i > 0) TPhysics::Update();
         Frame();
     }
-    EXPECT_EQ(Game().removeSounds, 0);
+    EXPECT_EQ(Counters().removeSounds, 0);
     float top = 4096.0f;
     for (int32_t i = 0; i <= 4; ++i) {
         ASSERT_TRUE(Body().MassExists(i));
@@ -487,7 +489,7 @@ TEST_P(DataFiles, TheGameStillRunsAndSaysWhatIsWrong) {
     slime::HandleClick(220.0f, 560.0f);
     Frame();
     Screenshot(std::string("data-") + c.name);
-    EXPECT_GE(Game().frames, 4);
+    EXPECT_GE(Counters().frames, 4);
     // A message is readable in the middle of the window: white text on a dark band.
     if (!problems.empty()) {
         EXPECT_TRUE(BoxHas(0, 260, W - 1, 340, 0xFFFFFF));
@@ -569,8 +571,8 @@ TEST_F(SceneTest, ClickingAboveTheTopGrowsATower) {
     }
     Screenshot("tower");
     std::printf("top went from %.1f to %.1f with %d blobs added, %d removed\n", start, Scene().topRecord,
-                static_cast<int>(Game().addSounds), static_cast<int>(Game().removeSounds));
-    EXPECT_GE(Game().addSounds, 10);
+                static_cast<int>(Counters().addSounds), static_cast<int>(Counters().removeSounds));
+    EXPECT_GE(Counters().addSounds, 10);
     EXPECT_LT(Scene().topRecord, start - 200.0f);
 }
 }  // namespace

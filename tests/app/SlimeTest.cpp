@@ -20,7 +20,7 @@
 using namespace kin;
 using kin::gelsim::TAdvBody;
 using kin::gelsim::TPhysics;
-using slime::Game;
+using slime::Counters;
 using slime::SegmentsCross;
 using slime::TSlime;
 
@@ -77,8 +77,6 @@ protected:
         TPhysics::SetDrawCoords(200.0f, 200.0f);
         s_ = TSlime::Create("no-such-folder/slime.plb");
         s_->ab = TAdvBody::Create();  // start from an empty structure
-        Game().pointerX = -10000.0f;     // the pointer far away unless a test moves it
-        Game().pointerY = -10000.0f;
         slime::wobblePhase = 0;
     }
     void TearDown() override {
@@ -103,21 +101,25 @@ protected:
         return n;
     }
     void PointerAt(float wx, float wy) {
-        Game().pointerX = TPhysics::ScreenX(wx, wy);
-        Game().pointerY = TPhysics::ScreenY(wx, wy);
+        pointerX_ = wx;
+        pointerY_ = wy;
     }
+    /// One frame of the structure with the pointer where the test put it.
+    float Draw() { return s_->Draw(pointerX_, pointerY_); }
     /// Draws one frame from a cleared canvas at a fixed wobble phase; returns the pixels.
     std::vector<uint8_t> DrawAt(int32_t phase) {
         SetClsColor(0, 0, 0);
         Cls();
         SetBlend(ALPHABLEND);
         slime::wobblePhase = phase;
-        s_->Draw();
+        Draw();
         return gfx_->ReadPixels();
     }
 
     Ref<TGraphics> gfx_;
     Ref<TSlime> s_;
+    float pointerX_ = -10000.0f;  // world point; far away unless a test moves it
+    float pointerY_ = -10000.0f;
 };
 
 TEST_F(SlimeTest, CreationLoadsThePicturesAndPlacesTheReferenceMass) {
@@ -140,8 +142,8 @@ TEST_F(SlimeTest, AMissingBodyFileLeavesAnEmptyStructureAndSaysWhy) {
     EXPECT_EQ(TSlime::Create("no-such-folder/slime.plb")->LoadProblem(), "no-such-folder/slime.plb is missing");
     EXPECT_EQ(s_->ab->MassMaxIndex(), -1);
     EXPECT_EQ(s_->Add(300.0f, 300.0f), 0);
-    EXPECT_EQ(s_->Draw(), 4096.0f);
-    EXPECT_EQ(Game().addSounds + Game().removeSounds, 0);
+    EXPECT_EQ(Draw(), 4096.0f);
+    EXPECT_EQ(Counters().addSounds + Counters().removeSounds, 0);
 }
 
 // Removal reach: a click at this distance from the only blob removes it or not.
@@ -154,14 +156,21 @@ TEST_P(RemovalReach, RemovesTheNearestBlobWithinTenUnits) {
     s_->Add(100.0f + distance * 0.6f, 100.0f - distance * 0.8f);
     EXPECT_EQ(Body().MassExists(a), removed ? 0 : 1);
     EXPECT_EQ(Body().MassExists(far), 1);
-    EXPECT_EQ(Game().removeSounds, removed ? 1 : 0);
-    EXPECT_EQ(Game().addSounds, 0);
+    EXPECT_EQ(Counters().removeSounds, removed ? 1 : 0);
+    EXPECT_EQ(Counters().addSounds, 0);
     EXPECT_EQ(LiveMasses(), removed ? 1 : 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Distances, RemovalReach,
                          ::testing::Values(std::pair{0.0f, true}, std::pair{5.0f, true}, std::pair{10.0f, true},
-                                           std::pair{10.5f, false}));
+                                           std::pair{10.5f, false}),
+                         [](const ::testing::TestParamInfo<std::pair<float, bool>>& info) {
+                             std::string name = "Distance" + std::to_string(info.param.first);  // "10.500000"
+                             name.erase(name.find_last_not_of('0') + 1);
+                             if (name.back() == '.') name.pop_back();
+                             std::replace(name.begin(), name.end(), '.', '_');
+                             return name;
+                         });
 
 TEST_F(SlimeTest, ANewBlobTakesAStrandToEveryBlobInReachAtItsPresentLength) {
     const int32_t a = Blob(160.0f, 100.0f);  // 60 from the click
@@ -188,8 +197,8 @@ TEST_F(SlimeTest, ANewBlobTakesAStrandToEveryBlobInReachAtItsPresentLength) {
     EXPECT_TRUE(Body().MassIsActive(a));
     EXPECT_TRUE(Body().MassIsActive(b));
     EXPECT_FALSE(Body().MassIsActive(out));
-    EXPECT_EQ(Game().addSounds, 1);
-    EXPECT_EQ(Game().removeSounds, 0);
+    EXPECT_EQ(Counters().addSounds, 1);
+    EXPECT_EQ(Counters().removeSounds, 0);
 }
 
 TEST_F(SlimeTest, OneBlobInReachIsNotEnough) {
@@ -197,7 +206,7 @@ TEST_F(SlimeTest, OneBlobInReachIsNotEnough) {
     Blob(100.0f, 300.0f);
     s_->Add(100.0f, 100.0f);
     EXPECT_EQ(Body().MassMaxIndex(), 1);
-    EXPECT_EQ(Game().addSounds, 0);
+    EXPECT_EQ(Counters().addSounds, 0);
 }
 
 TEST_F(SlimeTest, ABlobThirtyUnitsAwayBlocksAddingEvenWithSeveralInReach) {
@@ -208,7 +217,7 @@ TEST_F(SlimeTest, ABlobThirtyUnitsAwayBlocksAddingEvenWithSeveralInReach) {
     s_->Add(100.0f, 100.0f);
     EXPECT_EQ(s_->Reachable().size(), 3u);
     EXPECT_EQ(Body().MassMaxIndex(), 3);
-    EXPECT_EQ(Game().addSounds + Game().removeSounds, 0);
+    EXPECT_EQ(Counters().addSounds + Counters().removeSounds, 0);
 }
 
 // Strand reach: a blob at this offset from the scan point is reachable or not.
@@ -265,7 +274,7 @@ TEST_F(SlimeTest, TheReachListKeepsTheFirst512BlobsInReach) {
     EXPECT_EQ(s_->Reachable().front(), 0);
     EXPECT_EQ(s_->Reachable().back(), 511);
     EXPECT_EQ(Body().ConMaxIndex(), 511);
-    EXPECT_EQ(Game().addSounds, 1);
+    EXPECT_EQ(Counters().addSounds, 1);
 }
 
 TEST_F(SlimeTest, NonFiniteClicksChangeNothing) {
@@ -277,14 +286,14 @@ TEST_F(SlimeTest, NonFiniteClicksChangeNothing) {
     s_->Add(inf, -inf);
     EXPECT_EQ(Body().MassMaxIndex(), 1);
     EXPECT_EQ(LiveMasses(), 2);
-    EXPECT_EQ(Game().addSounds + Game().removeSounds, 0);
+    EXPECT_EQ(Counters().addSounds + Counters().removeSounds, 0);
 }
 
 // --- drawing ----------------------------------------------------------------------
 
 TEST_F(SlimeTest, WithNoBlobTheTopIsTheGroundAndThePointerShows) {
     SetMouseVisible(0);
-    EXPECT_EQ(s_->Draw(), 4096.0f);
+    EXPECT_EQ(Draw(), 4096.0f);
     EXPECT_EQ(MouseVisible(), 1);
 }
 
@@ -293,7 +302,7 @@ TEST_F(SlimeTest, TheTopLiesTenUnitsAboveTheHighestActiveBlob) {
     Strand(a, b);
     Strand(b, c);
     Blob(500.0f, 3000.0f);  // higher, but on no strand: not counted (and dropped)
-    EXPECT_EQ(s_->Draw(), 3896.0f);
+    EXPECT_EQ(Draw(), 3896.0f);
     EXPECT_FALSE(Body().MassExists(3));
 }
 
@@ -305,13 +314,13 @@ TEST_F(SlimeTest, ABlobLeftWithoutStrandsIsRemovedOnTheNextDraw) {
     const int32_t lone = Blob(300, 300);
     Body().ConRemove(Strand(lone, a));  // lone's only strand
     EXPECT_TRUE(Body().MassExists(lone));
-    s_->Draw();
+    Draw();
     EXPECT_FALSE(Body().MassExists(lone));
     EXPECT_EQ(LiveMasses(), 3);
     // A strand that is not assigned does not hold its blobs either.
     Body().ConFree(only);
     Body().ConFree(0);
-    s_->Draw();
+    Draw();
     EXPECT_TRUE(Body().MassExists(a));  // a-c still assigned
     EXPECT_TRUE(Body().MassExists(c));
     EXPECT_FALSE(Body().MassExists(b));
@@ -335,7 +344,7 @@ TEST_F(SlimeTest, FramesCloseTheHolesThatRemovedBlobsLeave) {
         const float a = 6.2831853f * unit(rng), r = remove ? 9.0f * unit(rng) : 60.0f + 40.0f * unit(rng);
         s_->Add(Body().MassGetX(i) + r * std::cos(a), Body().MassGetY(i) + r * std::sin(a));
         const int32_t before = Body().MassMaxIndex() + Body().ConMaxIndex();
-        s_->Draw();
+        Draw();
         compactions += Body().MassMaxIndex() + Body().ConMaxIndex() < before;
         int32_t strands = 0;
         blobs = 0;
@@ -367,7 +376,7 @@ TEST_F(SlimeTest, EachBlobWobblesTheSameWayOnEveryFrame) {
     const int32_t a = Blob(100, 100), b = Blob(180, 100);
     Strand(a, b);
     slime::wobblePhase = 352;
-    s_->Draw();
+    Draw();
     EXPECT_EQ(slime::wobblePhase, 0);  // 8 per frame, within one turn
     // The same phase draws the same picture, whatever random numbers were used in between.
     const std::vector<uint8_t> first = DrawAt(16);

@@ -202,7 +202,16 @@ TEST_P(OverwriteTest, WaitingEventOfSameIdAndSourceIsRefreshed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(StateEvents, OverwriteTest,
-                         ::testing::Values(EVENT_TIMERTICK, EVENT_GADGETACTION, EVENT_WINDOWMOVE, EVENT_WINDOWSIZE));
+                         ::testing::Values(EVENT_TIMERTICK, EVENT_GADGETACTION, EVENT_WINDOWMOVE, EVENT_WINDOWSIZE),
+                         [](const ::testing::TestParamInfo<int32_t>& info) -> std::string {
+                             switch (info.param) {
+                                 case EVENT_TIMERTICK: return "TimerTick";
+                                 case EVENT_GADGETACTION: return "GadgetAction";
+                                 case EVENT_WINDOWMOVE: return "WindowMove";
+                                 case EVENT_WINDOWSIZE: return "WindowSize";
+                                 default: return "Event" + std::to_string(info.param);
+                             }
+                         });
 
 TEST_F(EventTest, OtherIdsAreAlwaysAdded) {
     for (int32_t id : {EVENT_MOUSEDOWN, EVENT_MOUSEMOVE, EVENT_GADGETPAINT, EVENT_WINDOWCLOSE}) {
@@ -296,6 +305,69 @@ TEST(ServicesTest, RestartGivesAFreshEmitHookAndShutdownIsSafeTwice) {
     EmitEvent(TEvent::Create(EVENT_MOUSEMOVE, nullptr, 0, 0, 3, 4));
     EXPECT_EQ(QueuedEventCount(), 1);
     ShutdownServices();
+}
+
+// Hook runs hold no reference of their own on the contexts: a context whose entry is
+// removed while any run is going lives until the outermost run ends.
+struct Marker : TObject {
+    bool* gone;
+    int32_t touched = 0;
+    explicit Marker(bool* g) : gone(g) {}
+    ~Marker() override { *gone = true; }
+};
+int32_t g_outer = 0;
+int32_t g_inner = 0;
+bool g_outerGone = false;
+
+Ref<TObject> Outer(int32_t, TObject* data, TObject* ctx) {
+    RunHooks(g_inner, ctx);  // removes this entry, with the only reference to ctx
+    EXPECT_FALSE(g_outerGone);
+    static_cast<Marker*>(ctx)->touched += 1;  // still alive (the sanitizers check it)
+    return data;
+}
+Ref<TObject> RemoveOuter(int32_t, TObject* data, TObject*) {
+    RemoveHook(g_outer, Outer, data);
+    return data;
+}
+
+TEST(HookRun, AContextRemovedDuringANestedRunLivesUntilTheOutermostRunEnds) {
+    g_outer = AllocHookId();
+    g_inner = AllocHookId();
+    AddHook(g_inner, RemoveOuter);
+    g_outerGone = false;
+    AddHook(g_outer, Outer, MakeRef<Marker>(&g_outerGone).Get(), 1000);
+    Ref<TObject> data = MakeRef<TObject>();
+    RunHooks(g_outer, data.Get());
+    EXPECT_TRUE(g_outerGone);  // released once the run was over
+    RemoveHook(g_inner, RemoveOuter);
+}
+
+struct Owner : TObject {
+    Ref<Marker> owned;
+};
+Ref<TObject> DropOwned(int32_t, TObject* data, TObject* ctx) {
+    static_cast<Owner*>(ctx)->owned = nullptr;  // the data's last owner outside the run
+    return data;
+}
+Ref<TObject> TouchData(int32_t, TObject* data, TObject*) {
+    static_cast<Marker*>(data)->touched += 1;
+    return data;
+}
+
+TEST(HookRun, TheDataLivesThroughTheRunWhateverACallbackReleases) {
+    const int32_t hook = AllocHookId();
+    bool gone = false;
+    Ref<Owner> owner = MakeRef<Owner>();
+    owner->owned = MakeRef<Marker>(&gone);
+    Marker* data = owner->owned.Get();
+    AddHook(hook, DropOwned, owner.Get(), 2);
+    AddHook(hook, TouchData, nullptr, 1);
+    {
+        Ref<TObject> out = RunHooks(hook, data);
+        EXPECT_FALSE(gone);
+        EXPECT_EQ(static_cast<Marker*>(out.Get())->touched, 1);
+    }
+    EXPECT_TRUE(gone);  // the result was its last owner
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ public:
 };
 
 struct WidthCase {
+    const char* name;
     const char* text;
     int32_t width;
 };
@@ -52,9 +53,12 @@ TEST_P(TextWidthTest, TruncatesAfterEachGlyphAndSkipsAbsentCharacters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, TextWidthTest,
-                         ::testing::Values(WidthCase{"", 0}, WidthCase{"a", 2}, WidthCase{"aaa", 6},  // not 7
-                                           WidthCase{"ab?b", 8},                                       // not 9
-                                           WidthCase{"???", 0}, WidthCase{"b\xC3\xA9" "b", 6}));
+                         ::testing::Values(WidthCase{"Empty", "", 0}, WidthCase{"OneGlyph", "a", 2},
+                                           WidthCase{"ThreeGlyphs", "aaa", 6},           // not 7
+                                           WidthCase{"AbsentCharacterInside", "ab?b", 8},    // not 9
+                                           WidthCase{"AllAbsent", "???", 0},
+                                           WidthCase{"AbsentTwoByteCharacter", "b\xC3\xA9" "b", 6}),
+                         [](const ::testing::TestParamInfo<WidthCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DrawFixture, TextPlacesGlyphsAtTruncatedPenPositions) {
     Ref<FakeFont> font = MakeRef<FakeFont>();

@@ -439,12 +439,12 @@ TEST_P(PolyTest, FillsConcaveShapesInEitherWinding) {
     for (auto [x, y] : c.outside) EXPECT_FALSE(Lit(x, y)) << c.name << " " << x << "," << y;
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, PolyTest,
-                         ::testing::Combine(::testing::Range(0, 4), ::testing::Bool()),
-                         [](const auto& info) {
-                             return std::string(PolyCases()[std::get<0>(info.param)].name) +
-                                    (std::get<1>(info.param) ? "Reversed" : "");
-                         });
+// Named by the shape, and "Reversed" for the other winding.
+std::string ShapeName(const ::testing::TestParamInfo<std::tuple<int, bool>>& info) {
+    return std::string(PolyCases()[std::get<0>(info.param)].name) + (std::get<1>(info.param) ? "Reversed" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, PolyTest, ::testing::Combine(::testing::Range(0, 4), ::testing::Bool()), ShapeName);
 
 TEST_F(PrimitiveTest, PolyIsAnchoredAtTheOrigin) {
     SetOrigin(30, 20);
@@ -497,8 +497,8 @@ TEST_P(TriangulateTest, TrianglesTileThePolygon) {
     EXPECT_NEAR(sum, whole, 1e-6 * std::fabs(whole));
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, TriangulateTest,
-                         ::testing::Combine(::testing::Range(0, 4), ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(Shapes, TriangulateTest, ::testing::Combine(::testing::Range(0, 4), ::testing::Bool()),
+                         ShapeName);
 
 TEST(TriangulateEdges, DegenerateAndCrossingOutlinesEnd) {
     std::vector<int32_t> tris;

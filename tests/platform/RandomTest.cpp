@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/Random.h"
@@ -36,7 +37,11 @@ INSTANTIATE_TEST_SUITE_P(Rules, SeedTest,
                                            SeedCase{INT32_MIN, 4660},                // masks to 0
                                            SeedCase{-2, 0x7FFFFFFE}, SeedCase{12345, 12345},
                                            SeedCase{static_cast<int32_t>(0x80000005u), 5},
-                                           SeedCase{1, 1}));
+                                           SeedCase{1, 1}),
+                         [](const ::testing::TestParamInfo<SeedCase>& info) {
+                             const int64_t seed = info.param.given;
+                             return "Seed" + (seed < 0 ? "Minus" + std::to_string(-seed) : std::to_string(seed));
+                         });
 
 TEST(RandomTest, SameSeedSameSequenceOtherSeedOtherSequence) {
     SeedRnd(99);

@@ -1,6 +1,8 @@
 // Headless windows and canvases: sizes, layout, resize/close/paint events, freeing.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/Event.h"
 #include "platform/Graphics.h"
 #include "platform/Input.h"
@@ -87,7 +89,11 @@ TEST_P(LayoutTest, LockedEdgesKeepTheirDistance) {
 
 INSTANTIATE_TEST_SUITE_P(Edges, LayoutTest,
                          ::testing::Values(LayoutCase{1, 1, 50, 200}, LayoutCase{1, 0, 50, 100},
-                                           LayoutCase{0, 1, 150, 100}, LayoutCase{0, 0, 100, 100}));
+                                           LayoutCase{0, 1, 150, 100}, LayoutCase{0, 0, 100, 100}),
+                         [](const ::testing::TestParamInfo<LayoutCase>& info) {
+                             return std::string(info.param.left ? "LeftLocked" : "LeftFree") +
+                                    (info.param.right ? "RightLocked" : "RightFree");
+                         });
 
 TEST_F(WindowTest, CloseAndPointerArriveAsEvents) {
     HeadlessMouseMove(canvas, 30, 40);

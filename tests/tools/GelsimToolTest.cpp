@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "../gelsim/bodies/BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 
 namespace kin::gelsim::test {
 namespace {

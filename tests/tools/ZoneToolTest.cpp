@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "../gelsim/zones/ZoneFixture.h"
+#include "tests/support/ZoneFixture.h"
 #include "platform/Png.h"
 
 namespace kin::gelsim::test {

@@ -2,7 +2,7 @@
 // motion, activation and collision queries.
 #include <cmath>
 
-#include "BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 #include "gelsim/core/MathUtil.h"
 
 namespace kin::gelsim::test {

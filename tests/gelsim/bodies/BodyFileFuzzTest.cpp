@@ -3,7 +3,7 @@
 // catch reads and writes outside a table.
 #include <random>
 
-#include "BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 #include "platform/Png.h"
 
 namespace kin::gelsim::test {

@@ -8,12 +8,15 @@
 #include <cstring>
 #include <random>
 
-#include "../core/Heap.h"
-#include "BodyFixture.h"
 #include "platform/Png.h"
+#include "tests/support/BodyFixture.h"
+#include "tests/support/CountingAllocator.h"
 
 namespace kin::gelsim::test {
 namespace {
+
+using kin::test::MeasureHeap;
+using kin::test::THeapUse;
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 #include "gelsim/bodies/Procedural.h"
 
 namespace kin::gelsim::test {

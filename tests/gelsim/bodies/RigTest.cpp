@@ -1,5 +1,5 @@
 // Rigs: stored values and drawing through the world's view on a headless canvas.
-#include "BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 
 namespace kin::gelsim::test {
 namespace {

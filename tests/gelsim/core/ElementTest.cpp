@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "Fixture.h"
+#include "tests/support/WorldFixture.h"
 
 // Parameterised cases are named by their row in the table (CTest names stay readable).
 const auto kRowName = [](const auto& info) { return "row" + std::to_string(info.index); };

@@ -1,6 +1,6 @@
 // The step under callbacks that change the world while it runs, and its determinism.
 #include <cstring>
-#include "Fixture.h"
+#include "tests/support/WorldFixture.h"
 #include "gelsim/core/Assert.h"
 #include "gelsim/core/detail/PairIndex.h"
 #include "scenes/Scenes.h"

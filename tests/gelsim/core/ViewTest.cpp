@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "Fixture.h"
+#include "tests/support/WorldFixture.h"
 #include "platform/Graphics.h"
 #include "platform/Image.h"
 #include "platform/Pixmap.h"

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "Fixture.h"
+#include "tests/support/WorldFixture.h"
 
 // Parameterised cases are named by their row in the table (CTest names stay readable).
 const auto kRowName = [](const auto& info) { return "row" + std::to_string(info.index); };

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <map>
 
-#include "../bodies/BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 #include "gelsim/zones/Zone.h"
 
 namespace kin::gelsim::test {

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "../bodies/BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 
 namespace kin::gelsim::test {
 namespace {
@@ -48,6 +48,7 @@ TEST(StreamPrimitives, ValuesComeBackBitForBit) {
 }
 
 struct LineCase {
+    const char* name;
     std::string bytes;
     std::vector<std::string> lines;  // read one after the other
 };
@@ -60,11 +61,12 @@ TEST_P(LineReading, FollowsTheTerminatorRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LineReading,
-                         ::testing::Values(LineCase{"Body\r\nNext\r\n", {"Body", "Next", ""}},
-                                           LineCase{"a\rb\r\n", {"ab"}},             // CR dropped anywhere
-                                           LineCase{std::string("ab\0cd\n", 6), {"ab", "cd"}},  // NUL ends a line
-                                           LineCase{"tail", {"tail", ""}},         // end of data, no error
-                                           LineCase{"\n\n", {"", "", ""}}));
+                         ::testing::Values(LineCase{"CrLf", "Body\r\nNext\r\n", {"Body", "Next", ""}},
+                                           LineCase{"CrDroppedAnywhere", "a\rb\r\n", {"ab"}},
+                                           LineCase{"NulEndsALine", std::string("ab\0cd\n", 6), {"ab", "cd"}},
+                                           LineCase{"EndOfDataWithoutError", "tail", {"tail", ""}},
+                                           LineCase{"EmptyLines", "\n\n", {"", "", ""}}),
+                         [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 TEST(StreamPrimitives, LineWritesCrLfAndStopsWhereAReaderWould) {
     EXPECT_EQ(Written([](TStream& s) { WriteLine(s, "Body"); }), (Bytes{'B', 'o', 'd', 'y', 13, 10}));

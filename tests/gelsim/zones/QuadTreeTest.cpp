@@ -1,7 +1,7 @@
 // Quad trees: the relevance rules on hand-made cases, building and queries against brute
 // force on random outlines, depth and size against the rules, the deepest level, the node
 // record (round trips, truncation, hostile nesting), and drawing.
-#include "ZoneFixture.h"
+#include "tests/support/ZoneFixture.h"
 #include "gelsim/io/StreamIO.h"
 
 namespace kin::gelsim::test {

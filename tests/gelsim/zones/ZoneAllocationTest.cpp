@@ -1,67 +1,16 @@
 // Memory of zones, measured by counting every allocation of this program: steady contacts
 // with zones allocate nothing, and reading a zone file, however hostile, never holds more
 // than a small multiple of the file's size.
-#include <malloc.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 
-#include "ZoneFixture.h"
 #include "gelsim/io/StreamIO.h"
-
-namespace {
-long gAllocations = 0;
-long long gBytes = 0, gPeak = 0;
-bool gCounting = false;
-
-void Count(void* p) {
-    if (!gCounting || !p) return;
-    ++gAllocations;
-    gBytes += static_cast<long long>(malloc_usable_size(p));
-    if (gBytes > gPeak) gPeak = gBytes;
-}
-}  // namespace
-
-// Every plain form is replaced, so that whatever the library or the standard library asks
-// for is counted and handed back to the same allocator.
-void* operator new(std::size_t n) {
-    void* p = std::malloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    Count(p);
-    return p;
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    void* p = std::malloc(n ? n : 1);
-    Count(p);
-    return p;
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-namespace {
-void Release(void* p) {
-    if (gCounting && p) gBytes -= static_cast<long long>(malloc_usable_size(p));
-    std::free(p);
-}
-}  // namespace
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
+#include "tests/support/CountingAllocator.h"
+#include "tests/support/ZoneFixture.h"
 
 namespace kin::gelsim::test {
 namespace {
 
-struct Counter {
-    Counter() {
-        gAllocations = 0;
-        gBytes = gPeak = 0;
-        gCounting = true;
-    }
-    ~Counter() { gCounting = false; }
-};
+using kin::test::THeapCount;
 
 Ref<TObject> Observe(int32_t, TObject* data, TObject*) { return data; }
 
@@ -83,12 +32,12 @@ TEST_F(ZoneMemory, SteadyContactsWithEveryStyleAllocateNothing) {
     long events = 0;
     long allocations = 0;
     {
-        Counter c;
+        THeapCount count;
         for (int32_t s = 0; s < 100; ++s) {
             TPhysics::Update();
             events += TColEvent::QueueCount();
         }
-        allocations = gAllocations;
+        allocations = count.Use().allocations;
     }
     std::printf("zones: %ld allocations, %ld queued events in 100 steps\n", allocations, events);
     EXPECT_GT(events, 1000);
@@ -155,13 +104,13 @@ TEST_F(ZoneMemory, ReadingHoldsAtMostASmallMultipleOfTheFile) {
         long long peak = 0;
         {
             TBankStream s(row.file);
-            Counter c;
+            THeapCount count;
             try {
                 TZoneFileData d;
                 if (ReadZoneFile(s, d, "")) BuildZone(d, TZoneBuild::LOAD);
             } catch (const TStreamReadException&) {
             }
-            peak = gPeak;
+            peak = count.Use().peak;
         }
         const long long size = static_cast<long long>(row.file.size());
         std::printf("%s: %lld bytes of file, peak %lld bytes held\n", row.name, size, peak);

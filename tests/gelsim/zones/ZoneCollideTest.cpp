@@ -2,7 +2,7 @@
 // default response's friction, overriding the response, the step's group and freeze rules,
 // callbacks that change the world mid-contact, degenerate outlines, and random discs
 // against brute force.
-#include "ZoneFixture.h"
+#include "tests/support/ZoneFixture.h"
 
 namespace kin::gelsim::test {
 namespace {

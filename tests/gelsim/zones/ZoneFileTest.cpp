@@ -1,7 +1,7 @@
 // Zone files: the exact layout, round trips (byte-identical re-saves), groups, pictures
 // inside and beside the file, safe saving, and damaged or hostile files: every cut raises
 // the read error, nonsense counts and nesting are refused, bad pictures load without image.
-#include "ZoneFixture.h"
+#include "tests/support/ZoneFixture.h"
 #include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
 

@@ -1,6 +1,6 @@
 // Zones: creation rules, the world's zone table (activation, entry reuse, growth, a new
 // world), attributes, vertex editing, the transform, tree rebuilding, copies, drawing.
-#include "ZoneFixture.h"
+#include "tests/support/ZoneFixture.h"
 
 namespace kin::gelsim::test {
 namespace {

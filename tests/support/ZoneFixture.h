@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "../bodies/BodyFixture.h"
+#include "tests/support/BodyFixture.h"
 #include "gelsim/zones/QuadTree.h"
 #include "gelsim/zones/Zone.h"
 #include "gelsim/zones/ZoneFile.h"

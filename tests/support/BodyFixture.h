@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../core/Fixture.h"
+#include "tests/support/WorldFixture.h"
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/bodies/BodyFile.h"
 #include "gelsim/io/StreamIO.h"

@@ -1,0 +1,169 @@
+// The hand-written part of the C interface: errors, object handles, lists and the
+// collision-event hook. The 302 procedural functions are generated (CRows.cpp).
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include "gelsim/capi/CTypes.h"
+#include "gelsim/capi/Support.h"
+#include "platform/Hook.h"
+
+namespace kin::gelsim::capi {
+
+void FailWith(const char* message) noexcept {
+    tError.failed = true;
+    const size_t n = std::min(std::strlen(message), sizeof tError.message - 1);
+    std::memcpy(tError.message, message, n);
+    tError.message[n] = '\0';
+}
+
+void Fail() noexcept {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        FailWith(e.what());
+    } catch (...) {
+        FailWith("unknown error");
+    }
+}
+
+std::string Str(const char* p, size_t n) {
+    if (!p && n) throw std::invalid_argument("null string with a non-zero length");
+    return n ? std::string(p, n) : std::string();
+}
+
+std::vector<float> Floats(const float* p, size_t n) {
+    if (!p && n) throw std::invalid_argument("null array with a non-zero count");
+    return n ? std::vector<float>(p, p + n) : std::vector<float>();
+}
+
+size_t CopyOut(const std::string& s, char* buf, size_t size) noexcept {
+    if (buf && size) {
+        const size_t n = std::min(s.size(), size - 1);
+        std::memcpy(buf, s.data(), n);
+        buf[n] = '\0';
+    }
+    return s.size();
+}
+
+size_t CopyOut(const std::vector<float>& v, float* buf, size_t count) noexcept {
+    if (buf) std::copy_n(v.begin(), std::min(v.size(), count), buf);
+    return v.size();
+}
+
+TZoneResponse ZoneResponse(GelsimZoneResponse fn) noexcept { return reinterpret_cast<TZoneResponse>(fn); }
+
+namespace {
+
+// A C callback on the collision-event hook: its function and user pointer, carried as the
+// hook entry's context.
+class TCEventHook final : public TObject {
+public:
+    TCEventHook(GelsimEventCallback f, void* u) : fn(f), user(u) {}
+    GelsimEventCallback fn;
+    void* user;
+};
+
+// The callbacks added through the interface, oldest first, to find an entry's context again
+// when it is removed.
+std::vector<Ref<TCEventHook>>& CHooks() {
+    static std::vector<Ref<TCEventHook>> hooks;
+    return hooks;
+}
+
+// The hook entry of every C callback: hands the event over and takes back the one to pass
+// on (borrowed). C code raises nothing, and nothing here raises.
+Ref<TObject> RunCEventHook(int32_t, TObject* data, TObject* context) noexcept {
+    const auto* h = static_cast<const TCEventHook*>(context);
+    TColEvent* event = As<TColEvent>(data);
+    if (!event) return data;  // not an event: a program's own data on the hook
+    GelsimColEvent* out = h->fn(reinterpret_cast<GelsimColEvent*>(Borrow(event)), h->user);
+    return Ref<TObject>(In<TObject>(out));
+}
+
+}  // namespace
+
+}  // namespace kin::gelsim::capi
+
+using namespace kin;
+using namespace kin::gelsim;
+using namespace kin::gelsim::capi;
+
+extern "C" {
+
+const char* gelsim_last_error(void) GELSIM_NOEXCEPT { return tError.failed ? tError.message : nullptr; }
+
+// Handles of every kind: retain, release, checked cast from an object handle.
+#define GELSIM_C_KIND_FUNCTIONS(Name, lower, Cxx)                                                \
+    void gelsim_##lower##_retain(Gelsim##Name* obj) GELSIM_NOEXCEPT {                            \
+        Enter();                                                                                 \
+        if (obj) reinterpret_cast<TObject*>(obj)->Retain();                                      \
+    }                                                                                            \
+    void gelsim_##lower##_release(Gelsim##Name* obj) GELSIM_NOEXCEPT {                           \
+        Enter();                                                                                 \
+        if (obj) reinterpret_cast<TObject*>(obj)->Release();                                     \
+    }                                                                                            \
+    Gelsim##Name* gelsim_object_as_##lower(GelsimObject* obj) GELSIM_NOEXCEPT {                  \
+        Enter();                                                                                 \
+        return reinterpret_cast<Gelsim##Name*>(Borrow(As<Cxx>(reinterpret_cast<TObject*>(obj)))); \
+    }
+GELSIM_C_KINDS(GELSIM_C_KIND_FUNCTIONS)
+
+int32_t gelsim_object_refcount(GelsimObject* obj) GELSIM_NOEXCEPT {
+    Enter();
+    return obj ? reinterpret_cast<TObject*>(obj)->RefCount() : 0;
+}
+
+int32_t gelsim_list_count(GelsimList* list) GELSIM_NOEXCEPT {
+    Enter();
+    return list ? In<TList>(list)->Count() : 0;
+}
+
+size_t gelsim_list_items(GelsimList* list, GelsimObject** buf, size_t buf_count) GELSIM_NOEXCEPT {
+    Enter();
+    if (!list) return 0;
+    size_t n = 0;
+    for (TObject* o : *In<TList>(list)) {
+        if (buf && n < buf_count) buf[n] = reinterpret_cast<GelsimObject*>(o);
+        ++n;
+    }
+    return n;
+}
+
+int32_t gelsim_event_hook_add(GelsimEventCallback fn, void* user, int32_t priority) GELSIM_NOEXCEPT {
+    Enter();
+    if (!fn) {
+        FailWith("null event callback");
+        return GELSIM_ERROR;
+    }
+    try {
+        auto& hooks = CHooks();
+        hooks.reserve(hooks.size() + 1);  // nothing can fail once the entry is on the hook
+        Ref<TCEventHook> h = MakeRef<TCEventHook>(fn, user);
+        AddHook(TColEvent::EventHook(), &RunCEventHook, h.Get(), priority);
+        hooks.push_back(std::move(h));
+        return GELSIM_OK;
+    } catch (...) {
+        Fail();
+        return GELSIM_ERROR;
+    }
+}
+
+int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) GELSIM_NOEXCEPT {
+    Enter();
+    auto& hooks = CHooks();
+    const auto it = std::find_if(hooks.begin(), hooks.end(),
+                                 [&](const Ref<TCEventHook>& h) { return h->fn == fn && h->user == user; });
+    if (it == hooks.end()) return 0;
+    try {
+        RemoveHook(TColEvent::EventHook(), &RunCEventHook, it->Get());
+    } catch (...) {
+        Fail();
+        return GELSIM_ERROR;
+    }
+    hooks.erase(it);
+    return 1;
+}
+
+}  // extern "C"

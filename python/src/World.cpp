@@ -1,0 +1,562 @@
+// The world as a Python object, the step, collision events and callbacks, positions as a
+// NumPy array, and pictures through the headless renderer.
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "Common.h"
+#include "gelsim/bodies/AdvBody.h"
+#include "gelsim/core/ColEvent.h"
+#include "gelsim/core/Constraint.h"
+#include "gelsim/core/Mass.h"
+#include "gelsim/zones/Zone.h"
+#include "platform/Graphics.h"
+#include "platform/Hook.h"
+#include "platform/Png.h"
+#include "platform/Stream.h"
+
+namespace gelsim_py {
+
+using namespace kin;
+using namespace kin::gelsim;
+
+namespace {
+
+bool g_stepping = false;
+
+// The first Python exception raised by a collision callback during the running step. It
+// is raised from World.step once the step has finished; the library never sees it.
+struct PendingError {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* trace = nullptr;
+    bool Set() const { return type != nullptr; }
+};
+PendingError g_pending;
+
+void StashCurrentPythonError() {
+    if (g_pending.Set()) {
+        // Only the first one is raised; later ones are reported, never lost silently.
+        PyErr_WriteUnraisable(nullptr);
+        return;
+    }
+    PyErr_Fetch(&g_pending.type, &g_pending.value, &g_pending.trace);
+}
+
+void RaisePending() {
+    if (!g_pending.Set()) return;
+    PyErr_Restore(g_pending.type, g_pending.value, g_pending.trace);
+    g_pending = PendingError{};
+    throw py::error_already_set();
+}
+
+// A Python callable on the collision-event hook. The hook holds this object (its context),
+// and this object holds the callable, so the callable lives as long as it is registered.
+class PyCallback final : public TObject {
+public:
+    explicit PyCallback(py::object f, int32_t p) : fn(std::move(f)), priority(p) {}
+    ~PyCallback() override {
+        if (Py_IsInitialized()) {
+            py::gil_scoped_acquire gil;
+            fn = py::object();
+        } else {
+            fn.release();  // the interpreter is gone: nothing left to give the reference to
+        }
+    }
+    py::object fn;
+    int32_t priority;
+    bool registered = false;
+};
+
+// Every callback currently on the hook, so that they can all be taken off before the
+// interpreter ends (the hook registry itself lives until the process ends).
+std::vector<Ref<PyCallback>>& Registered() {
+    static auto* list = new std::vector<Ref<PyCallback>>();
+    return *list;
+}
+
+Ref<TObject> RunPyCallback(int32_t, TObject* data, TObject* context) {
+    auto* cb = static_cast<PyCallback*>(context);
+    TColEvent* ev = As<TColEvent>(data);
+    // After an exception in this step the Python side is not called again until the step
+    // has ended; the events pass on unchanged.
+    if (!ev || g_pending.Set() || !cb->fn) return Ref<TObject>(data);
+    const Ref<PyCallback> keep(cb);  // the callable may take itself off the hook
+    try {
+        py::object r = cb->fn(Ref<TColEvent>(ev));
+        if (r.is_none()) return Ref<TObject>(data);
+        if (PyBool_Check(r.ptr())) return r.ptr() == Py_True ? Ref<TObject>(data) : Ref<TObject>();
+        if (py::isinstance<TColEvent>(r)) return Ref<TObject>(r.cast<TColEvent*>());
+        PyErr_SetString(PyExc_TypeError,
+                        "a collision callback must return None, True, False or a CollisionEvent");
+        StashCurrentPythonError();
+    } catch (py::error_already_set& e) {
+        e.restore();
+        StashCurrentPythonError();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+        StashCurrentPythonError();
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unknown error in a collision callback");
+        StashCurrentPythonError();
+    }
+    return Ref<TObject>(data);
+}
+
+void RemoveCallback(PyCallback* cb) {
+    if (!cb->registered) return;
+    RemoveHook(TColEvent::EventHook(), RunPyCallback, cb);
+    cb->registered = false;
+    auto& reg = Registered();
+    reg.erase(std::remove_if(reg.begin(), reg.end(), [cb](const Ref<PyCallback>& r) { return r.Get() == cb; }),
+              reg.end());
+}
+
+void RemoveAllCallbacks() {
+    auto reg = Registered();  // a copy: RemoveCallback edits the list
+    for (auto& cb : reg) RemoveCallback(cb.Get());
+}
+
+py::object OtherParty(const TColEvent& e) {
+    TObject* o = e.obj2.Get();
+    if (auto* m = As<TMass>(o)) return py::cast(Ref<TMass>(m));
+    if (auto* z = As<TZone>(o)) return py::cast(Ref<TZone>(z));
+    if (auto* w = As<TPhysics>(o)) return py::cast(Ref<TPhysics>(w));
+    return py::none();
+}
+
+// Entries 0..count-1 of a world table that are in use.
+template <class T>
+py::list LiveEntries(const std::vector<Ref<T>>& table, int32_t count) {
+    py::list out;
+    const size_t n = std::min(static_cast<size_t>(std::max(count, 0)), table.size());
+    for (size_t k = 0; k < n; ++k)
+        if (table[k]) out.append(py::cast(table[k]));
+    return out;
+}
+
+// The view fields of a world, saved and put back around a picture.
+struct SavedView {
+    explicit SavedView(const TPhysics& w)
+        : v{w.drawOffsetX, w.drawOffsetY, w.drawScale, w.centerX, w.centerY,
+            w.drawRot,     w.drawIX,      w.drawIY,    w.drawJX,  w.drawJY} {}
+    void Restore(TPhysics& w) const {
+        w.drawOffsetX = v[0], w.drawOffsetY = v[1], w.drawScale = v[2], w.centerX = v[3], w.centerY = v[4];
+        w.drawRot = v[5], w.drawIX = v[6], w.drawIY = v[7], w.drawJX = v[8], w.drawJY = v[9];
+    }
+    float v[10];
+};
+
+// Box around what is there to see: active masses (with their radii) and active zones; the
+// world's box when there is nothing.
+void SceneBox(const TPhysics& w, float& x0, float& y0, float& x1, float& y1) {
+    bool any = false;
+    auto take = [&](float ax, float ay, float bx, float by) {
+        if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by)) return;
+        if (!any) {
+            x0 = ax, y0 = ay, x1 = bx, y1 = by, any = true;
+            return;
+        }
+        x0 = std::min(x0, ax), y0 = std::min(y0, ay), x1 = std::max(x1, bx), y1 = std::max(y1, by);
+    };
+    for (int32_t k = 0; k < w.massCount && k < static_cast<int32_t>(w.massArray.size()); ++k)
+        if (const TMass* m = w.massArray[static_cast<size_t>(k)].Get())
+            take(m->posX - m->radius, m->posY - m->radius, m->posX + m->radius, m->posY + m->radius);
+    for (int32_t k = 0; k < w.zoneCount && k < static_cast<int32_t>(w.zoneArray.size()); ++k)
+        if (const auto* z = As<TZone>(w.zoneArray[static_cast<size_t>(k)].Get()))
+            for (size_t i = 0; i + 1 < z->area.size(); i += 2)
+                take(z->area[i] + z->offsetX, z->area[i + 1] + z->offsetY, z->area[i] + z->offsetX,
+                     z->area[i + 1] + z->offsetY);
+    if (!any || x1 - x0 <= 0.0f || y1 - y0 <= 0.0f) {
+        if (!any) x0 = w.boundsMinX, y0 = w.boundsMinY, x1 = w.boundsMaxX, y1 = w.boundsMaxY;
+        if (x1 - x0 <= 0.0f) x0 -= 50.0f, x1 += 50.0f;
+        if (y1 - y0 <= 0.0f) y0 -= 50.0f, y1 += 50.0f;
+    }
+}
+
+using Rgb = std::tuple<int, int, int>;
+
+py::bytes Picture(TPhysics& w, int32_t width, int32_t height, std::optional<std::pair<float, float>> center,
+                  std::optional<float> zoom, float rotation, Rgb background) {
+    if (width < 1 || height < 1 || width > 16384 || height > 16384)
+        throw py::value_error("picture size must be within 1..16384 pixels per side");
+    Ref<TGraphics> g = CreateHeadlessGraphics(width, height);
+    if (!g) throw std::runtime_error("the headless renderer could not make a surface");
+    const Ref<TGraphics> previous(CurrentGraphics());
+    const SavedView saved(w);
+    std::vector<uint8_t> pixels;
+    try {
+        SetGraphics(g.Get());
+        float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        SceneBox(w, x0, y0, x1, y1);
+        const float margin = 0.05f;
+        const float fit = std::min(static_cast<float>(width) / ((x1 - x0) * (1.0f + 2.0f * margin)),
+                                   static_cast<float>(height) / ((y1 - y0) * (1.0f + 2.0f * margin)));
+        const float cx = center ? center->first : (x0 + x1) * 0.5f;
+        const float cy = center ? center->second : (y0 + y1) * 0.5f;
+        TPhysics::SetDrawCoords(cx, cy);
+        TPhysics::SetDrawZoom(zoom ? *zoom : fit);
+        TPhysics::SetDrawRotation(rotation);
+        SetClsColor(std::get<0>(background), std::get<1>(background), std::get<2>(background));
+        Cls();
+        SetBlend(ALPHABLEND);
+        for (int32_t k = 0; k < w.zoneCount && k < static_cast<int32_t>(w.zoneArray.size()); ++k)
+            if (auto* z = As<TZone>(w.zoneArray[static_cast<size_t>(k)].Get())) {
+                SetColor(150, 150, 165);
+                z->Draw();
+            }
+        SetColor(255, 255, 255);
+        for (int32_t k = 0; k < w.bodyCount && k < static_cast<int32_t>(w.bodyArray.size()); ++k)
+            if (auto* b = As<TAdvBody>(w.bodyArray[static_cast<size_t>(k)].Get())) b->Draw();
+        SetColor(110, 170, 110);
+        for (int32_t k = 0; k < w.conCount && k < static_cast<int32_t>(w.conArray.size()); ++k)
+            if (TConstraint* c = w.conArray[static_cast<size_t>(k)].Get()) c->Draw();
+        for (int32_t k = 0; k < w.massCount && k < static_cast<int32_t>(w.massArray.size()); ++k)
+            if (TMass* m = w.massArray[static_cast<size_t>(k)].Get()) {
+                if (m->frozen)
+                    SetColor(215, 130, 90);
+                else
+                    SetColor(90, 205, 130);
+                m->Draw();
+            }
+        pixels = g->ReadPixels();
+    } catch (...) {
+        saved.Restore(w);
+        SetGraphics(previous.Get());
+        throw;
+    }
+    saved.Restore(w);
+    SetGraphics(previous.Get());
+    if (pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4)
+        throw std::runtime_error("the headless renderer could not read its picture back");
+    TPixmap pix(width, height, std::move(pixels));
+    TBankStream bank;
+    if (!SavePixmapPNG(pix, bank, 6)) throw std::runtime_error("PNG encoding failed");
+    const auto& bytes = bank.Bytes();
+    return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+bool Stepping() { return g_stepping; }
+
+void RunSteps(int32_t steps) {
+    RefuseWhileStepping("stepping");
+    struct SteppingScope {
+        SteppingScope() { g_stepping = true; }
+        ~SteppingScope() { g_stepping = false; }
+    };
+    {
+        const SteppingScope scope;
+        for (int32_t s = 0; s < steps && !g_pending.Set(); ++s) TPhysics::Update();
+    }
+    RaisePending();
+}
+
+void RefuseWhileStepping(const char* what) {
+    if (g_stepping) throw std::runtime_error(std::string(what) + " is not allowed inside a step (from a collision callback)");
+}
+
+void RequireCurrent(const TPhysics* w) {
+    if (TPhysics::currentWorld.Get() != w)
+        throw std::runtime_error("this World is no longer the current world (a newer World was created, or it was freed)");
+}
+
+void BindWorld(py::module_& m) {
+    py::class_<TPhysics, Ref<TPhysics>> world(m, "World", R"doc(
+The simulation world: a box with gravity, friction, relaxation passes per step and a
+spatial grid, holding the tables of active masses, constraints, zones and bodies.
+
+There is one current world. Creating a World makes it the current one and starts it with
+empty tables; an older World object then stays valid as a Python object, but every
+operation on it raises RuntimeError (its tables belong to the past). free() ends the
+current world; so does leaving a ``with World() as w:`` block.
+
+Units are world units with y growing downwards; one step is one tick, so velocities and
+gravity are displacements per step.)doc");
+
+    world.def(py::init([](float width, float height, std::pair<float, float> gravity, int32_t iterations) {
+                  RefuseWhileStepping("creating a World");
+                  return TPhysics::Create(width, height, gravity.second, gravity.first, iterations);
+              }),
+              py::arg("width") = 1024.0f, py::arg("height") = 4096.0f,
+              py::arg("gravity") = std::pair<float, float>(0.0f, 0.1f), py::arg("iterations") = 1,
+              "A new current world with the box (0, 0)-(width, height), gravity (gx, gy) per step per step "
+              "and the given relaxation passes per step.")
+        .def_static(
+            "current", []() { return TPhysics::currentWorld; }, "The current World, or None.")
+        .def_property_readonly(
+            "is_current", [](const TPhysics& w) { return TPhysics::currentWorld.Get() == &w; },
+            "True while this is the current world.")
+        .def(
+            "free",
+            [](TPhysics& w) {
+                RefuseWhileStepping("freeing the World");
+                RequireCurrent(&w);
+                TPhysics::Free();
+            },
+            "Ends this world: its tables are emptied and there is no current world any more.")
+        .def("__enter__", [](TPhysics& w) -> TPhysics& { return w; }, py::return_value_policy::reference)
+        .def("__exit__",
+             [](TPhysics& w, py::args) {
+                 if (TPhysics::currentWorld.Get() == &w && !g_stepping) TPhysics::Free();
+                 return false;
+             })
+        .def(
+            "step",
+            [](TPhysics& w, int32_t steps) {
+                RefuseWhileStepping("World.step");
+                RequireCurrent(&w);
+                RunSteps(steps);
+            },
+            py::arg("steps") = 1,
+            "Advances the world by the given number of ticks. A collision callback that raises does not stop "
+            "the step; its exception is raised here once the step has finished (and no further step runs).")
+        .def_property(
+            "gravity",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return std::make_pair(w.gravityX, w.gravityY);
+            },
+            [](TPhysics& w, std::pair<float, float> g) {
+                RequireCurrent(&w);
+                TPhysics::SetGravity(g.first, g.second);
+            },
+            "Gravity (gx, gy), world units per step per step.")
+        .def_property(
+            "iterations",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return w.i;
+            },
+            [](TPhysics& w, int32_t n) {
+                RequireCurrent(&w);
+                TPhysics::SetIterations(n);
+            },
+            "Relaxation passes per step (0 or less: integrate only).")
+        .def_property(
+            "friction",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return w.friction;
+            },
+            [](TPhysics& w, float f) {
+                RequireCurrent(&w);
+                TPhysics::SetFriction(f);
+            },
+            "World friction, added to each mass's own at the walls of the box.")
+        .def_property(
+            "bounds",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return std::make_tuple(w.boundsMinX, w.boundsMinY, w.boundsMaxX, w.boundsMaxY);
+            },
+            [](TPhysics& w, std::tuple<float, float, float, float> b) {
+                RequireCurrent(&w);
+                TPhysics::SetBounds(std::get<0>(b), std::get<1>(b), std::get<2>(b), std::get<3>(b));
+            },
+            "The box as (min_x, min_y, max_x, max_y); set it from two corners in any order.")
+        .def_property(
+            "use_grid",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return w.gridon != 0;
+            },
+            [](TPhysics& w, bool on) {
+                RequireCurrent(&w);
+                TPhysics::UseShiftedGrid(on ? 1 : 0);
+            },
+            "True: mass pairs are found through the spatial grid; False: every pair is tested.")
+        .def_property(
+            "grid_size",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return w.gridsize;
+            },
+            [](TPhysics& w, int32_t n) {
+                RequireCurrent(&w);
+                TPhysics::SetGridSize(n);
+            },
+            "Grid cells per side (clamped to 8..128), spread over the box as it is when set.")
+        .def_property(
+            "event_mode",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return TColEvent::GetMode();
+            },
+            [](TPhysics& w, int32_t mode) {
+                RequireCurrent(&w);
+                TColEvent::SetMode(mode);
+            },
+            "How contacts of one pair within a step are queued: CollisionEvent.MODE_UPDATE (forces "
+            "summed), MODE_REPLACE (last force kept) or MODE_DISCARD (not queued; callbacks still see them).")
+        .def_property_readonly(
+            "masses",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return LiveEntries(w.massArray, w.massCount);
+            },
+            "The active masses, in table order (a new list on every call).")
+        .def_property_readonly(
+            "constraints",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return LiveEntries(w.conArray, w.conCount);
+            },
+            "The active constraints, in table order (a new list).")
+        .def_property_readonly(
+            "zones",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                py::list out;
+                for (int32_t k = 0; k < w.zoneCount && k < static_cast<int32_t>(w.zoneArray.size()); ++k)
+                    if (auto* z = As<TZone>(w.zoneArray[static_cast<size_t>(k)].Get())) out.append(Ref<TZone>(z));
+                return out;
+            },
+            "The active zones, in table order (a new list).")
+        .def_property_readonly(
+            "bodies",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                py::list out;
+                for (int32_t k = 0; k < w.bodyCount && k < static_cast<int32_t>(w.bodyArray.size()); ++k)
+                    if (auto* b = As<TAdvBody>(w.bodyArray[static_cast<size_t>(k)].Get())) out.append(Ref<TAdvBody>(b));
+                return out;
+            },
+            "The indexed bodies registered in this world, by id (a new list).")
+        .def(
+            "positions",
+            [](const TPhysics& w, bool old) {
+                RequireCurrent(&w);
+                const size_t n = std::min(static_cast<size_t>(std::max(w.massCount, 0)), w.massArray.size());
+                size_t live = 0;
+                for (size_t k = 0; k < n; ++k) live += w.massArray[k] ? 1 : 0;
+                py::array_t<float> out({static_cast<py::ssize_t>(live), static_cast<py::ssize_t>(2)});
+                auto a = out.mutable_unchecked<2>();
+                py::ssize_t row = 0;
+                for (size_t k = 0; k < n; ++k)
+                    if (const TMass* ms = w.massArray[k].Get()) {
+                        a(row, 0) = old ? ms->oldPosX : ms->posX;
+                        a(row, 1) = old ? ms->oldPosY : ms->posY;
+                        ++row;
+                    }
+                return out;
+            },
+            py::arg("old") = false,
+            "Centres of the active masses as an (N, 2) float32 array, in the order of World.masses; "
+            "old=True gives the centres one step earlier.")
+        .def(
+            "events",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                py::list out;
+                while (TColEvent* e = TColEvent::Poll()) out.append(py::cast(Ref<TColEvent>(e)));
+                return out;
+            },
+            "Takes every queued collision event of the last step, oldest first (the queue is then empty).")
+        .def(
+            "picture",
+            [](TPhysics& w, int32_t width, int32_t height, std::optional<std::pair<float, float>> center,
+               std::optional<float> zoom, float rotation, Rgb background) {
+                RequireCurrent(&w);
+                return Picture(w, width, height, center, zoom, rotation, background);
+            },
+            py::arg("width") = 400, py::arg("height") = 300, py::kw_only(), py::arg("center") = py::none(),
+            py::arg("zoom") = py::none(), py::arg("rotation") = 0.0f,
+            py::arg("background") = Rgb(24, 24, 32),
+            "A PNG picture (bytes) of the world, drawn by the headless renderer: zones, rigs, constraints and "
+            "masses. By default the view fits everything active; center=(x, y) and zoom (pixels per unit) "
+            "choose it instead. The world's own view is left as it was.")
+        .def(
+            "_repr_png_",
+            [](TPhysics& w) -> py::object {
+                if (TPhysics::currentWorld.Get() != &w) return py::none();
+                return Picture(w, 400, 300, std::nullopt, std::nullopt, 0.0f, Rgb(24, 24, 32));
+            })
+        .def("__repr__", [](const TPhysics& w) {
+            if (TPhysics::currentWorld.Get() != &w) return std::string("<gelsim.World (no longer current)>");
+            int32_t n = 0;
+            for (int32_t k = 0; k < w.massCount && k < static_cast<int32_t>(w.massArray.size()); ++k)
+                n += w.massArray[static_cast<size_t>(k)] ? 1 : 0;
+            return "<gelsim.World " + std::to_string(w.boundsMaxX - w.boundsMinX) + " x " +
+                   std::to_string(w.boundsMaxY - w.boundsMinY) + ", " + std::to_string(n) + " active masses>";
+        });
+
+    py::class_<TColEvent, Ref<TColEvent>> ev(m, "CollisionEvent", R"doc(
+One contact resolved by the step: a mass against another mass, a zone or the world's box.
+Events are handed to the collision callbacks at once, inside the step, and queued until
+the next step begins (World.events() takes them).)doc");
+    ev.attr("MASS_CUSTOM") = TColEvent::MASS_CUSTOM;
+    ev.attr("MASS_MASS") = TColEvent::MASS_MASS;
+    ev.attr("MASS_ZONE") = TColEvent::MASS_ZONE;
+    ev.attr("MASS_BOUNDS") = TColEvent::MASS_BOUNDS;
+    ev.attr("MODE_DISCARD") = TColEvent::MODE_DISCARD;
+    ev.attr("MODE_UPDATE") = TColEvent::MODE_UPDATE;
+    ev.attr("MODE_REPLACE") = TColEvent::MODE_REPLACE;
+    ev.def_property_readonly("kind", &TColEvent::GetID,
+                             "MASS_MASS, MASS_ZONE, MASS_BOUNDS (or MASS_CUSTOM).")
+        .def_property_readonly(
+            "mass", [](const TColEvent& e) { return e.obj1; }, "The mass that had the contact.")
+        .def_property_readonly(
+            "other", [](const TColEvent& e) { return OtherParty(e); },
+            "The other party: a Mass, a Zone or the World (box contacts).")
+        .def_property_readonly(
+            "mass2", [](const TColEvent& e) { return Ref<TMass>(e.GetMass2()); }, "The other mass, or None.")
+        .def_property_readonly(
+            "zone", [](const TColEvent& e) { return Ref<TZone>(As<TZone>(e.obj2.Get())); }, "The zone, or None.")
+        .def_property_readonly(
+            "x", [](const TColEvent& e) { return e.x; }, "Contact point, world units.")
+        .def_property_readonly(
+            "y", [](const TColEvent& e) { return e.y; }, "Contact point, world units.")
+        .def_property_readonly(
+            "force", [](const TColEvent& e) { return e.force; },
+            "Penetration depth (summed over the step's merged contacts in MODE_UPDATE).")
+        .def("__repr__", [](const TColEvent& e) {
+            static const char* kinds[] = {"custom", "?", "mass-mass", "mass-zone", "mass-bounds"};
+            const int k = e.id >= -1 && e.id <= 3 ? e.id + 1 : 1;
+            return std::string("<gelsim.CollisionEvent ") + kinds[k] + " at (" + std::to_string(e.x) + ", " +
+                   std::to_string(e.y) + ") force " + std::to_string(e.force) + ">";
+        });
+
+    py::class_<PyCallback, Ref<PyCallback>>(m, "CollisionCallback",
+                                            "A callable registered with on_collision(); remove() takes it off.")
+        .def_property_readonly(
+            "function", [](const PyCallback& c) { return c.fn; }, "The registered callable.")
+        .def_property_readonly(
+            "active", [](const PyCallback& c) { return c.registered; }, "True while it is registered.")
+        .def(
+            "remove", [](PyCallback& c) { RemoveCallback(&c); }, "Takes the callable off the hook (harmless twice).")
+        .def("__enter__", [](PyCallback& c) -> PyCallback& { return c; }, py::return_value_policy::reference)
+        .def("__exit__", [](PyCallback& c, py::args) {
+            RemoveCallback(&c);
+            return false;
+        });
+
+    m.def(
+        "on_collision",
+        [](py::function fn, int32_t priority) {
+            Ref<PyCallback> cb = MakeRef<PyCallback>(fn, priority);
+            AddHook(TColEvent::EventHook(), RunPyCallback, cb.Get(), priority);
+            cb->registered = true;
+            Registered().push_back(cb);
+            return cb;
+        },
+        py::arg("callback"), py::arg("priority") = 0, R"doc(
+Registers callback(event) on the collision-event hook; it runs inside World.step for
+every contact, in the order of priority (higher first), and may change the world as it
+runs. It returns None or True to pass the event on, False to keep it out of the queue, or
+another CollisionEvent to pass on instead. An exception does not cross the step: the
+step finishes, callbacks are not called again during it, and World.step raises it.
+The callable is kept alive until the returned handle's remove().)doc");
+
+    // Callbacks hold Python objects; they leave the hook before the interpreter ends.
+    py::module_::import("atexit").attr("register")(py::cpp_function([]() { RemoveAllCallbacks(); }));
+}
+
+}  // namespace gelsim_py

@@ -96,6 +96,11 @@ for exe in "$sim-shared" "$sim-static"; do
   # Loaded libraries too (what the dynamic loader really brings in).
   if ldd "$exe" | grep -q 'libSDL2'; then fail "$(basename "$exe") loads SDL"; fi
 done
+# The C interface carries no window system either.
+c_example=$work/example-c-shared/gelsim_c_example
+if [ -x "$c_example" ] && needed "$c_example" | grep -q '^libSDL2'; then
+  fail "the C example needs SDL: $(needed "$c_example" | tr '\n' ' ')"
+fi
 echo "simulate-only: $shared_result; NEEDED $(needed "$sim-shared" | tr '\n' ' ')"
 echo "simulate-only (static): NEEDED $(needed "$sim-static" | tr '\n' ' ')"
 

@@ -57,6 +57,10 @@ done
 for name in gelsim gelsim_runtime; do
   if needed "$lib/lib$name.so" | grep -q SDL; then fail "lib$name.so needs SDL: $(needed "$lib/lib$name.so" | tr '\n' ' ')"; fi
 done
+for archive in "$lib"/libgelsim.a "$lib"/libgelsim_runtime.a "$lib"/libgelsim_c.a; do
+  [ -f "$archive" ] || continue
+  if nm -u "$archive" 2>/dev/null | grep -q ' SDL_\| Mix_'; then fail "$(basename "$archive") refers to SDL"; fi
+done
 # The check itself must be able to see SDL where it is.
 needed "$lib/libgelsim_platform.so" | grep -q '^libSDL2' || fail "libgelsim_platform.so shows no SDL: the NEEDED check reads nothing"
 

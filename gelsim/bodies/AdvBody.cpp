@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/MathUtil.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/ZoneBase.h"
@@ -29,6 +30,7 @@ constexpr int32_t kMaxEntries = TAdvBody::MAX_ENTRIES;
 template <class T>
 int32_t AppendEntry(int32_t& count, TSlots<T>& storage, Ref<T> e) {
     if (count < 0 || count >= kMaxEntries) return -1;
+    GELSIM_ASSERT(!storage.Get(count));  // entries from the count on are empty
     const int32_t n = count + 1;
     if (storage.size() == static_cast<size_t>(count)) storage.Grow(static_cast<size_t>(n) * 2);
     storage.Set(n - 1, std::move(e));

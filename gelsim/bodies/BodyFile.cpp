@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "gelsim/io/RecordFile.h"
 #include "gelsim/io/SafeFile.h"
 #include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
@@ -534,35 +535,24 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
 // Load, Save, Copy
 
 Ref<TAdvBody> TAdvBody::Load(const std::string& path, int32_t activate) {
-    const std::string full = ResolvePath(path);
-    RecoverSave(full);  // a save of this file that was cut short is finished or undone first
-    if (!IsRegularFile(full)) return nullptr;
-    Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
-    if (!s) return nullptr;
     TBodyFileData d;
-    if (!ReadBodyFile(*s, d, StripExtension(full))) return nullptr;
-    s->Close();
+    const auto read = [&d](TStream& s, const std::string& base) { return ReadBodyFile(s, d, base); };
+    if (ReadRecordFile(path, true, read).status != TRecordRead::READ) return nullptr;
     Ref<TAdvBody> b = BuildBody(d, TBodyBuild::LOAD);
     if (activate != 0) b->Activate();
     return b;
 }
 
 int32_t TAdvBody::Save(const std::string& path, int32_t backup, int32_t embedImages) {
-    const std::string resolved = ResolvePath(path);
-    if (IsDirectory(resolved)) throw TStreamWriteException();
-    // The existence test, the backup and the file written all concern the completed path.
-    const std::string full = CompletePath(resolved, ".plb");
-    TBodyFileData d = CollectBody(*this, embedImages);
-    // The pictures beside the file are saved together with it: never one set's file with
-    // another set's pictures.
-    std::vector<TFileBytes> beside;
-    if (d.imagesEmbedded == 0) {
-        const std::string base = StripExtension(full);
-        for (const auto& im : d.images) beside.push_back({SeparateImagePath(base, im.index), im.png.data(), im.png.size()});
-    }
-    TBankStream bank;
-    WriteBodyFile(bank, d);
-    SaveFileSet(full, bank.Bytes().data(), bank.Bytes().size(), beside, backup != 0);
+    const TBodyFileData d = CollectBody(*this, embedImages);
+    SaveRecordFile(
+        path, ".plb", backup != 0, [&d](TStream& s) { WriteBodyFile(s, d); },
+        [&d](const std::string& base) {
+            std::vector<TFileBytes> beside;
+            if (d.imagesEmbedded == 0)
+                for (const auto& im : d.images) beside.push_back({SeparateImagePath(base, im.index), im.png.data(), im.png.size()});
+            return beside;
+        });
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gelsim/core/DrawState.h"
+#include "gelsim/core/MathUtil.h"
 #include "gelsim/core/Physics.h"
 #include "platform/Graphics.h"
 
@@ -11,15 +12,6 @@ namespace kin::gelsim {
 namespace {
 
 inline float Clamp01(float v) { return std::max(0.0f, std::min(1.0f, v)); }
-
-// Truncation toward zero of a product that may be anything (the drawing colour is stored
-// unclamped and the factors are public): clamped in float first, NaN gives 0.
-inline int32_t TruncToInt(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483520.0f) return 2147483520;
-    if (v <= -2147483520.0f) return -2147483520;
-    return static_cast<int32_t>(v);
-}
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "gelsim/core/Assert.h"
 #include "platform/Object.h"
 
 namespace kin::gelsim {
@@ -33,6 +34,7 @@ public:
         if (i < 0) return nullptr;
         if (static_cast<size_t>(i) < run_.size()) return run_[static_cast<size_t>(i)].Get();
         auto it = scattered_.find(i);
+        GELSIM_ASSERT(it == scattered_.end() || it->second);  // only entries that hold something are kept
         return it == scattered_.end() ? nullptr : it->second.Get();
     }
 
@@ -51,6 +53,7 @@ public:
         }
         std::swap(it->second, e);
         if (!it->second) scattered_.erase(it);
+        GELSIM_ASSERT(Consistent());
     }
 
     /// Lengthens the run to n entries (never shortens it); entries held past the old run
@@ -62,6 +65,7 @@ public:
             auto node = scattered_.extract(scattered_.begin());
             run_[static_cast<size_t>(node.key())] = std::move(node.mapped());
         }
+        GELSIM_ASSERT(Consistent());
     }
 
     /// Empties the table, leaving a run of n empty entries.
@@ -78,6 +82,7 @@ public:
         const int64_t n = int64_t(i) + 1;
         if (n < 0) return First();
         if (n < static_cast<int64_t>(run_.size())) return static_cast<int32_t>(n);
+        GELSIM_ASSERT(Consistent());
         auto it = scattered_.upper_bound(i);
         return it == scattered_.end() ? std::numeric_limits<int32_t>::max() : it->first;
     }
@@ -120,6 +125,9 @@ public:
     }
 
 private:
+    /// Every entry held one by one lies past the run.
+    bool Consistent() const { return scattered_.empty() || static_cast<size_t>(scattered_.begin()->first) >= run_.size(); }
+
     std::vector<Ref<T>> run_;
     std::map<int32_t, Ref<T>> scattered_;  // indices at or past the end of the run
 };

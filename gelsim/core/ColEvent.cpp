@@ -43,6 +43,8 @@
 
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/Assert.h"
+#include "gelsim/core/detail/Contact.h"
+#include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/Slab.h"
 #include "gelsim/core/ZoneBase.h"
 #include "platform/Hook.h"
@@ -51,7 +53,6 @@ namespace kin::gelsim {
 
 GELSIM_SLAB_DEFINE(TColEvent)
 
-// Friend of TMass: the hold list and the pair index work on its private part.
 struct ColEventAccess {
     // --- records and the hold list -------------------------------------------------------
 
@@ -149,7 +150,7 @@ struct ColEventAccess {
     static bool IsMass(const TObject* o) { return o && typeid(*o) == typeid(TMass); }
 
     static bool IsHeld(const State& s, const TMass* m) {
-        const auto at = static_cast<size_t>(static_cast<uint32_t>(m->evHold_));
+        const auto at = static_cast<size_t>(static_cast<uint32_t>(detail::MassAccess::Links(m).evHold));
         return at < s.hold.size() && s.hold[at] == m;
     }
 
@@ -158,8 +159,8 @@ struct ColEventAccess {
     }
 
     [[gnu::noinline]] static void HoldNewMass(State& s, TMass* m) {
-        m->evHold_ = static_cast<int32_t>(s.hold.size());
-        m->evHead_ = -1;  // first record of this mass since the flush: no pairs yet
+        detail::MassAccess::Links(m).evHold = static_cast<int32_t>(s.hold.size());
+        detail::MassAccess::Links(m).evHead = -1;  // first record of this mass since the flush: no pairs yet
         m->Retain();
         s.hold.push_back(m);
     }
@@ -225,7 +226,7 @@ struct ColEventAccess {
     static int32_t FindChained(const State& s, const TMass* anchor, const TObject* a, const TObject* b) {
         GELSIM_ASSERT(IsHeld(s, anchor));  // its chain head is valid only while it is held
         const auto limit = static_cast<int32_t>(s.resolved);
-        for (int32_t at = anchor->evHead_; at >= 0 && at < limit; at = s.next[static_cast<size_t>(at)])
+        for (int32_t at = detail::MassAccess::Links(anchor).evHead; at >= 0 && at < limit; at = s.next[static_cast<size_t>(at)])
             if (SamePair(s.records[static_cast<size_t>(at)], a, b)) return at;
         return -1;
     }
@@ -255,8 +256,8 @@ struct ColEventAccess {
             default: s.general.emplace(Ordered(r.m, r.o), entry); break;
         }
         if (anchor) {
-            s.next.push_back(anchor->evHead_);
-            anchor->evHead_ = entry;
+            s.next.push_back(detail::MassAccess::Links(anchor).evHead);
+            detail::MassAccess::Links(anchor).evHead = entry;
         } else {
             s.next.push_back(-1);
         }
@@ -559,7 +560,7 @@ int32_t TColEvent::Emit(TColEvent* event) {
     return 0;
 }
 
-void TColEvent::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
+void detail::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
     Access::State& s = Access::S();
     // The callbacks see the scratch event, reused from contact to contact unless one of
     // them keeps it. A contact raised from inside a callback gets an event of its own.
@@ -579,6 +580,10 @@ void TColEvent::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, 
         s.scratch = nullptr;  // a callback kept it: it is an ordinary event now
         e->Release();
     }
+}
+
+void TZoneBase::ReportContact(TMass* mass, float x, float y, float depth) {
+    detail::EmitContact(TColEvent::MASS_ZONE, mass, this, x, y, depth);
 }
 
 int32_t TColEvent::Post(TColEvent* event, int32_t mode) {

@@ -62,10 +62,6 @@ public:
     /// Number of queued (not yet polled) events.
     static int32_t QueueCount();
 
-    /// The step's path: an event of a known kind from the pool, emitted and recycled when
-    /// nobody kept it. Objects are borrowed.
-    static void EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force);
-
     virtual int32_t GetID() const { return id; }
     /// obj1 (borrowed).
     virtual TMass* GetMass1() const { return obj1.Get(); }

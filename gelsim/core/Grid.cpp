@@ -44,46 +44,75 @@
 #include "gelsim/core/Assert.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
+#include "gelsim/core/detail/World.h"
 
 namespace kin::gelsim {
 
-using detail::GridCell;
-using detail::GridEntry;
+TList& TPhysics::Cell(int32_t c, int32_t r) {
+    index_->SyncList(c, r);
+    return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)];
+}
 
-inline GridCell& TPhysics::IndexCell(int32_t c, int32_t r) {
+namespace detail {
+
+inline GridCell& PairIndex::IndexCell(int32_t c, int32_t r) {
     GELSIM_ASSERT(c >= 0 && c < MAX_GRID && r >= 0 && r < MAX_GRID);
     return cells_[CellAt(c, r)];
 }
 
-inline void TPhysics::GridChanging() {
-    if (search_->live) TakeSnapshot();
+inline void PairIndex::GridChanging() {
+    if (search_.live) TakeSnapshot();
 }
 
-detail::CellView detail::PairIndexAccess::CellIndex(TPhysics& w, int32_t c, int32_t r) {
-    w.Materialize(c, r);
-    return CellView(w.cells_[TPhysics::CellAt(c, r)]);
+PairIndex::PairIndex(TPhysics& world)
+    : world_(world),
+      cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
+      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
+    pairScratch_.resize(256);
+    partScratch_.resize(64);
+    unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
+    ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
 }
 
-std::string detail::PairIndexAccess::Validate(const TPhysics& w) {
+PairIndex::~PairIndex() {
+    // Masses still in cells (active when the world was freed) forget this index; the
+    // world's cell lists unlink them as they go.
+    for (size_t k = 0; k < static_cast<size_t>(MAX_GRID) * MAX_GRID; ++k) {
+        GridCell& cell = cells_[k];
+        for (uint32_t e = cell.begin; e < cell.end; ++e) MassAccess::PlacedIn(cell.data[e].mass) = nullptr;
+        delete[] cell.data;
+        cell = GridCell{};
+    }
+}
+
+CellView PairIndexAccess::CellIndex(TPhysics& w, int32_t c, int32_t r) {
+    PairIndex& index = WorldAccess::Index(w);
+    index.Materialize(c, r);
+    return CellView(index.cells_[PairIndex::CellAt(c, r)]);
+}
+
+std::string PairIndexAccess::Validate(const TPhysics& w) {
+    const PairIndex& index = WorldAccess::Index(w);
     auto at = [](int32_t c, int32_t r) { return " in cell (" + std::to_string(c) + ", " + std::to_string(r) + ")"; };
     int32_t population = 0;
     std::vector<const TMass*> listed, indexed;
-    for (int32_t c = 0; c < TPhysics::MAX_GRID; ++c) {
-        for (int32_t r = 0; r < TPhysics::MAX_GRID; ++r) {
-            const GridCell& cell = w.cells_[TPhysics::CellAt(c, r)];
+    for (int32_t c = 0; c < PairIndex::MAX_GRID; ++c) {
+        for (int32_t r = 0; r < PairIndex::MAX_GRID; ++r) {
+            const GridCell& cell = index.cells_[PairIndex::CellAt(c, r)];
             if (cell.begin > cell.end || cell.end > cell.cap) return "entries outside their block" + at(c, r);
             indexed.clear();
             for (uint32_t k = cell.begin; k < cell.end; ++k) {
                 const GridEntry& e = cell.data[k];
                 const TMass* m = e.mass;
                 if (!m) return "an empty entry" + at(c, r);
-                if (m->gridWorld_ != &w) return "a mass placed in another world" + at(c, r);
+                if (MassAccess::PlacedIn(m) != &index) return "a mass placed in another world" + at(c, r);
                 if (m->gridx != c || m->gridy != r) return "a mass that thinks it is elsewhere" + at(c, r);
                 if (m->aIndex < 0 || m->aIndex >= static_cast<int32_t>(w.massArray.size()) ||
                     w.massArray[static_cast<size_t>(m->aIndex)].Get() != m)
                     return "a mass whose table entry does not name it" + at(c, r);
-                if (std::memcmp(&e.group, &m->indexedGroup_, sizeof e.group) != 0)
+                if (std::memcmp(&e.group, &MassAccess::Links(m).indexedGroup, sizeof e.group) != 0)
                     return "a group copy that differs from the mass's" + at(c, r);
                 if (cell.only == cell.only && e.group != 0.0f && e.group != cell.only)
                     return "a group the cell's summary leaves out" + at(c, r);
@@ -97,10 +126,10 @@ std::string detail::PairIndexAccess::Validate(const TPhysics& w) {
             population += static_cast<int32_t>(cell.Size());
         }
     }
-    if (population != w.gridPop_) return "the index's count is " + std::to_string(w.gridPop_) + ", its cells hold " + std::to_string(population);
+    if (population != index.gridPop_) return "the index's count is " + std::to_string(index.gridPop_) + ", its cells hold " + std::to_string(population);
     int32_t placed = 0;
     for (const auto& m : w.massArray)
-        if (m && m->gridWorld_ == &w) ++placed;
+        if (m && MassAccess::PlacedIn(m.Get()) == &index) ++placed;
     if (placed != population) return "the table has " + std::to_string(placed) + " placed masses, the cells " + std::to_string(population);
     return {};
 }
@@ -121,7 +150,7 @@ inline int32_t CellOf(float v, float ratio, int32_t cells) {
     return static_cast<int32_t>(f);
 }
 
-inline int32_t Cells(const TPhysics* w) { return std::max(1, std::min(w->gridsize, TPhysics::MAX_GRID)); }
+inline int32_t Cells(const TPhysics& w) { return std::max(1, std::min(w.gridsize, PairIndex::MAX_GRID)); }
 
 // The conservative group summary of a run of entries.
 float OnlyGroup(const GridEntry* e, uint32_t n) {
@@ -142,7 +171,7 @@ float OnlyGroup(const GridEntry* e, uint32_t n) {
 // The pair index
 // ---------------------------------------------------------------------------------------
 
-void TPhysics::MakeRoom(GridCell& cell) {
+void PairIndex::MakeRoom(GridCell& cell) {
     if (cell.end < cell.cap) return;
     const uint32_t n = cell.Size();
     if (cell.begin > 0 && n < cell.cap) {
@@ -160,14 +189,14 @@ void TPhysics::MakeRoom(GridCell& cell) {
     cell.end = n;
 }
 
-void TPhysics::NoteDescent(GridCell& cell) {
+void PairIndex::NoteDescent(GridCell& cell) {
     if (cell.descents++ == 0 && !cell.listed) {
         cell.listed = true;
         unsorted_.push_back(&cell);
     }
 }
 
-void TPhysics::CountGroup(float g, int32_t delta) {
+void PairIndex::CountGroup(float g, int32_t delta) {
     // A group is compared by its bits here, so that every entry is counted out exactly as
     // it was counted in.
     if (g == 0.0f || std::memcmp(&g, &gridGroup_, sizeof g) == 0) return;
@@ -178,7 +207,7 @@ void TPhysics::CountGroup(float g, int32_t delta) {
     gridOthers_ += delta;
 }
 
-void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
+void PairIndex::IndexAppend(int32_t c, int32_t r, TMass* m) {
     GridCell& cell = IndexCell(c, r);
     MakeRoom(cell);
     const float g = m->colGroup;
@@ -194,7 +223,7 @@ void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
             cell.only = kMixed;
     }
     cell.data[cell.end++] = GridEntry{m, g, stamp};
-    m->indexedGroup_ = g;
+    MassAccess::Links(m).indexedGroup = g;
     if (gridPop_++ == 0) {
         gridGroup_ = 0.0f;
         gridOthers_ = 0;
@@ -202,7 +231,7 @@ void TPhysics::IndexAppend(int32_t c, int32_t r, TMass* m) {
     CountGroup(g, +1);
 }
 
-void TPhysics::Unindex(TMass* m) {
+void PairIndex::Unindex(TMass* m) {
     GridCell& cell = IndexCell(m->gridx, m->gridy);
     GridEntry* d = cell.data;
     auto descent = [d](uint32_t a, uint32_t b) -> uint32_t { return d[a].stamp > d[b].stamp ? 1u : 0u; };
@@ -235,7 +264,7 @@ void TPhysics::Unindex(TMass* m) {
     }
 }
 
-void TPhysics::Regroup(TMass* m) {
+void PairIndex::Regroup(TMass* m) {
     GridCell& cell = IndexCell(m->gridx, m->gridy);
     for (uint32_t k = cell.begin; k < cell.end; ++k) {
         if (cell.data[k].mass == m) {
@@ -247,16 +276,16 @@ void TPhysics::Regroup(TMass* m) {
             CountGroup(cell.data[k].group, -1);
             CountGroup(m->colGroup, +1);
             cell.data[k].group = m->colGroup;
-            m->indexedGroup_ = m->colGroup;
+            MassAccess::Links(m).indexedGroup = m->colGroup;
             cell.only = OnlyGroup(cell.data + cell.begin, cell.Size());
             return;
         }
     }
 }
 
-void TPhysics::Materialize(int32_t c, int32_t r) { Materialize(IndexCell(c, r)); }
+void PairIndex::Materialize(int32_t c, int32_t r) { Materialize(IndexCell(c, r)); }
 
-void TPhysics::Materialize(GridCell& cell) {
+void PairIndex::Materialize(GridCell& cell) {
     const size_t at = static_cast<size_t>(&cell - cells_.get());
     if (!InTableOrder(at)) return;
     orderBits_[at >> 6] |= uint64_t{1} << (at & 63);
@@ -285,7 +314,7 @@ void TPhysics::Materialize(GridCell& cell) {
     cell.listStale = true;
 }
 
-void TPhysics::IndexInsertSorted(int32_t c, int32_t r, TMass* m) {
+void PairIndex::IndexInsertSorted(int32_t c, int32_t r, TMass* m) {
     GridCell& cell = IndexCell(c, r);
     const int32_t stamp = m->aIndex;
     uint32_t at = cell.end;
@@ -304,27 +333,27 @@ void TPhysics::IndexInsertSorted(int32_t c, int32_t r, TMass* m) {
 // The mass being handled by a one-pass step. In a cell held in table order, staying
 // needs nothing and entering another such cell is an insertion at its table entry's
 // place: either way the cell keeps its list order implied by placedThrough_.
-inline void TPhysics::PlaceHandled(TMass* m) {
-    const int32_t gs = Cells(this);
-    const int32_t gx = CellOf(m->posX, ratiox, gs), gy = CellOf(m->posY, ratioy, gs);
+inline void PairIndex::PlaceHandled(TMass* m) {
+    const int32_t gs = Cells(world_);
+    const int32_t gx = CellOf(m->posX, world_.ratiox, gs), gy = CellOf(m->posY, world_.ratioy, gs);
     // The usual case, kept free of calls: the mass stays in its cell.
-    if (gx == m->gridx && gy == m->gridy && m->gridWorld_ == this && m->aIndex > placedThrough_ &&
-        InTableOrder(CellAt(gx, gy)) && std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) == 0) {
+    if (gx == m->gridx && gy == m->gridy && MassAccess::PlacedIn(m) == this && m->aIndex > placedThrough_ &&
+        InTableOrder(CellAt(gx, gy)) && std::memcmp(&m->colGroup, &MassAccess::Links(m).indexedGroup, sizeof(float)) == 0) {
         placedThrough_ = m->aIndex;
         return;
     }
     PlaceHandledElsewhere(m, gx, gy);
 }
 
-void TPhysics::PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy) {
-    if (m->gridWorld_ != this || m->aIndex <= placedThrough_ ||
-        std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) != 0) {
-        m->PlaceInGrid(this);
+void PairIndex::PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy) {
+    if (MassAccess::PlacedIn(m) != this || m->aIndex <= placedThrough_ ||
+        std::memcmp(&m->colGroup, &MassAccess::Links(m).indexedGroup, sizeof(float)) != 0) {
+        Place(m);
         return;
     }
     const size_t at = CellAt(gx, gy);
     if (!InTableOrder(at)) {
-        m->PlaceInGrid(this);
+        Place(m);
         placedThrough_ = m->aIndex;
         return;
     }
@@ -343,58 +372,58 @@ void TPhysics::PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy) {
 // Placing a mass
 // ---------------------------------------------------------------------------------------
 
-void TMass::LeaveGrid() {
-    if (gridWorld_) {
-        gridWorld_->GridChanging();
-        gridWorld_->Unindex(this);
-        gridWorld_ = nullptr;
+void PairIndex::Leave(TMass* m) {
+    if (PairIndex* index = MassAccess::PlacedIn(m)) {
+        index->GridChanging();
+        index->Unindex(m);
+        MassAccess::PlacedIn(m) = nullptr;
     }
-    gridlink.Remove();
+    m->gridlink.Remove();
 }
 
-void TMass::PlaceInGrid(TPhysics* w) {
-    const int32_t gs = Cells(w);
-    const int32_t gx = CellOf(posX, w->ratiox, gs), gy = CellOf(posY, w->ratioy, gs);
+void PairIndex::Place(TMass* m) {
+    const int32_t gs = Cells(world_);
+    const int32_t gx = CellOf(m->posX, world_.ratiox, gs), gy = CellOf(m->posY, world_.ratioy, gs);
     // Moving a mass to the end of a list is an edit in list order (it matters only while
     // cells may be kept in table order, that is from a one-pass step on).
-    if ((w->onePass_ || w->placedThrough_ >= 0) && w->InTableOrder(TPhysics::CellAt(gx, gy))) {
-        w->GridChanging();
-        w->Materialize(gx, gy);
+    if ((onePass_ || placedThrough_ >= 0) && InTableOrder(CellAt(gx, gy))) {
+        GridChanging();
+        Materialize(gx, gy);
     }
-    if (gridlink.List() == &w->ListAt(gx, gy)) {
-        detail::GridCell& cell = w->IndexCell(gx, gy);
+    if (m->gridlink.List() == &ListAt(gx, gy)) {
+        GridCell& cell = IndexCell(gx, gy);
         GELSIM_ASSERT(cell.end > cell.begin);  // the mass is listed there, so it is indexed there
         GridEntry& last = cell.data[cell.end - 1];
-        if (last.mass == this) {
+        if (last.mass == m) {
             // Already last in that cell: taking it out and appending it again changes
             // nothing but the copy of its group.
-            if (!(last.group == colGroup)) w->Regroup(this);
+            if (!(last.group == m->colGroup)) Regroup(m);
             return;
         }
-        if (cell.data[cell.begin].mass == this && cell.data[cell.begin].group == colGroup) {
+        if (cell.data[cell.begin].mass == m && cell.data[cell.begin].group == m->colGroup) {
             // First in that cell (the usual case for the mass being handled): from the front
             // to the end, with the same entry, the same groups and the same count.
-            w->GridChanging();
+            GridChanging();
             const GridEntry e = cell.data[cell.begin];
             if (e.stamp > cell.data[cell.begin + 1].stamp) --cell.descents;
             ++cell.begin;
-            w->MakeRoom(cell);
-            if (cell.data[cell.end - 1].stamp > e.stamp) w->NoteDescent(cell);
+            MakeRoom(cell);
+            if (cell.data[cell.end - 1].stamp > e.stamp) NoteDescent(cell);
             cell.data[cell.end++] = e;
             cell.listStale = true;
             return;
         }
     }
-    w->GridChanging();
-    LeaveGrid();
-    gridx = gx;
-    gridy = gy;
-    w->ListAt(gx, gy).AddLast(gridlink, this);
-    w->IndexAppend(gx, gy, this);
-    gridWorld_ = w;
+    GridChanging();
+    Leave(m);
+    m->gridx = gx;
+    m->gridy = gy;
+    ListAt(gx, gy).AddLast(m->gridlink, m);
+    IndexAppend(gx, gy, m);
+    MassAccess::PlacedIn(m) = this;
 }
 
-void TPhysics::SyncList(int32_t c, int32_t r) {
+void PairIndex::SyncList(int32_t c, int32_t r) {
     GridCell& cell = IndexCell(c, r);
     if (cell.Size() > 1 && InTableOrder(CellAt(c, r)) && placedThrough_ >= 0) {
         GridChanging();
@@ -419,10 +448,9 @@ void TPhysics::SyncList(int32_t c, int32_t r) {
 
 namespace {
 
-// Unlinks the cell list's links from entry `from` on (they are appended again after).
-void UnlinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
+// Unlinks the links of entries [from, end) from the cell list (they are appended again after).
+void UnlinkFrom(const GridEntry* d, uint32_t from, uint32_t end) {
     for (uint32_t k = from; k < end; ++k) d[k].mass->gridlink.Remove();
-    (void)list;
 }
 
 void RelinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
@@ -431,10 +459,10 @@ void RelinkFrom(TList& list, const GridEntry* d, uint32_t from, uint32_t end) {
 
 }  // namespace
 
-void TPhysics::RegridAll(int32_t n) {
-    const Ref<TMass>* arr = massArray.data();
-    const int32_t gs = Cells(this);
-    const float rx = ratiox, ry = ratioy;
+void PairIndex::RegridAll(int32_t n) {
+    const Ref<TMass>* arr = world_.massArray.data();
+    const int32_t gs = Cells(world_);
+    const float rx = world_.ratiox, ry = world_.ratioy;
     moved_.clear();
     // The outcome is every cell in table order whatever the order before, so the cells
     // kept in table order are taken as they are stored.
@@ -451,11 +479,11 @@ void TPhysics::RegridAll(int32_t n) {
         if (m->gridlink.List() == &ListAt(gx, gy)) {
             // A group written straight into the field since the mass was placed is taken
             // into the index now.
-            if (std::memcmp(&m->colGroup, &m->indexedGroup_, sizeof(float)) != 0) Regroup(m);
+            if (std::memcmp(&m->colGroup, &MassAccess::Links(m).indexedGroup, sizeof(float)) != 0) Regroup(m);
             ++staying;
             continue;
         }
-        if (m->gridWorld_ == this) ++movingInGrid;
+        if (MassAccess::PlacedIn(m) == this) ++movingInGrid;
         moved_.push_back(m);
     }
     if (staying + movingInGrid != gridPop_) {  // a cell holds a mass that is not placed here
@@ -465,9 +493,9 @@ void TPhysics::RegridAll(int32_t n) {
 
     // Leavers first, then cells out of order are sorted, then the newcomers go in.
     for (TMass* m : moved_) {
-        if (m->gridWorld_ != this) continue;
+        if (MassAccess::PlacedIn(m) != this) continue;
         Unindex(m);
-        m->gridWorld_ = nullptr;
+        MassAccess::PlacedIn(m) = nullptr;
         m->gridlink.Remove();
     }
     for (GridCell* cell : unsorted_) {
@@ -478,7 +506,7 @@ void TPhysics::RegridAll(int32_t n) {
         std::sort(d + cell->begin, d + cell->end, [](const GridEntry& a, const GridEntry& b) { return a.stamp < b.stamp; });
         const size_t at = static_cast<size_t>(cell - cells_.get());
         TList& list = ListAt(static_cast<int32_t>(at / MAX_GRID), static_cast<int32_t>(at % MAX_GRID));
-        UnlinkFrom(list, d, cell->begin, cell->end);
+        UnlinkFrom(d, cell->begin, cell->end);
         RelinkFrom(list, d, cell->begin, cell->end);
         cell->listStale = false;
         cell->descents = 0;
@@ -486,10 +514,10 @@ void TPhysics::RegridAll(int32_t n) {
     unsorted_.clear();
     for (TMass* m : moved_) {
         const int32_t gx = CellOf(m->posX, rx, gs), gy = CellOf(m->posY, ry, gs);
-        m->LeaveGrid();  // a mass of another world's grid
+        Leave(m);  // a mass of another world's grid
         m->gridx = gx;
         m->gridy = gy;
-        m->gridWorld_ = this;
+        MassAccess::PlacedIn(m) = this;
         GridCell& cell = IndexCell(gx, gy);
         TList& list = ListAt(gx, gy);
         const int32_t stamp = m->aIndex;
@@ -504,7 +532,7 @@ void TPhysics::RegridAll(int32_t n) {
         }
         // Relinking the tail assumes the links before it are in the index's order.
         SyncList(gx, gy);
-        UnlinkFrom(list, cell.data, at, cell.end);
+        UnlinkFrom(cell.data, at, cell.end);
         // Append, then rotate the tail behind the new entry.
         IndexAppend(gx, gy, m);
         GridEntry* d = cell.data;
@@ -525,9 +553,9 @@ void TPhysics::RegridAll(int32_t n) {
     ordered_.clear();
 }
 
-void TPhysics::RegridOneByOne(int32_t n) {
-    for (int32_t k = 0; k < n && k < static_cast<int32_t>(massArray.size()); ++k)
-        if (TMass* m = massArray[static_cast<size_t>(k)].Get()) m->PlaceInGrid(this);
+void PairIndex::RegridOneByOne(int32_t n) {
+    for (int32_t k = 0; k < n && k < static_cast<int32_t>(world_.massArray.size()); ++k)
+        if (TMass* m = world_.massArray[static_cast<size_t>(k)].Get()) Place(m);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -539,22 +567,22 @@ void TPhysics::RegridOneByOne(int32_t n) {
 // makes it copy what it has still to visit first (TakeSnapshot), and the search goes on
 // from that copy, reading groups and activity from the masses as it meets them.
 
-void TPhysics::TakeSnapshot() {
-    detail::PairSearch& s = *search_;
+void PairIndex::TakeSnapshot() {
+    PairSearch& s = search_;
     s.live = false;
     size_t count = 0;
     {
-        const detail::PairSearch::Segment& cur = s.segs[s.si];
+        const PairSearch::Segment& cur = s.segs[s.si];
         if (s.ei + 1 < cur.to) count += cur.to - (s.ei + 1);
         for (int32_t si = s.si + 1; si < s.nsegs; ++si) count += s.segs[si].to - s.segs[si].from;
     }
     if (pairScratch_.size() < count) pairScratch_.resize(count * 2);
     TMass** out = pairScratch_.data();
     {
-        const detail::PairSearch::Segment& cur = s.segs[s.si];
+        const PairSearch::Segment& cur = s.segs[s.si];
         for (uint32_t k = s.ei + 1; k < cur.to; ++k) *out++ = cur.cell->data[k].mass;
         for (int32_t si = s.si + 1; si < s.nsegs; ++si) {
-            const detail::PairSearch::Segment& g = s.segs[si];
+            const PairSearch::Segment& g = s.segs[si];
             for (uint32_t k = g.from; k < g.to; ++k) *out++ = g.cell->data[k].mass;
         }
     }
@@ -613,19 +641,19 @@ inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t 
 
 }  // namespace
 
-void TPhysics::CollideByGrid(TMass* m) {
+void PairIndex::Collide(TMass* m) {
     if (onePass_)
         PlaceHandled(m);
     else
-        m->PlaceInGrid(this);
+        Place(m);
     // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
     if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
     SearchPairs(m);
 }
 
-void TPhysics::SearchPairs(TMass* m) {
-    detail::PairSearch& s = *search_;
-    const int32_t gs = gridsize;
+void PairIndex::SearchPairs(TMass* m) {
+    PairSearch& s = search_;
+    const int32_t gs = world_.gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
     float mg = m->colGroup;
@@ -635,7 +663,7 @@ void TPhysics::SearchPairs(TMass* m) {
         for (int32_t c = c0; c <= c1; ++c)
             for (int32_t r = r0; r <= r1; ++r) {
                 const GridCell* cell = &cells_[CellAt(c, r)];
-                s.segs[ns++] = detail::PairSearch::Segment{cell, cell->begin, cell->end};
+                s.segs[ns++] = PairSearch::Segment{cell, cell->begin, cell->end};
             }
     } else {
     for (int32_t c = c0; c <= c1; ++c)
@@ -647,17 +675,17 @@ void TPhysics::SearchPairs(TMass* m) {
                 // Not yet handled first, then the handled ones.
                 uint32_t split = cell->begin + 1;
                 while (cell->data[split].stamp <= p) ++split;
-                if (split < cell->end) s.segs[ns++] = detail::PairSearch::Segment{cell, split, cell->end};
-                if (split > cell->begin) s.segs[ns++] = detail::PairSearch::Segment{cell, cell->begin, split};
+                if (split < cell->end) s.segs[ns++] = PairSearch::Segment{cell, split, cell->end};
+                if (split > cell->begin) s.segs[ns++] = PairSearch::Segment{cell, cell->begin, split};
             } else {
-                s.segs[ns++] = detail::PairSearch::Segment{cell, cell->begin, cell->end};
+                s.segs[ns++] = PairSearch::Segment{cell, cell->begin, cell->end};
             }
         }
     }
     s.nsegs = ns;
     s.live = true;
     for (int32_t si = 0; si < ns; ++si) {
-        const detail::PairSearch::Segment& seg = s.segs[si];
+        const PairSearch::Segment& seg = s.segs[si];
         if (seg.cell->only == mg) continue;  // nothing here but the mass's own group and group 0
         const GridEntry* data = seg.cell->data;
         uint32_t ei = seg.from;
@@ -673,10 +701,10 @@ void TPhysics::SearchPairs(TMass* m) {
                 const uint32_t at = ei + static_cast<uint32_t>(__builtin_ctzll(mask));
                 mask &= mask - 1;
                 TMass* other = data[at].mass;
-                if (!m->MayTouch(other)) continue;
+                if (!MayTouch(m, other)) continue;
                 s.si = si;
                 s.ei = at;
-                const bool hit = m->CollideWith(other);
+                const bool hit = CollideMasses(m, other);
                 if (!s.live) {
                     // A callback changed the grid or a group: go on from the copy.
                     if (hit && m->aIndex < 0) return;
@@ -700,10 +728,10 @@ void TPhysics::SearchPairs(TMass* m) {
             const float g = e.group;
             if (g == 0.0f || g == mg) continue;
             TMass* other = e.mass;
-            if (!m->MayTouch(other)) continue;
+            if (!MayTouch(m, other)) continue;
             s.si = si;
             s.ei = ei;
-            const bool hit = m->CollideWith(other);
+            const bool hit = CollideMasses(m, other);
             if (!s.live) {
                 if (hit && m->aIndex < 0) return;
                 CollideFromSnapshot(m, s.snapCount);
@@ -721,13 +749,14 @@ void TPhysics::SearchPairs(TMass* m) {
     s.live = false;
 }
 
-void TPhysics::CollideFromSnapshot(TMass* m, size_t count) {
+void PairIndex::CollideFromSnapshot(TMass* m, size_t count) {
     for (size_t j = 0; j < count; ++j) {
         TMass* other = pairScratch_[j];
         const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !m->MayTouch(other)) continue;
-        if (m->CollideWith(other) && m->aIndex < 0) return;
+        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !MayTouch(m, other)) continue;
+        if (CollideMasses(m, other) && m->aIndex < 0) return;
     }
 }
 
+}  // namespace detail
 }  // namespace kin::gelsim

@@ -4,9 +4,13 @@
 #include <cmath>
 
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/detail/Tables.h"
-#include "gelsim/core/detail/Slab.h"
 #include "gelsim/core/ColEvent.h"
+#include "gelsim/core/detail/Contact.h"
+#include "gelsim/core/detail/MassLinks.h"
+#include "gelsim/core/detail/PairIndex.h"
+#include "gelsim/core/detail/Slab.h"
+#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/World.h"
 #include "platform/Graphics.h"
 
 namespace kin::gelsim {
@@ -34,7 +38,9 @@ inline void BrakeTangential(TMass* a, float nx, float ny, float F) {
 
 }  // namespace
 
-TMass::~TMass() { LeaveGrid(); }
+TMass::TMass() { detail::MassAccess::Init(*this); }
+
+TMass::~TMass() { detail::PairIndex::Leave(this); }
 
 Ref<TMass> TMass::Create(float x, float y, float mass, float radius, float friction, int32_t colGroup) {
     Ref<TMass> m = MakeRef<TMass>();
@@ -157,7 +163,7 @@ int32_t TMass::GetColGroup() const {
 
 int32_t TMass::SetColGroup(int32_t group) {
     colGroup = static_cast<float>(group == -1 ? TPhysics::TakeColGroup() : group);
-    if (gridWorld_) gridWorld_->Regroup(this);  // the pair index keeps a copy
+    if (detail::PairIndex* index = detail::MassAccess::PlacedIn(this)) index->Regroup(this);  // the index keeps a copy
     return 0;
 }
 
@@ -175,7 +181,7 @@ int32_t TMass::AddRef() {
     if (refCounter == 0) {
         if (TPhysics* w = TPhysics::currentWorld.Get()) {
             aIndex = TakeMassEntry(w, this);
-            PlaceInGrid(w);
+            detail::WorldAccess::Index(*w).Place(this);
         }
     }
     ++refCounter;
@@ -189,7 +195,7 @@ int32_t TMass::AddToGrid() {
     if (!w || aIndex < 0 || aIndex >= static_cast<int32_t>(w->massArray.size()) ||
         w->massArray[static_cast<size_t>(aIndex)].Get() != this)
         return 0;
-    PlaceInGrid(w);
+    detail::WorldAccess::Index(*w).Place(this);
     return 0;
 }
 
@@ -198,7 +204,7 @@ int32_t TMass::SubRef() {
     if (refCounter == 0) {
         const int32_t entry = aIndex;
         aIndex = -1;
-        LeaveGrid();
+        detail::PairIndex::Leave(this);
         // Last: dropping the table's reference may end this object.
         if (TPhysics* w = TPhysics::currentWorld.Get()) GiveMassEntry(w, entry, this);
     }
@@ -206,12 +212,11 @@ int32_t TMass::SubRef() {
 }
 
 int32_t TMass::Collide(TMass* other) {
-    if (other) CollideWith(other);
+    if (other) detail::CollideMasses(this, other);
     return 0;
 }
 
-bool TMass::CollideWith(TMass* b) {
-    TMass* a = this;
+bool detail::CollideMasses(TMass* a, TMass* b) {
     if (a->frozen && b->frozen) return false;
     const float R = a->radius + b->radius;
     if (std::fabs(b->posX - a->posX) > R || std::fabs(b->posY - a->posY) > R) return false;
@@ -272,7 +277,7 @@ bool TMass::CollideWith(TMass* b) {
         }
     }
 
-    TColEvent::EmitContact(TColEvent::MASS_MASS, a, b, (a->posX + b->posX) * 0.5f, (a->posY + b->posY) * 0.5f, o);
+    detail::EmitContact(TColEvent::MASS_MASS, a, b, (a->posX + b->posX) * 0.5f, (a->posY + b->posY) * 0.5f, o);
     return true;
 }
 

@@ -13,10 +13,10 @@
 
 namespace kin::gelsim {
 
-class TPhysics;
 namespace detail {
-struct PairIndexAccess;
-}
+class PairIndex;
+struct MassAccess;
+}  // namespace detail
 
 class TMass final : public TObject {
 public:
@@ -35,14 +35,11 @@ public:
     float friction = 0;  // 0..1
 
 private:
-    friend struct ColEventAccess;
-    // Collision events (see ColEvent.cpp): the entry of this mass in the events' hold
-    // list since the last flush (valid only while that entry names this mass), and the
-    // head of its chain of queued pairs.
-    int32_t evHold_ = -1;
-    int32_t evHead_ = -1;
-    // The group as the grid's pair index holds it (see Grid.cpp).
-    float indexedGroup_ = 0;
+    friend struct detail::MassAccess;
+    // The library's own bookkeeping for this mass (its pair index and event queue entries),
+    // opaque outside the library; kept in this cache line because the step reads it for
+    // every mass and contact.
+    alignas(4) unsigned char links_[12];
 
 public:
     TLink gridlink;  // embedded link into the current grid cell; never counted
@@ -52,7 +49,7 @@ public:
     int32_t index = -1;  // entry in the owning body's mass table
     std::string name;
 
-    TMass() = default;
+    TMass();
     ~TMass() override;
 
     /// New inactive mass at rest at (x, y); friction clamped to 0..1; colGroup -1 = a fresh group.
@@ -116,26 +113,7 @@ public:
     GELSIM_SLAB_ALLOCATED(TMass)
 
 private:
-    friend class TPhysics;
-    friend struct detail::PairIndexAccess;
-    // The step's side of a mass (Physics.cpp, Grid.cpp).
-    /// The contact itself (the step calls this directly); returns whether it touched.
-    bool CollideWith(TMass* other);
-    /// False when CollideWith would certainly find no contact (a cheap test that the step
-    /// runs before the full one; it never rejects a pair that the full test accepts).
-    bool MayTouch(const TMass* b) const {
-        if (frozen && b->frozen) return false;
-        const float R = radius + b->radius;
-        const float dx = posX - b->posX, dy = posY - b->posY;
-        if (std::fabs(dx) > R || std::fabs(dy) > R) return false;
-        // Clearly apart: the square root of the full test would come out above R.
-        return !(dx * dx + dy * dy > R * R * 1.001f);
-    }
-    /// Cell placement within world w (the mass must be in w's table).
-    void PlaceInGrid(TPhysics* w);
-    /// Leaves the current cell (list and pair index).
-    void LeaveGrid();
-    TPhysics* gridWorld_ = nullptr;  // world whose cell holds this mass, or null
+    detail::PairIndex* placedIn_ = nullptr;  // the index whose cell holds this mass, or null
 };
 
 }  // namespace kin::gelsim

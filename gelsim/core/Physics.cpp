@@ -4,8 +4,11 @@
 // HandleMass, all-pairs finding). The grid and its pair search are in Grid.cpp.
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/Assert.h"
-#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/Contact.h"
+#include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
+#include "gelsim/core/detail/Tables.h"
+#include "gelsim/core/detail/World.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,17 +50,10 @@ inline void WallFriction(float pos, float& old, float f) {
 // ---------------------------------------------------------------------------------------
 
 TPhysics::TPhysics()
-    : shiftgrid(std::make_unique<Grid>()),
-      cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
-      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)),
-      search_(std::make_unique<detail::PairSearch>()) {
+    : shiftgrid(std::make_unique<Grid>()), index_(std::make_unique<detail::PairIndex>(*this)) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
-    pairScratch_.resize(256);
-    partScratch_.resize(64);
-    unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
-    ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
 }
 
 TPhysics::~TPhysics() {
@@ -69,14 +65,9 @@ TPhysics::~TPhysics() {
     conArray.clear();
     zoneArray.clear();
     stepHold_.clear();
-    // Masses still in cells (active when the world was freed) forget this world; the
+    // Masses still in cells (active when the world was freed) forget the pair index; the
     // cell lists unlink them as they go.
-    for (size_t k = 0; k < static_cast<size_t>(MAX_GRID) * MAX_GRID; ++k) {
-        GridCell& cell = cells_[k];
-        for (uint32_t e = cell.begin; e < cell.end; ++e) cell.data[e].mass->gridWorld_ = nullptr;
-        delete[] cell.data;
-        cell = GridCell{};
-    }
+    index_.reset();
 }
 
 void TPhysics::ResetTables() {
@@ -258,7 +249,7 @@ int32_t TPhysics::TakeZoneEntry(TZoneBase* zone) {
     TPhysics* w = currentWorld.Get();
     if (!w || !zone) return -1;
     const int32_t e = TakeEntry(w->zoneArray, w->zoneFree, w->zoneCount, w->zoneFreeCount);
-    if (e < 0 || e >= static_cast<int32_t>(w->zoneArray.size())) return -1;
+    GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->zoneArray.size()) && !w->zoneArray[static_cast<size_t>(e)]);
     w->zoneArray[static_cast<size_t>(e)] = zone;
     return e;
 }
@@ -277,7 +268,7 @@ int32_t TPhysics::TakeBodyId(TObject* body) {
     TPhysics* w = currentWorld.Get();
     if (!w || !body) return -1;
     const int32_t id = TakeEntry(w->bodyArray, w->bodyFree, w->bodyCount, w->bodyFreeCount);
-    if (id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return -1;
+    GELSIM_ASSERT(id >= 0 && id < static_cast<int32_t>(w->bodyArray.size()) && !w->bodyArray[static_cast<size_t>(id)]);
     w->bodyArray[static_cast<size_t>(id)] = body;
     return id;
 }
@@ -319,7 +310,7 @@ void GiveMassEntry(TPhysics* w, int32_t e, TMass* m) {
     auto& slot = w->massArray[static_cast<size_t>(e)];
     if (slot.Get() != m) return;
     PushFree(w->massFree, w->massFreeCount, e);
-    w->DropEntry(std::move(slot));
+    detail::WorldAccess::DropEntry(*w, std::move(slot));
     slot = nullptr;
 }
 
@@ -335,7 +326,7 @@ void GiveConEntry(TPhysics* w, int32_t e, TConstraint* c) {
     auto& slot = w->conArray[static_cast<size_t>(e)];
     if (slot.Get() != c) return;
     PushFree(w->conFree, w->conFreeCount, e);
-    w->DropEntry(std::move(slot));
+    detail::WorldAccess::DropEntry(*w, std::move(slot));
     slot = nullptr;
 }
 
@@ -343,12 +334,103 @@ void GiveConEntry(TPhysics* w, int32_t e, TConstraint* c) {
 // The step
 // ---------------------------------------------------------------------------------------
 
+namespace {
+
+// Box, horizontal axis (one side per pass), then vertical. False when a callback took
+// the mass out of the world.
+[[gnu::noinline]] bool BoxContacts(TPhysics& w, TMass* m) {
+    const float r = m->radius;
+    if (m->posX < w.boundsMinX + r) {
+        const float depth = (w.boundsMinX + r) - m->posX;
+        m->posX = w.boundsMinX + r;
+        detail::EmitContact(TColEvent::MASS_BOUNDS, m, &w, w.boundsMinX, m->posY, depth);
+        WallFriction(m->posY, m->oldPosY, depth * (m->friction + w.friction) * 0.5f);
+        if (m->aIndex < 0) return false;
+    } else if (m->posX > w.boundsMaxX - r) {
+        const float depth = m->posX - (w.boundsMaxX - r);
+        m->posX = w.boundsMaxX - r;
+        detail::EmitContact(TColEvent::MASS_BOUNDS, m, &w, w.boundsMaxX, m->posY, depth);
+        WallFriction(m->posY, m->oldPosY, depth * (m->friction + w.friction) * 0.5f);
+        if (m->aIndex < 0) return false;
+    }
+    if (m->posY < w.boundsMinY + r) {
+        const float depth = (w.boundsMinY + r) - m->posY;
+        m->posY = w.boundsMinY + r;
+        detail::EmitContact(TColEvent::MASS_BOUNDS, m, &w, m->posX, w.boundsMinY, depth);
+        WallFriction(m->posX, m->oldPosX, depth * (m->friction + w.friction) * 0.5f);
+        if (m->aIndex < 0) return false;
+    } else if (m->posY > w.boundsMaxY - r) {
+        const float depth = m->posY - (w.boundsMaxY - r);
+        m->posY = w.boundsMaxY - r;
+        detail::EmitContact(TColEvent::MASS_BOUNDS, m, &w, m->posX, w.boundsMaxY, depth);
+        WallFriction(m->posX, m->oldPosX, depth * (m->friction + w.friction) * 0.5f);
+        if (m->aIndex < 0) return false;
+    }
+    return true;
+}
+
+// Zones. The zone is held while it works: its response may run callbacks that take it out
+// of the table. False when a callback took the mass out of the world.
+[[gnu::noinline]] bool ZoneContacts(TPhysics& w, TMass* m) {
+    const int32_t nz = w.zoneCount;
+    for (int32_t z = 0; z < nz; ++z) {
+        if (z >= static_cast<int32_t>(w.zoneArray.size())) break;
+        TZoneBase* zone = w.zoneArray[static_cast<size_t>(z)].Get();
+        if (!zone || zone->colGroup == 0 || static_cast<float>(zone->colGroup) == m->colGroup) continue;
+        const Ref<TZoneBase> hold(zone);
+        zone->Collide(m);
+        if (m->aIndex < 0) return false;
+    }
+    return true;
+}
+
+// All pairs: each pair once, from the mass in the lower entry. The count is read afresh,
+// so masses entering during the loop are met.
+void CollideAllPairs(TPhysics& w, TMass* m, int32_t k) {
+    for (int32_t j = k + 1; j < w.massCount; ++j) {
+        if (j >= static_cast<int32_t>(w.massArray.size())) break;
+        TMass* other = w.massArray[static_cast<size_t>(j)].Get();
+        if (!other) continue;
+        const float g = other->colGroup;
+        if (g == 0.0f || g == m->colGroup || !detail::MayTouch(m, other)) continue;
+        if (detail::CollideMasses(m, other) && m->aIndex < 0) return;
+    }
+}
+
+// Box, zones and other masses for one mass in one pass. A callback may take the mass out
+// of the world at any event; the rest of its pass is then skipped (it must not be put
+// back into a grid cell). The mass itself stays valid: entries dropped during a step are
+// held until the step ends.
+void HandleMass(TPhysics& w, detail::PairIndex& index, TMass* m) {
+    // Most masses touch neither the box nor a zone: those parts stay out of line.
+    const float r = m->radius, x = m->posX, y = m->posY;
+    if (x < w.boundsMinX + r || x > w.boundsMaxX - r || y < w.boundsMinY + r || y > w.boundsMaxY - r)
+        if (!BoxContacts(w, m)) return;
+    if (w.zoneCount > 0 && !m->frozen && m->colGroup != 0.0f)
+        if (!ZoneContacts(w, m)) return;
+
+    // Other masses.
+    if (m->colGroup == 0.0f) {
+        // Not placed this pass: a group 0 written straight into the field must reach the
+        // index, which tells the placed masses from the others by their groups.
+        index.NoteGroupZero(m);
+        return;
+    }
+    if (w.gridon != 0)
+        index.Collide(m);
+    else
+        CollideAllPairs(w, m, m->aIndex);
+}
+
+}  // namespace
+
 int32_t TPhysics::Update() {
     TPhysics* w = currentWorld.Get();
     // A collision callback stepping the world again would walk tables and the pair
     // scratch buffer that the outer step is using: ignore it.
     if (!w || w->stepping_) return 0;
     const Ref<TPhysics> keep(w);  // a callback may free or replace the world
+    detail::PairIndex& index = *w->index_;
     w->stepping_ = true;
 
     // 1. Integration and re-gridding. Nothing here runs callbacks, so the table is walked
@@ -370,7 +452,7 @@ int32_t TPhysics::Update() {
         }
         // Placing is independent of integrating, so the masses are placed after all of
         // them moved, with the same result as placing each right after its move.
-        w->RegridAll(n);
+        index.RegridAll(n);
     }
 
     // 2. Last tick's events go.
@@ -382,7 +464,7 @@ int32_t TPhysics::Update() {
     // one group besides group 0), the grid keeps cells in table order while masses are
     // handled. Searching reads cells faster when they are stored in list order, so worlds
     // with several groups keep moving each handled mass to the end of its cell.
-    w->onePass_ = passes == 1 && w->gridon != 0 && w->gridOthers_ == 0;
+    index.SetOnePass(passes == 1 && w->gridon != 0 && index.HoldsOneGroup());
     for (int32_t pass = 0; pass < passes && currentWorld.Get() == w; ++pass) {
         {
             const int32_t n = std::min(w->conCount, static_cast<int32_t>(w->conArray.size()));
@@ -396,101 +478,15 @@ int32_t TPhysics::Update() {
             TMass* m = w->massArray[static_cast<size_t>(k)].Get();
             if (!m) continue;
             GELSIM_ASSERT(m->aIndex == k);  // the table's back-reference
-            w->HandleMass(m);
+            HandleMass(*w, index, m);
             if (currentWorld.Get() != w) break;
         }
     }
 
-    w->onePass_ = false;
+    index.SetOnePass(false);
     w->stepping_ = false;
     w->stepHold_.clear();
     return 0;
-}
-
-// Box, horizontal axis (one side per pass), then vertical. False when a callback took
-// the mass out of the world.
-bool TPhysics::BoxContacts(TMass* m) {
-    const float r = m->radius;
-    if (m->posX < boundsMinX + r) {
-        const float depth = (boundsMinX + r) - m->posX;
-        m->posX = boundsMinX + r;
-        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, boundsMinX, m->posY, depth);
-        WallFriction(m->posY, m->oldPosY, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return false;
-    } else if (m->posX > boundsMaxX - r) {
-        const float depth = m->posX - (boundsMaxX - r);
-        m->posX = boundsMaxX - r;
-        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, boundsMaxX, m->posY, depth);
-        WallFriction(m->posY, m->oldPosY, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return false;
-    }
-    if (m->posY < boundsMinY + r) {
-        const float depth = (boundsMinY + r) - m->posY;
-        m->posY = boundsMinY + r;
-        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, m->posX, boundsMinY, depth);
-        WallFriction(m->posX, m->oldPosX, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return false;
-    } else if (m->posY > boundsMaxY - r) {
-        const float depth = m->posY - (boundsMaxY - r);
-        m->posY = boundsMaxY - r;
-        TColEvent::EmitContact(TColEvent::MASS_BOUNDS, m, this, m->posX, boundsMaxY, depth);
-        WallFriction(m->posX, m->oldPosX, depth * (m->friction + friction) * 0.5f);
-        if (m->aIndex < 0) return false;
-    }
-    return true;
-}
-
-// Zones. The zone is held while it works: its response may run callbacks that take it out
-// of the table. False when a callback took the mass out of the world.
-bool TPhysics::ZoneContacts(TMass* m) {
-    const int32_t nz = zoneCount;
-    for (int32_t z = 0; z < nz; ++z) {
-        if (z >= static_cast<int32_t>(zoneArray.size())) break;
-        TZoneBase* zone = zoneArray[static_cast<size_t>(z)].Get();
-        if (!zone || zone->colGroup == 0 || static_cast<float>(zone->colGroup) == m->colGroup) continue;
-        const Ref<TZoneBase> hold(zone);
-        zone->Collide(m);
-        if (m->aIndex < 0) return false;
-    }
-    return true;
-}
-
-// Box, zones and other masses for one mass in one pass. A callback may take the mass out
-// of the world at any event; the rest of its pass is then skipped (it must not be put
-// back into a grid cell). The mass itself stays valid: entries dropped during a step are
-// held until the step ends.
-void TPhysics::HandleMass(TMass* m) {
-    // Most masses touch neither the box nor a zone: those parts stay out of line.
-    const float r = m->radius, x = m->posX, y = m->posY;
-    if (x < boundsMinX + r || x > boundsMaxX - r || y < boundsMinY + r || y > boundsMaxY - r)
-        if (!BoxContacts(m)) return;
-    if (zoneCount > 0 && !m->frozen && m->colGroup != 0.0f)
-        if (!ZoneContacts(m)) return;
-
-    // Other masses.
-    if (m->colGroup == 0.0f) {
-        // Not placed this pass: a group 0 written straight into the field must reach the
-        // index, which tells the placed masses from the others by their groups.
-        if (onePass_ && m->indexedGroup_ != 0.0f && m->gridWorld_ == this) Regroup(m);
-        return;
-    }
-    if (gridon != 0)
-        CollideByGrid(m);
-    else
-        CollideAllPairs(m, m->aIndex);
-}
-
-// All pairs: each pair once, from the mass in the lower entry. The count is read afresh,
-// so masses entering during the loop are met.
-void TPhysics::CollideAllPairs(TMass* m, int32_t k) {
-    for (int32_t j = k + 1; j < massCount; ++j) {
-        if (j >= static_cast<int32_t>(massArray.size())) break;
-        TMass* other = massArray[static_cast<size_t>(j)].Get();
-        if (!other) continue;
-        const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup || !m->MayTouch(other)) continue;
-        if (m->CollideWith(other) && m->aIndex < 0) return;
-    }
 }
 
 }  // namespace kin::gelsim

@@ -30,11 +30,8 @@ class TConstraint;
 class TZoneBase;
 
 namespace detail {
-// The grid's pair index (gelsim/core/detail/PairIndex.h).
-struct GridEntry;
-struct GridCell;
-struct PairSearch;
-struct PairIndexAccess;
+class PairIndex;
+struct WorldAccess;
 }  // namespace detail
 
 class TPhysics final : public TObject {
@@ -152,92 +149,21 @@ public:
     /// The body registered under id, or null (id negative or not below bodyCount).
     static TObject* GetBody(int32_t id);
     /// Cell list at column c, row r (0..MAX_GRID-1), its order brought up to date first.
-    TList& Cell(int32_t c, int32_t r) {
-        SyncList(c, r);
-        return ListAt(c, r);
-    }
+    TList& Cell(int32_t c, int32_t r);
 
 private:
+    friend struct detail::WorldAccess;
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
     void DropEntry(Ref<TObject> held);
-    friend class TMass;
-    friend class TConstraint;
-    friend struct detail::PairIndexAccess;
-    friend void GiveMassEntry(TPhysics* w, int32_t entry, TMass* m);
-    friend void GiveConEntry(TPhysics* w, int32_t entry, TConstraint* c);
-    using GridEntry = detail::GridEntry;
-    using GridCell = detail::GridCell;
     void ResetView();
     void ResetTables();
     /// Lets go of every body in the registry (entries become null, counts stay).
     void ReleaseBodies();
-    void HandleMass(TMass* m);
-    [[gnu::noinline]] bool BoxContacts(TMass* m);
-    [[gnu::noinline]] bool ZoneContacts(TMass* m);
-    void CollideByGrid(TMass* m);
-    [[gnu::noinline]] void SearchPairs(TMass* m);
-    void CollideFromSnapshot(TMass* m, size_t count);
-    void CollideAllPairs(TMass* m, int32_t k);
 
-    // --- pair index (Grid.cpp) ---
-    /// The cell's list as it stands (its order may lag behind the index; see Grid.cpp).
-    TList& ListAt(int32_t c, int32_t r) { return (*shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
-    /// Re-links a cell's list in the index's order if it lags behind.
-    void SyncList(int32_t c, int32_t r);
-    /// Stores a cell in its list order if it is held in table order (see Grid.cpp).
-    void Materialize(int32_t c, int32_t r);
-    void Materialize(GridCell& cell);
-    bool InTableOrder(size_t at) const { return !((orderBits_[at >> 6] >> (at & 63)) & 1u); }
-    /// Places the mass being handled by a one-pass step.
-    void PlaceHandled(TMass* m);
-    void PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy);
-    /// Inserts m into a cell held in table order at its table entry's place.
-    void IndexInsertSorted(int32_t c, int32_t r, TMass* m);
-    static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }
-    GridCell& IndexCell(int32_t c, int32_t r);
-    /// Appends m to cell (c, r) of the index (the list is linked by the caller).
-    void IndexAppend(int32_t c, int32_t r, TMass* m);
-    /// Takes m out of the index cell it was placed in.
-    void Unindex(TMass* m);
-    /// Room for one more entry at the end of the cell's run (moves or grows it).
-    void MakeRoom(GridCell& cell);
-    /// Counts one more out-of-order neighbour pair in the cell.
-    void NoteDescent(GridCell& cell);
-    /// Counts an entry of group g in (+1) or out (-1) of the grid-wide group count.
-    void CountGroup(float g, int32_t delta);
-    /// Refreshes m's group in the index after SetColGroup.
-    void Regroup(TMass* m);
-    /// Re-places every mass of the table after integration (same result as placing them
-    /// one by one in table order).
-    void RegridAll(int32_t n);
-    void RegridOneByOne(int32_t n);
-    /// Called before the grid or a group changes: a pair search walking the cells
-    /// themselves first copies what it has still to visit.
-    void GridChanging();
-    void TakeSnapshot();
-
-    std::unique_ptr<GridCell[]> cells_;
-    // Cells stored in list order (bit set) rather than in table order, and the list of them.
-    std::unique_ptr<uint64_t[]> orderBits_;
-    std::vector<GridCell*> ordered_;
-    // The table entry of the last mass a one-pass step placed (-1: none since the masses
-    // were placed after integration); see Grid.cpp.
-    int32_t placedThrough_ = -1;
-    bool onePass_ = false;  // the relaxation pass now running is the step's only one
-    int32_t gridPop_ = 0;              // masses in the index
-    // Every mass in the index has group 0 or gridGroup_, except gridOthers_ of them.
-    float gridGroup_ = 0.0f;
-    int32_t gridOthers_ = 0;
-    std::vector<GridCell*> unsorted_;  // cells that went out of table order (each listed once)
-
-    // The pair search in progress: the cells it walks (in visit order) and where it is.
-    std::unique_ptr<detail::PairSearch> search_;
-
+    // The grid's pair index beside the cell lists (Grid.cpp).
+    std::unique_ptr<detail::PairIndex> index_;
     bool stepping_ = false;
     std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step
-    std::vector<GridEntry> partScratch_;  // handled entries while a cell is put in list order
-    std::vector<TMass*> pairScratch_;     // snapshot of a pair search's remaining candidates
-    std::vector<TMass*> moved_;           // masses changing cells after integration
 };
 
 }  // namespace kin::gelsim

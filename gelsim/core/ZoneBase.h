@@ -17,6 +17,11 @@ public:
 
     /// Contact test and response for this zone and one mass (borrowed). Always 0.
     virtual int32_t Collide(TMass* mass) = 0;
+
+protected:
+    /// Reports a contact of this zone with a mass (borrowed) to the collision events as the
+    /// step does: contact point (x, y) and penetration depth.
+    void ReportContact(TMass* mass, float x, float y, float depth);
 };
 
 }  // namespace kin::gelsim

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "gelsim/io/StreamIO.h"
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/Physics.h"
+#include "gelsim/io/StreamIO.h"
 
 namespace kin::gelsim {
 
@@ -108,6 +109,7 @@ namespace {
 // compared before it is lowered, so no value can overflow.
 Ref<TQuadTree> Build(const std::vector<float>& area, int32_t style, float x, float y, float w, float h,
                      int32_t level) {
+    GELSIM_ASSERT(level <= TQuadTree::MAX_LEVEL);  // what bounds the recursion
     if (!BoxRelevant(area, style, x, y, w, h)) return nullptr;
     Ref<TQuadTree> node = MakeRef<TQuadTree>();
     node->posX = x;
@@ -142,7 +144,11 @@ Ref<TQuadTree> TQuadTree::Create(const std::vector<float>& area, int32_t style, 
 
 namespace {
 
-inline const TQuadTree* Child(TObject* o) { return static_cast<const TQuadTree*>(o); }
+// A node's children are nodes: the tree is made by Build, ReadNode and the tool's JSON.
+inline const TQuadTree* Child(TObject* o) {
+    GELSIM_ASSERT(dynamic_cast<const TQuadTree*>(o) != nullptr);
+    return static_cast<const TQuadTree*>(o);
+}
 
 inline bool Misses(const TQuadTree& t, float ox, float oy, float x, float y, float w, float h) {
     const float bx = ox + t.posX, by = oy + t.posY;

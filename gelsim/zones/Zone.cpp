@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "gelsim/core/DrawState.h"
+#include "gelsim/core/Assert.h"
 #include "gelsim/core/MathUtil.h"
 #include "gelsim/core/Physics.h"
 #include "platform/Graphics.h"
@@ -17,14 +18,6 @@ namespace {
 float Clamp01(float f) {
     if (!(f > 0.0f)) return 0.0f;  // NaN too
     return f > 1.0f ? 1.0f : f;
-}
-
-// Truncation toward zero that stays defined for NaN and values beyond int32.
-int32_t TruncToInt(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483520.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return static_cast<int32_t>(v);
 }
 
 }  // namespace
@@ -65,6 +58,7 @@ int32_t TZone::Activate() {
         aIndex = -1;
     }
     aIndex = TPhysics::TakeZoneEntry(this);
+    GELSIM_ASSERT(aIndex < 0 || IsActive());  // the entry taken names this zone
     return 0;
 }
 

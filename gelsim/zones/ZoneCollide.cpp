@@ -6,7 +6,6 @@
 
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/MathUtil.h"
-#include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/Zone.h"
 
 namespace kin::gelsim {
@@ -97,7 +96,7 @@ int32_t TZone::Collide(TMass* mass) {
 
     const Ref<TZone> self(this);  // a callback may take the zone out of the world
     ColResponse(this, mass, nx, ny, depth);
-    TColEvent::EmitContact(TColEvent::MASS_ZONE, mass, this, cx, cy, depth);
+    ReportContact(mass, cx, cy, depth);
     return 0;
 }
 

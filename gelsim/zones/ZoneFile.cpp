@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "gelsim/io/RecordFile.h"
 #include "gelsim/io/SafeFile.h"
 #include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
@@ -330,32 +331,23 @@ TZoneFileData CollectZone(const TZone& z, int32_t embedImage) {
 // Load and Save
 
 Ref<TZone> TZone::Load(const std::string& path) {
-    const std::string full = ResolvePath(path);
-    RecoverSave(full);  // a save of this file that was cut short is finished or undone first
-    if (!IsRegularFile(full)) return nullptr;
-    Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
-    if (!s) return nullptr;
     TZoneFileData d;
-    if (!ReadZoneFile(*s, d, StripExtension(full))) return nullptr;
-    s->Close();
+    const auto read = [&d](TStream& s, const std::string& base) { return ReadZoneFile(s, d, base); };
+    if (ReadRecordFile(path, true, read).status != TRecordRead::READ) return nullptr;
     Ref<TZone> z = BuildZone(d, TZoneBuild::LOAD);
     z->Activate();
     return z;
 }
 
 void SaveZoneFile(const std::string& path, const TZoneFileData& d, bool backup) {
-    const std::string resolved = ResolvePath(path);
-    // A folder cannot be written as a file: that is a failed save, not a silent success.
-    if (IsDirectory(resolved)) throw TStreamWriteException();
-    // The existence test, the backup and the file written all concern the completed path.
-    const std::string full = CompletePath(resolved, ".plz");
-    // The picture beside the file is saved together with it: never one without the other.
-    std::vector<TFileBytes> beside;
-    if (HasImageByte(d.hasImage) != 0 && LowByte(d.embedded) == 0)
-        beside.push_back({ZoneImagePath(StripExtension(full)), d.png.data(), d.png.size()});
-    TBankStream bank;
-    WriteZoneFile(bank, d);
-    SaveFileSet(full, bank.Bytes().data(), bank.Bytes().size(), beside, backup);
+    SaveRecordFile(
+        path, ".plz", backup, [&d](TStream& s) { WriteZoneFile(s, d); },
+        [&d](const std::string& base) {
+            std::vector<TFileBytes> beside;
+            if (HasImageByte(d.hasImage) != 0 && LowByte(d.embedded) == 0)
+                beside.push_back({ZoneImagePath(base), d.png.data(), d.png.size()});
+            return beside;
+        });
 }
 
 int32_t TZone::Save(const std::string& path, int32_t backup, int32_t embedImage) {

@@ -368,7 +368,13 @@ int ClipAgainst(const ClipVertex* in, int n, ClipVertex* out, bool useX, double 
     return m;
 }
 
-uint8_t ToByte(double c) { return static_cast<uint8_t>(std::clamp(c, 0.0, 255.0) + 0.5); }
+// An interpolated channel, rounded, under the rule of every stored colour channel: clamped
+// to 0..255, and NaN (a vertex far beyond the band) counts as 0 rather than reaching the
+// conversion, where it would be undefined.
+uint8_t ToByte(double c) {
+    if (!(c > 0.0)) return 0;
+    return static_cast<uint8_t>(std::min(c, 255.0) + 0.5);
+}
 
 }  // namespace
 

@@ -6,7 +6,6 @@
 #include "gelsim/bodies/BodyFile.h"
 #include "gelsim/io/SafeFile.h"
 #include "gelsim/io/StreamIO.h"
-#include "platform/Png.h"
 
 namespace kin::gelsim::cli {
 namespace {
@@ -20,26 +19,10 @@ struct Parsed {
 };
 
 Parsed ParseFile(const std::string& path) {
-    const std::string full = ResolvePath(path);
-    if (!IsRegularFile(full)) throw ToolError(path + ": not a file");
-    Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
-    if (!s) throw ToolError(path + ": cannot be read");
     Parsed p;
-    if (!ReadBodyFile(*s, p.data, StripExtension(full)))
-        throw ToolError(path + ": not a body file (tag \"" + p.data.tag + "\")");
-    p.trailing = s->Size() - s->Pos();
+    const auto read = [&p](TStream& s, const std::string& base) { return ReadBodyFile(s, p.data, base); };
+    p.trailing = ReadFormatFile(path, "body", read, p.data.tag);
     return p;
-}
-
-/// The decoded picture of a record, or null.
-Ref<TPixmap> Decode(const TBodyFileImage& im) {
-    if (!im.png.empty()) {
-        TBankStream bank(im.png.data(), static_cast<int64_t>(im.png.size()));
-        return LoadPixmapPNG(bank);
-    }
-    if (im.file.empty() || !IsRegularFile(im.file)) return nullptr;
-    Ref<TFileStream> f = TFileStream::Open(im.file, TFileStream::READ);
-    return f ? LoadPixmapPNG(*f) : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -107,7 +90,7 @@ Json Dump(const std::string& path, const DumpOptions& options) {
                   {"mask", {im.maskR, im.maskG, im.maskB}},
                   {"flags", im.flags},
                   {"handle", {FloatToJson(im.handleX), FloatToJson(im.handleY)}}};
-        if (Ref<TPixmap> pm = Decode(im)) {
+        if (Ref<TPixmap> pm = DecodePicture(im.png, im.file)) {
             r["width"] = pm->Width();
             r["height"] = pm->Height();
         } else {
@@ -323,7 +306,7 @@ std::string CheckRecords(const TBodyFileData& d) {
         if (r.image < 0 || r.mass < 0)
             throw ToolError("rig " + std::to_string(r.index) + " has no " + (r.image < 0 ? "image" : "mass"));
     for (const auto& im : d.images)
-        if (!Decode(im))
+        if (!DecodePicture(im.png, im.file))
             throw ToolError("image " + std::to_string(im.index) + ": " +
                             (im.png.empty() ? im.file + " is missing or not a readable PNG"
                                             : std::string("the embedded picture cannot be decoded")));

@@ -1,6 +1,8 @@
-// The build command's work, apart from the command line so that other programs (the fuzz
-// targets) can run it on text in memory.
+// What the formats share: the build command's work (apart from the command line so that
+// other programs, the fuzz targets, can run it on text in memory) and reading a file.
 #include "Formats.h"
+#include "gelsim/io/SafeFile.h"
+#include "platform/Png.h"
 
 namespace kin::gelsim::cli {
 
@@ -17,6 +19,27 @@ std::string BuildFromJson(const std::vector<uint8_t>& text, const std::string& i
     for (const FileFormat* fmt : Formats())
         if (kind == fmt->kind) return fmt->Build(j, jsonDir, out, text.size());
     throw ToolError(input + ": unknown kind \"" + kind + "\"");
+}
+
+int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordReader& read, const std::string& tag) {
+    const TRecordReadResult r = ReadRecordFile(path, false, read);
+    switch (r.status) {
+        case TRecordRead::READ: return r.trailing;
+        case TRecordRead::NO_FILE: throw ToolError(path + ": not a file");
+        case TRecordRead::CANNOT_OPEN: throw ToolError(path + ": cannot be read");
+        case TRecordRead::OTHER_FORMAT: break;
+    }
+    throw ToolError(path + ": not a " + kind + " file (tag \"" + BytesToText(tag) + "\")");
+}
+
+Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& file) {
+    if (!png.empty()) {
+        TBankStream bank(png.data(), static_cast<int64_t>(png.size()));
+        return LoadPixmapPNG(bank);
+    }
+    if (file.empty() || !IsRegularFile(file)) return nullptr;
+    Ref<TFileStream> f = TFileStream::Open(file, TFileStream::READ);
+    return f ? LoadPixmapPNG(*f) : nullptr;
 }
 
 }  // namespace kin::gelsim::cli

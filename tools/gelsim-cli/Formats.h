@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "JsonFields.h"
+#include "gelsim/io/RecordFile.h"
+#include "platform/Pixmap.h"
 
 namespace kin::gelsim::cli {
 
@@ -32,6 +34,17 @@ struct FileFormat {
 /// Returns the path written; raises ToolError or the library's errors.
 std::string BuildFromJson(const std::vector<uint8_t>& text, const std::string& input, const std::string& jsonDir,
                           const std::string& out);
+
+/// Reads the file at path through a format's reader with the library's load skeleton;
+/// unlike loading, it leaves an interrupted save alone (the tool only reads). Raises
+/// ToolError when path is no file, cannot be read or is no file of the kind (naming tag,
+/// which the reader fills before it refuses); the reader's read errors pass through.
+/// Returns the number of bytes after the records.
+int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordReader& read, const std::string& tag);
+
+/// The picture of a record: the embedded PNG bytes when there are any, else the PNG file
+/// beside (file); null when neither decodes.
+Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& file);
 
 /// Every known format.
 const std::vector<const FileFormat*>& Formats();

@@ -12,7 +12,6 @@
 #include "gelsim/io/SafeFile.h"
 #include "gelsim/io/StreamIO.h"
 #include "gelsim/zones/ZoneFile.h"
-#include "platform/Png.h"
 
 namespace kin::gelsim::cli {
 namespace {
@@ -26,25 +25,10 @@ struct Parsed {
 };
 
 Parsed ParseFile(const std::string& path) {
-    const std::string full = ResolvePath(path);
-    if (!IsRegularFile(full)) throw ToolError(path + ": not a file");
-    Ref<TFileStream> s = TFileStream::Open(full, TFileStream::READ);
-    if (!s) throw ToolError(path + ": cannot be read");
     Parsed p;
-    if (!ReadZoneFile(*s, p.data, StripExtension(full)))
-        throw ToolError(path + ": not a zone file (tag \"" + BytesToText(p.data.tag) + "\")");
-    p.trailing = s->Size() - s->Pos();
+    const auto read = [&p](TStream& s, const std::string& base) { return ReadZoneFile(s, p.data, base); };
+    p.trailing = ReadFormatFile(path, "zone", read, p.data.tag);
     return p;
-}
-
-Ref<TPixmap> Decode(const TZoneFileData& d) {
-    if (!d.png.empty()) {
-        TBankStream bank(d.png.data(), static_cast<int64_t>(d.png.size()));
-        return LoadPixmapPNG(bank);
-    }
-    if (d.file.empty() || !IsRegularFile(d.file)) return nullptr;
-    Ref<TFileStream> f = TFileStream::Open(d.file, TFileStream::READ);
-    return f ? LoadPixmapPNG(*f) : nullptr;
 }
 
 const char* StyleName(int32_t style) {
@@ -98,7 +82,7 @@ Json Dump(const std::string& path, const DumpOptions& options) {
                    {"handle", Pair(d.handleX, d.handleY)},
                    {"embedded", d.embedded}};
         if (d.hasImage != 1) im["hasImage"] = d.hasImage;
-        if (Ref<TPixmap> pm = Decode(d)) {
+        if (Ref<TPixmap> pm = DecodePicture(d.png, d.file)) {
             im["width"] = pm->Width();
             im["height"] = pm->Height();
         } else {
@@ -295,7 +279,7 @@ std::string Check(const std::string& path) {
     const Parsed p = ParseFile(path);
     const TZoneFileData& d = p.data;
     if (p.trailing > 0) throw ToolError(std::to_string(p.trailing) + " bytes follow the end of the zone");
-    if (d.hasImage != 0 && !Decode(d))
+    if (d.hasImage != 0 && !DecodePicture(d.png, d.file))
         throw ToolError(d.png.empty() ? "the picture " + d.file + " is missing or not a readable PNG"
                                       : std::string("the embedded picture cannot be decoded"));
     // The stored tree is used as it is; say whether it is the one the vertices give.

@@ -1,16 +1,19 @@
 #pragma once
 // The grid's pair index, internal to the library (Grid.cpp): per cell, the masses of that
 // cell's list in the same order, each with a copy of its collision group, in one
-// contiguous run. The step walks these instead of the linked cells.
+// contiguous run. The step walks these instead of the linked cells. The world owns one
+// index; a mass placed in a cell remembers the index that holds it.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/MassLinks.h"
+#include "platform/List.h"
 
 namespace kin::gelsim {
-
-class TMass;
 
 namespace detail {
 
@@ -43,6 +46,94 @@ struct PairSearch {
     Segment segs[18] = {};  // runs of entries in visit order
     int32_t nsegs = 0;
     size_t snapCount = 0;  // candidates copied to pairScratch_ by TakeSnapshot
+};
+
+class PairIndex {
+public:
+    static constexpr int32_t MAX_GRID = TPhysics::MAX_GRID;
+
+    explicit PairIndex(TPhysics& world);
+    ~PairIndex();
+    PairIndex(const PairIndex&) = delete;
+    PairIndex& operator=(const PairIndex&) = delete;
+
+    /// Cell placement of m (which must be in the world's mass table).
+    void Place(TMass* m);
+    /// Takes m out of the cell it is placed in (list and index), whichever world's it is.
+    static void Leave(TMass* m);
+    /// Refreshes m's group in the index after SetColGroup.
+    void Regroup(TMass* m);
+    /// Re-links a cell's list in the index's order if it lags behind.
+    void SyncList(int32_t c, int32_t r);
+    /// Re-places every mass of the table after integration (same result as placing them
+    /// one by one in table order).
+    void RegridAll(int32_t n);
+    /// Starts (true) or ends (false) a relaxation pass that is the step's only one and in
+    /// which cells may be kept in table order (see Grid.cpp).
+    void SetOnePass(bool on) { onePass_ = on; }
+    /// Every mass in the index has group 0 or one other group.
+    bool HoldsOneGroup() const { return gridOthers_ == 0; }
+    /// The other masses for the mass being handled: places it, then collides it with the
+    /// candidates of the 3x3 cells around it.
+    void Collide(TMass* m);
+    /// A mass of group 0 that is not placed this pass: a group 0 written straight into
+    /// the field reaches the index.
+    void NoteGroupZero(TMass* m) {
+        if (onePass_ && MassAccess::Links(m).indexedGroup != 0.0f && MassAccess::PlacedIn(m) == this) Regroup(m);
+    }
+
+private:
+    friend struct PairIndexAccess;
+    static size_t CellAt(int32_t c, int32_t r) { return static_cast<size_t>(c) * MAX_GRID + static_cast<size_t>(r); }
+    /// The cell's list as it stands (its order may lag behind the index; see Grid.cpp).
+    TList& ListAt(int32_t c, int32_t r) { return (*world_.shiftgrid)[static_cast<size_t>(c)][static_cast<size_t>(r)]; }
+    GridCell& IndexCell(int32_t c, int32_t r);
+    /// Stores a cell in its list order if it is held in table order (see Grid.cpp).
+    void Materialize(int32_t c, int32_t r);
+    void Materialize(GridCell& cell);
+    bool InTableOrder(size_t at) const { return !((orderBits_[at >> 6] >> (at & 63)) & 1u); }
+    /// Places the mass being handled by a one-pass step.
+    void PlaceHandled(TMass* m);
+    void PlaceHandledElsewhere(TMass* m, int32_t gx, int32_t gy);
+    /// Inserts m into a cell held in table order at its table entry's place.
+    void IndexInsertSorted(int32_t c, int32_t r, TMass* m);
+    /// Appends m to cell (c, r) of the index (the list is linked by the caller).
+    void IndexAppend(int32_t c, int32_t r, TMass* m);
+    /// Takes m out of the index cell it was placed in.
+    void Unindex(TMass* m);
+    /// Room for one more entry at the end of the cell's run (moves or grows it).
+    void MakeRoom(GridCell& cell);
+    /// Counts one more out-of-order neighbour pair in the cell.
+    void NoteDescent(GridCell& cell);
+    /// Counts an entry of group g in (+1) or out (-1) of the grid-wide group count.
+    void CountGroup(float g, int32_t delta);
+    void RegridOneByOne(int32_t n);
+    /// Called before the grid or a group changes: a pair search walking the cells
+    /// themselves first copies what it has still to visit.
+    void GridChanging();
+    void TakeSnapshot();
+    [[gnu::noinline]] void SearchPairs(TMass* m);
+    void CollideFromSnapshot(TMass* m, size_t count);
+
+    TPhysics& world_;
+    // The pair search in progress: the cells it walks (in visit order) and where it is.
+    PairSearch search_;
+    std::unique_ptr<GridCell[]> cells_;
+    // Cells stored in list order (bit set) rather than in table order, and the list of them.
+    std::unique_ptr<uint64_t[]> orderBits_;
+    std::vector<GridCell*> ordered_;
+    // The table entry of the last mass a one-pass step placed (-1: none since the masses
+    // were placed after integration); see Grid.cpp.
+    int32_t placedThrough_ = -1;
+    bool onePass_ = false;  // the relaxation pass now running is the step's only one
+    int32_t gridPop_ = 0;   // masses in the index
+    // Every mass in the index has group 0 or gridGroup_, except gridOthers_ of them.
+    float gridGroup_ = 0.0f;
+    int32_t gridOthers_ = 0;
+    std::vector<GridCell*> unsorted_;    // cells that went out of table order (each listed once)
+    std::vector<GridEntry> partScratch_; // handled entries while a cell is put in list order
+    std::vector<TMass*> pairScratch_;    // snapshot of a pair search's remaining candidates
+    std::vector<TMass*> moved_;          // masses changing cells after integration
 };
 
 /// Read-only view of one cell's pair index (tests and diagnostics).

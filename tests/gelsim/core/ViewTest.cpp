@@ -1,5 +1,10 @@
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
 
+#include "gelsim/core/MathUtil.h"
 #include "tests/support/WorldFixture.h"
 #include "platform/Graphics.h"
 #include "platform/Image.h"
@@ -20,6 +25,32 @@ protected:
     }
     Ref<TGraphics> gfx;
 };
+
+// The one truncation of colours and other products that may be anything: against a
+// reference in double over the edges of the int32 range and random bit patterns (NaN and
+// infinities among them). The zone's copy answered INT32_MAX for 2147483520 and the
+// rig's clamped everything beyond to +-2147483520.
+TEST(TruncToInt, ExactInsideTheRangeSaturatingBeyondZeroForNaN) {
+    auto reference = [](float v) -> int32_t {
+        if (std::isnan(v)) return 0;
+        const double t = std::trunc(static_cast<double>(v));
+        if (t >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+        if (t <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+        return static_cast<int32_t>(t);
+    };
+    std::vector<float> values = {0.0f, -0.0f, 0.99f, -0.99f, 255.0f * 1.0f, 2147483520.0f, 2147483648.0f,
+                                 -2147483520.0f, -2147483648.0f, -2147483904.0f, 1e30f, -1e30f,
+                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN()};
+    std::mt19937 rng(12);
+    for (int k = 0; k < 200000; ++k) {
+        const uint32_t bits = static_cast<uint32_t>(rng());
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(v);
+    }
+    for (float v : values) ASSERT_EQ(TruncToInt(v), reference(v)) << v;
+}
 
 TEST_F(View, ZoomTwoCentredOnTheGroundLine) {
     Canvas(900, 600);

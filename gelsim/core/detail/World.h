@@ -1,0 +1,17 @@
+#pragma once
+// The library's own reach into a world's private part; internal to gelsim/core.
+#include <utility>
+
+#include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/PairIndex.h"
+
+namespace kin::gelsim::detail {
+
+struct WorldAccess {
+    static PairIndex& Index(TPhysics& w) { return *w.index_; }
+    static const PairIndex& Index(const TPhysics& w) { return *w.index_; }
+    /// Drops a table's reference; while a step runs the object is kept until the step ends.
+    static void DropEntry(TPhysics& w, Ref<TObject> held) { w.DropEntry(std::move(held)); }
+};
+
+}  // namespace kin::gelsim::detail

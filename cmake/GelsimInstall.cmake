@@ -1,7 +1,8 @@
 # What `cmake --install` puts under the prefix:
 #   include/gelsim/{gelsim,platform}/...   the public C++ headers (no detail/ folders)
 #   include/gelsim.h                       the C interface (gelsim/capi/CMakeLists.txt)
-#   lib/libgelsim{,_runtime,_platform}.a and .so (with SONAME), libgelsim_c.a
+#   lib/libgelsim{,_runtime,_platform,_picture}.a and .so (with SONAME), libgelsim_c.a and
+#   .so, libgelsim_c_picture.a
 #   lib/cmake/gelsim/                      the package: find_package(gelsim CONFIG)
 #   lib/pkgconfig/gelsim.pc, gelsim-platform.pc
 # Everything is relocatable: the package and the .pc files find the prefix from where
@@ -30,6 +31,8 @@ set_target_properties(gelsim PROPERTIES EXPORT_NAME gelsim_static)
 set_target_properties(gelsim_shared PROPERTIES EXPORT_NAME gelsim_shared)
 set_target_properties(gelsim_platform PROPERTIES EXPORT_NAME platform_static)
 set_target_properties(gelsim_platform_shared PROPERTIES EXPORT_NAME platform_shared)
+set_target_properties(gelsim_picture PROPERTIES EXPORT_NAME picture_static)
+set_target_properties(gelsim_picture_shared PROPERTIES EXPORT_NAME picture_shared)
 
 install(TARGETS gelsim_runtime gelsim_runtime_shared gelsim gelsim_shared
         EXPORT gelsim-targets
@@ -38,11 +41,15 @@ install(TARGETS gelsim_runtime gelsim_runtime_shared gelsim gelsim_shared
 # The C interface joins the same export set (gelsim::gelsim_c) once its target exists;
 # its directory must be added before this file is included.
 if(TARGET gelsim_c)
-  install(TARGETS gelsim_c EXPORT gelsim-targets
+  install(TARGETS gelsim_c gelsim_c_shared EXPORT gelsim-targets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gelsim_libraries
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gelsim_libraries)
 endif()
-install(TARGETS gelsim_platform gelsim_platform_shared
+set(_gelsim_platform_libs gelsim_platform gelsim_platform_shared gelsim_picture gelsim_picture_shared)
+if(TARGET gelsim_c_picture)
+  list(APPEND _gelsim_platform_libs gelsim_c_picture)
+endif()
+install(TARGETS ${_gelsim_platform_libs}
         EXPORT gelsim-platform-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gelsim_libraries
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gelsim_libraries NAMELINK_COMPONENT gelsim_libraries)

@@ -12,6 +12,11 @@ namespace {
 
 uint8_t gMaskR = 0, gMaskG = 0, gMaskB = 0;
 int32_t gAutoFlags = MASKEDIMAGE | FILTEREDIMAGE;
+detail::ImageCacheRelease gReleaseCache = nullptr;
+
+void ReleaseCache(TImage* image) {
+    if (image->cache && gReleaseCache) gReleaseCache(image);
+}
 
 // Largest side and total pixel count of a blank image: beyond this no renderer could
 // hold it and the allocation alone would be the failure.
@@ -61,9 +66,13 @@ Ref<TImage> MakeImage(TPixmap* pixmap, int32_t flags, bool shared) {
 
 }  // namespace
 
-TImage::~TImage() { detail::ReleaseImageCache(this); }
+namespace detail {
+void SetImageCacheRelease(ImageCacheRelease release) { gReleaseCache = release; }
+}  // namespace detail
 
-void TImage::Invalidate() { detail::ReleaseImageCache(this); }
+TImage::~TImage() { ReleaseCache(this); }
+
+void TImage::Invalidate() { ReleaseCache(this); }
 
 Ref<TImage> TImage::Create(TPixmap* pixmap, int32_t flags) { return MakeImage(pixmap, flags, true); }
 

@@ -1,7 +1,5 @@
 #include "platform/Input.h"
 
-#include <SDL.h>
-
 #include "platform/Event.h"
 #include "platform/detail/ServiceState.h"
 
@@ -18,6 +16,7 @@ struct InputState {
 };
 
 InputState g_input;
+detail::ShowPointer g_showPointer = nullptr;
 
 bool ValidButton(int32_t b) { return b >= 1 && b < BUTTONS; }
 
@@ -54,6 +53,8 @@ Ref<TObject> TrackInput(int32_t, TObject* data, TObject*) {
 
 void ResetInput() { g_input = InputState{}; }
 
+void SetShowPointer(ShowPointer show) { g_showPointer = show; }
+
 }  // namespace detail
 
 int32_t MouseX() { return g_input.x; }
@@ -73,7 +74,7 @@ void SetMouseVisible(int32_t visible) {
     // The game sets this every frame; only tell the window system about changes.
     if (v == g_input.visible) return;
     g_input.visible = v;
-    if (detail::WindowBackendActive()) SDL_ShowCursor(v ? SDL_ENABLE : SDL_DISABLE);
+    if (g_showPointer) g_showPointer(v != 0);
 }
 
 int32_t MouseVisible() { return g_input.visible; }

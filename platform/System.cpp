@@ -49,6 +49,12 @@ QuietStderr::~QuietStderr() {
 
 bool ServicesRunning() { return g_system.running; }
 bool WindowBackendActive() { return g_system.running && g_system.backend == Backend::Window; }
+
+namespace {
+void ShowSdlPointer(bool visible) {
+    if (WindowBackendActive()) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+}
+}  // namespace
 uint32_t UserEventType() { return g_system.userEventType; }
 
 }  // namespace detail
@@ -92,6 +98,7 @@ bool InitServices(Backend backend, std::string* error) {
     g_system.running = true;
     g_system.start = std::chrono::steady_clock::now();
     detail::ResetInput();
+    detail::SetShowPointer(&detail::ShowSdlPointer);
     detail::ResetEventQueue();
     detail::InstallEmitHook();
     detail::OpenSound(backend == Backend::Window);

@@ -1,5 +1,6 @@
 /* A soft body from C: a 3 x 3 lattice of masses falls onto a floor zone. The program steps
  * the world, reads the collision events (from the queue and through a hook callback),
+ * draws the scene into a picture (picture.png, or the path given as the first argument),
  * saves the body to a file and loads it back, and checks that a damaged file and a path
  * that cannot be written are reported as errors. Exit status 0 when every check holds. */
 #define _POSIX_C_SOURCE 200809L /* mkdtemp, rmdir */
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "gelsim.h"
+#include "gelsim_picture.h"
 
 static int failures = 0;
 
@@ -54,7 +56,8 @@ static int copy_damaged(const char* from, const char* to) {
     return fclose(out) == 0 && ok;
 }
 
-int main(void) {
+int main(int argc, char** argv) {
+    const char* picturePath = argc > 1 ? argv[1] : "picture.png";
     char dir[] = "/tmp/gelsim-c-XXXXXX";
     if (!mkdtemp(dir)) {
         perror("mkdtemp");
@@ -127,6 +130,16 @@ int main(void) {
         CHECK(my > 320.0f && my < 400.0f);
     }
     CHECK(gelsim_AdvBodyMassGetY(body, 0) < gelsim_AdvBodyMassGetY(body, 8));
+    /* A picture of the scene at rest: its size first, then the PNG itself, then a file. */
+    const size_t pngSize = gelsim_picture_png(320, 240, NULL, 0);
+    CHECK(pngSize > 8);
+    unsigned char* png = malloc(pngSize);
+    CHECK(png != NULL && gelsim_picture_png(320, 240, png, pngSize) == pngSize);
+    CHECK(png != NULL && memcmp(png, "\x89PNG\r\n\x1a\n", 8) == 0);
+    free(png);
+    CHECK(gelsim_picture_save(picturePath, strlen(picturePath), 320, 240) == GELSIM_OK);
+    CHECK(gelsim_picture_png(0, 240, NULL, 0) == 0 && gelsim_last_error() != NULL);
+
     /* Its masses touch the floor now: the pending events between them, as a list. */
     GelsimList* touching = gelsim_AdvBodyCollideZone(body, floor);
     CHECK(touching != NULL && gelsim_list_count(touching) > 0);

@@ -73,7 +73,7 @@ public:
     static Ref<TZone> Load(const std::string& path);
     /// Writes the zone to path (".plz" added when it has no extension) atomically; backup
     /// non-zero keeps the previous file as path + ".bak"; embedImage non-zero puts the
-    /// picture inside the file, otherwise beside it as <path without extension>_img.png.
+    /// picture inside the file, otherwise beside it as (path without extension)_img.png.
     /// Returns 0; raises TStreamWriteException ("Error writing to stream") when the file
     /// cannot be written (a folder, a missing or read-only folder); nothing changes then.
     virtual int32_t Save(const std::string& path, int32_t backup, int32_t embedImage);

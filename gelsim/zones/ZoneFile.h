@@ -62,7 +62,7 @@ void ValidateZoneFile(const TZoneFileData& d);
 void WriteZoneFile(TStream& s, const TZoneFileData& d);
 /// Writes the records to path as TZone::Save does: ".plz" added when the path has no
 /// extension, atomically, the previous file kept as path + ".bak" when backup is true, and
-/// a picture that is not embedded written beside as <path without extension>_img.png (the
+/// a picture that is not embedded written beside as (path without extension)_img.png (the
 /// bytes of png as they are). Raises TStreamWriteException when a file cannot be written
 /// (a folder, a missing or read-only folder); nothing changes then.
 void SaveZoneFile(const std::string& path, const TZoneFileData& d, bool backup);

@@ -1,6 +1,8 @@
 #pragma once
 // Internal to the platform layer: how windows obtain their drawing context, and how images
-// hand their renderer-side textures back.
+// hand their renderer-side textures back. The image and drawing front end carry no window
+// system of their own: a backend registers its texture cleanup when it makes its first
+// context, and without a backend there is no context, so drawing does nothing.
 #include "platform/Graphics.h"
 
 struct SDL_Window;
@@ -15,5 +17,11 @@ Ref<TGraphics> CreateWindowGraphics(SDL_Window* window);
 /// Frees every texture any context made for image and forgets the image's cache (called
 /// when the image dies or its pixels changed).
 void ReleaseImageCache(TImage* image);
+
+/// What TImage calls to drop its textures (when it dies or its pixels change).
+using ImageCacheRelease = void (*)(TImage* image);
+/// Registers the backend's texture cleanup; images that never reached a backend have no
+/// cache and need none.
+void SetImageCacheRelease(ImageCacheRelease release);
 
 }  // namespace kin::detail

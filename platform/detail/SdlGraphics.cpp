@@ -62,6 +62,7 @@ public:
     }
 
     static Ref<TGraphics> MakeHeadless(int32_t w, int32_t h) {
+        SetImageCacheRelease(&ReleaseImageCache);
         Ref<SdlGraphics> g(new SdlGraphics());
         if (!g->OpenHeadless(w, h)) return nullptr;
         g->FullViewport();
@@ -70,6 +71,7 @@ public:
 
     static Ref<TGraphics> MakeWindowed(SDL_Window* window) {
         if (!window) return nullptr;
+        SetImageCacheRelease(&ReleaseImageCache);
         Ref<SdlGraphics> g(new SdlGraphics());
         g->window_ = window;
         // Without this hint a chosen render driver would draw every call on its own.

@@ -51,6 +51,11 @@ void ResetEventQueue();
 Ref<TObject> TrackInput(int32_t hookId, TObject* data, TObject* context);
 /// Pointer at (0, 0), no button held or hit, pointer shown.
 void ResetInput();
+/// Tells the window system to show or hide its pointer.
+using ShowPointer = void (*)(bool visible);
+/// Registers how the pointer's visibility reaches the window system (start-up); null: it
+/// is only remembered.
+void SetShowPointer(ShowPointer show);
 
 // --- windows and canvases (Window.cpp) ---
 class TCanvasGadget;

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Installs a built tree into a temporary prefix and uses it the way an outside project
+# would, with nothing from the source tree on any path:
+#   - the installed headers: no detail/ folder, every include names an installed header,
+#     and each header compiles on its own against the prefix alone;
+#   - the shared libraries carry a SONAME, and the simulation libraries need no SDL;
+#   - every examples/*/ with a CMakeLists.txt configures with find_package(gelsim) from the
+#     prefix, builds (shared and static), and passes the tests it registers (its run);
+#   - a program that only simulates builds through pkg-config (gelsim.pc), static and
+#     shared, runs with the same result both ways, and has no libSDL2 among its NEEDED
+#     entries; the C++ example also builds through gelsim-platform.pc.
+# Usage: tests/install/install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$(readlink -f "$1")
+src=$(readlink -f "$2")
+work=$(mktemp -d "${TMPDIR:-/tmp}/gelsim-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+jobs=${GELSIM_INSTALL_TEST_JOBS:-2}
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+inc=$prefix/include/gelsim
+lib=$prefix/lib
+echo "installed: $(find "$prefix" -type f | wc -l) files under the prefix"
+
+# --- headers ------------------------------------------------------------------------
+if [ -n "$(find "$prefix" -path '*/detail*')" ]; then
+  fail "internal headers installed: $(find "$prefix" -path '*/detail*' | tr '\n' ' ')"
+fi
+while IFS= read -r header; do
+  while IFS= read -r included; do
+    [ -f "$inc/$included" ] || fail "${header#"$inc"/} includes $included, which is not installed"
+  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$header")
+done < <(find "$inc" -name '*.h')
+# Each header on its own, with only the prefix on the include path.
+if ! (cd "$inc" && find . -name '*.h' -printf '%P\n' | sort |
+      xargs -P "$jobs" -I{} sh -c 'printf "#include \"%s\"\n" "{}" |
+        c++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I "$0" -x c++ - ||
+        { echo "  header does not compile on its own: {}" >&2; exit 255; }' "$inc"); then
+  fail "installed headers do not all compile on their own"
+fi
+
+# --- libraries ------------------------------------------------------------------------
+needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+for name in gelsim gelsim_runtime gelsim_platform; do
+  so=$lib/lib$name.so
+  [ -f "$lib/lib$name.a" ] || fail "lib$name.a not installed"
+  soname=$(readelf -d "$so" 2>/dev/null | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+  [[ "$soname" == lib$name.so.* ]] || fail "lib$name.so has no versioned SONAME (got '$soname')"
+  [ -f "$lib/$soname" ] || fail "lib$name.so: $soname is not installed"
+done
+for name in gelsim gelsim_runtime; do
+  if needed "$lib/lib$name.so" | grep -q SDL; then fail "lib$name.so needs SDL: $(needed "$lib/lib$name.so" | tr '\n' ' ')"; fi
+done
+for archive in "$lib"/libgelsim.a "$lib"/libgelsim_runtime.a "$lib"/libgelsim_c.a; do
+  [ -f "$archive" ] || continue
+  if nm -u "$archive" 2>/dev/null | grep -q ' SDL_\| Mix_'; then fail "$(basename "$archive") refers to SDL"; fi
+done
+# The check itself must be able to see SDL where it is.
+needed "$lib/libgelsim_platform.so" | grep -q '^libSDL2' || fail "libgelsim_platform.so shows no SDL: the NEEDED check reads nothing"
+
+# --- outside projects through the CMake package ---------------------------------------------
+# Each with the shared libraries (the package's default) and with the static ones.
+for dir in "$src"/examples/*/; do
+  [ -f "$dir/CMakeLists.txt" ] || continue
+  name=$(basename "$dir")
+  for kind in shared static; do
+    out=$work/example-$name-$kind
+    static=OFF
+    [ "$kind" = static ] && static=ON
+    if cmake -S "$dir" -B "$out" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+             -DGELSIM_USE_STATIC_LIBS=$static >"$out.log" 2>&1 &&
+       cmake --build "$out" -j"$jobs" >>"$out.log" 2>&1 &&
+       (cd "$out" && ctest --output-on-failure >>"$out.log" 2>&1); then
+      echo "example $name ($kind libraries): built against the prefix and ran"
+    else
+      cat "$out.log" >&2
+      fail "example $name ($kind libraries)"
+    fi
+  done
+done
+
+# --- pkg-config ------------------------------------------------------------------------------
+export PKG_CONFIG_PATH=$lib/pkgconfig
+sim=$work/simulate_only
+c++ -std=c++20 -O2 -Wall -Wextra -Werror $(pkg-config --cflags gelsim) -c "$src/tests/install/simulate_only.cpp" -o "$sim.o"
+c++ "$sim.o" -o "$sim-shared" -Wl,-rpath,"$lib" $(pkg-config --libs gelsim)
+c++ "$sim.o" -o "$sim-static" "$lib/libgelsim.a" "$lib/libgelsim_runtime.a" \
+  $(pkg-config --static --libs-only-l --libs-only-other gelsim | sed 's/-lgelsim_runtime//; s/-lgelsim//')
+shared_result=$("$sim-shared") || fail "simulate-only program (shared): $shared_result"
+static_result=$("$sim-static") || fail "simulate-only program (static): $static_result"
+[ "$shared_result" = "$static_result" ] || fail "static and shared links differ: '$static_result' vs '$shared_result'"
+for exe in "$sim-shared" "$sim-static"; do
+  if needed "$exe" | grep -q '^libSDL2'; then fail "$(basename "$exe") needs SDL: $(needed "$exe" | tr '\n' ' ')"; fi
+  # Loaded libraries too (what the dynamic loader really brings in).
+  if ldd "$exe" | grep -q 'libSDL2'; then fail "$(basename "$exe") loads SDL"; fi
+done
+# The C interface's own shared library carries no window system either (the C example
+# draws a picture, so it links the platform on purpose).
+if needed "$lib/libgelsim_c.so" | grep -q SDL; then fail "libgelsim_c.so needs SDL"; fi
+if nm -D --defined-only "$lib/libgelsim_c.so" | awk '{print $3}' | grep -v '^gelsim_' | grep -q .; then
+  fail "libgelsim_c.so exports names other than gelsim_*: $(nm -D --defined-only "$lib/libgelsim_c.so" | awk '{print $3}' | grep -v '^gelsim_' | head -3 | tr '\n' ' ')"
+fi
+echo "simulate-only: $shared_result; NEEDED $(needed "$sim-shared" | tr '\n' ' ')"
+echo "simulate-only (static): NEEDED $(needed "$sim-static" | tr '\n' ' ')"
+
+c++ -std=c++20 -O2 -Wall -Wextra -Werror $(pkg-config --cflags gelsim-platform) "$src/examples/cpp/lattice.cpp" \
+  -o "$work/lattice-pc" -Wl,-rpath,"$lib" $(pkg-config --libs gelsim-platform)
+(cd "$work" && ./lattice-pc "$work/lattice-pc.png" >/dev/null) || fail "lattice through pkg-config"
+[ -s "$work/lattice-pc.png" ] || fail "lattice through pkg-config wrote no picture"
+
+if [ "$failures" -ne 0 ]; then
+  echo "install test: $failures failure(s)" >&2
+  exit 1
+fi
+echo "install test: all checks passed"

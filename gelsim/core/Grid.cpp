@@ -63,14 +63,18 @@ inline GridCell& PairIndex::IndexCell(int32_t c, int32_t r) {
 }
 
 inline void PairIndex::GridChanging() {
-    if (search_.live) TakeSnapshot();
+    if (search_.live) StartWalking();
+}
+
+inline void PairIndex::Leaving(const GridCell& cell, uint32_t k) {
+    const PairSearch& s = search_;
+    if (s.walking && &cell == &cells_[CellAt(s.c, s.r)] && k - cell.begin < s.next) --search_.next;
 }
 
 PairIndex::PairIndex(TPhysics& world)
     : world_(world),
       cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
       orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
-    pairScratch_.resize(256);
     partScratch_.resize(64);
     unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
     ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
@@ -241,6 +245,7 @@ void PairIndex::Unindex(TMass* m) {
     if (k == cell.end) return;
     GELSIM_ASSERT(gridPop_ > 0);
     const float removedGroup = d[k].group;
+    Leaving(cell, k);
     if (k > cell.begin) cell.descents -= descent(k - 1, k);
     if (k + 1 < cell.end) cell.descents -= descent(k, k + 1);
     if (k > cell.begin && k + 1 < cell.end) cell.descents += descent(k - 1, k + 1);
@@ -396,8 +401,11 @@ void PairIndex::Place(TMass* m) {
         GridEntry& last = cell.data[cell.end - 1];
         if (last.mass == m) {
             // Already last in that cell: taking it out and appending it again changes
-            // nothing but the copy of its group.
+            // nothing but the copy of its group, and that a walk over the cell that has
+            // passed it is now before it again.
             if (!(last.group == m->colGroup)) Regroup(m);
+            GridChanging();
+            Leaving(cell, cell.end - 1);
             return;
         }
         if (cell.data[cell.begin].mass == m && cell.data[cell.begin].group == m->colGroup) {
@@ -406,6 +414,7 @@ void PairIndex::Place(TMass* m) {
             GridChanging();
             const GridEntry e = cell.data[cell.begin];
             if (e.stamp > cell.data[cell.begin + 1].stamp) --cell.descents;
+            Leaving(cell, cell.begin);
             ++cell.begin;
             MakeRoom(cell);
             if (cell.data[cell.end - 1].stamp > e.stamp) NoteDescent(cell);
@@ -562,31 +571,27 @@ void PairIndex::RegridOneByOne(int32_t n) {
 // The pair search
 // ---------------------------------------------------------------------------------------
 //
-// Pairs through the 3x3 cells around the mass, in cell-list order. The search walks the
-// index itself; a callback run by a contact that is about to change the grid or a group
-// makes it copy what it has still to visit first (TakeSnapshot), and the search goes on
-// from that copy, reading groups and activity from the masses as it meets them.
+// Pairs through the 3x3 cells around the mass, in cell-list order. The search runs over
+// the index; when a contact's callback is about to change the grid or a group, the search
+// switches to walking the cells as they stand (StartWalking): it puts the cells it has
+// still to visit in list order and goes on after the candidate it met last, so that it
+// meets the masses that enter those cells later and not those that leave them, exactly as
+// a walk over the cell lists themselves would.
 
-void PairIndex::TakeSnapshot() {
+void PairIndex::StartWalking() {
     PairSearch& s = search_;
     s.live = false;
-    size_t count = 0;
-    {
-        const PairSearch::Segment& cur = s.segs[s.si];
-        if (s.ei + 1 < cur.to) count += cur.to - (s.ei + 1);
-        for (int32_t si = s.si + 1; si < s.nsegs; ++si) count += s.segs[si].to - s.segs[si].from;
-    }
-    if (pairScratch_.size() < count) pairScratch_.resize(count * 2);
-    TMass** out = pairScratch_.data();
-    {
-        const PairSearch::Segment& cur = s.segs[s.si];
-        for (uint32_t k = s.ei + 1; k < cur.to; ++k) *out++ = cur.cell->data[k].mass;
-        for (int32_t si = s.si + 1; si < s.nsegs; ++si) {
-            const PairSearch::Segment& g = s.segs[si];
-            for (uint32_t k = g.from; k < g.to; ++k) *out++ = g.cell->data[k].mass;
-        }
-    }
-    s.snapCount = count;
+    const GridCell* cur = s.segs[s.si].cell;
+    const TMass* met = cur->data[s.ei].mass;  // the candidate whose contact runs the callback
+    const size_t at = static_cast<size_t>(cur - cells_.get());
+    s.c = static_cast<int32_t>(at / MAX_GRID);
+    s.r = static_cast<int32_t>(at % MAX_GRID);
+    for (int32_t c = s.c; c <= s.c1; ++c)
+        for (int32_t r = (c == s.c ? s.r : s.r0); r <= s.r1; ++r) Materialize(c, r);
+    uint32_t e = cur->begin;
+    while (cur->data[e].mass != met) ++e;
+    s.next = e - cur->begin + 1;
+    s.walking = true;
 }
 
 namespace {
@@ -656,6 +661,10 @@ void PairIndex::SearchPairs(TMass* m) {
     const int32_t gs = world_.gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
+    s.c0 = c0;
+    s.c1 = c1;
+    s.r0 = r0;
+    s.r1 = r1;
     float mg = m->colGroup;
     const int32_t p = placedThrough_;
     int32_t ns = 0;
@@ -706,9 +715,8 @@ void PairIndex::SearchPairs(TMass* m) {
                 s.ei = at;
                 const bool hit = CollideMasses(m, other);
                 if (!s.live) {
-                    // A callback changed the grid or a group: go on from the copy.
-                    if (hit && m->aIndex < 0) return;
-                    CollideFromSnapshot(m, s.snapCount);
+                    // A callback changed the grid or a group: go on walking the cells.
+                    CollideWalking(m);
                     return;
                 }
                 if (!hit) continue;
@@ -733,8 +741,7 @@ void PairIndex::SearchPairs(TMass* m) {
             s.ei = ei;
             const bool hit = CollideMasses(m, other);
             if (!s.live) {
-                if (hit && m->aIndex < 0) return;
-                CollideFromSnapshot(m, s.snapCount);
+                CollideWalking(m);
                 return;
             }
             if (hit) {
@@ -749,13 +756,23 @@ void PairIndex::SearchPairs(TMass* m) {
     s.live = false;
 }
 
-void PairIndex::CollideFromSnapshot(TMass* m, size_t count) {
-    for (size_t j = 0; j < count; ++j) {
-        TMass* other = pairScratch_[j];
-        const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !MayTouch(m, other)) continue;
-        if (CollideMasses(m, other) && m->aIndex < 0) return;
+void PairIndex::CollideWalking(TMass* m) {
+    PairSearch& s = search_;
+    while (m->aIndex >= 0) {
+        const GridCell& cell = cells_[CellAt(s.c, s.r)];
+        while (s.next < cell.Size()) {
+            TMass* other = cell.data[cell.begin + s.next++].mass;
+            const float g = other->colGroup;
+            if (g == 0.0f || g == m->colGroup || !MayTouch(m, other)) continue;
+            if (CollideMasses(m, other) && m->aIndex < 0) break;
+        }
+        s.next = 0;
+        if (++s.r > s.r1) {
+            s.r = s.r0;
+            if (++s.c > s.c1) break;
+        }
     }
+    s.walking = false;
 }
 
 }  // namespace detail

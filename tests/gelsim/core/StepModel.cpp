@@ -64,6 +64,7 @@ struct ModelGrid {
         const Cell at{CellOf(m->posX, world->ratiox), CellOf(m->posY, world->ratioy)};
         At(at.c, at.r).push_back(m);
         where[m] = at;
+
     }
 };
 

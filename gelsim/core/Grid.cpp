@@ -47,6 +47,7 @@
 #include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
 #include "gelsim/core/detail/World.h"
+#include "platform/Hook.h"
 
 namespace kin::gelsim {
 
@@ -74,7 +75,8 @@ inline void PairIndex::Leaving(const GridCell& cell, uint32_t k) {
 PairIndex::PairIndex(TPhysics& world)
     : world_(world),
       cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
-      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
+      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)),
+      cellGroupsAsOf_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)) {
     partScratch_.resize(64);
     unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
     ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
@@ -288,6 +290,25 @@ void PairIndex::Regroup(TMass* m) {
     }
 }
 
+void PairIndex::CheckGroups(GridCell& cell) {
+    uint32_t k = cell.begin;
+    while (k < cell.end) {
+        const GridEntry& e = cell.data[k];
+        if (std::memcmp(&e.group, &e.mass->colGroup, sizeof(float)) == 0) {
+            ++k;
+            continue;
+        }
+        Regroup(e.mass);  // may reorder the cell
+        k = cell.begin;
+    }
+}
+
+inline void PairIndex::CheckGroupsOnce(size_t at, uint64_t runs) {
+    if (cellGroupsAsOf_[at] == runs) return;
+    CheckGroups(cells_[at]);
+    cellGroupsAsOf_[at] = runs;
+}
+
 void PairIndex::Materialize(int32_t c, int32_t r) { Materialize(IndexCell(c, r)); }
 
 void PairIndex::Materialize(GridCell& cell) {
@@ -473,6 +494,9 @@ void PairIndex::RegridAll(int32_t n) {
     const int32_t gs = Cells(world_);
     const float rx = world_.ratiox, ry = world_.ratioy;
     moved_.clear();
+    // Every group is taken into the index below, and no callback runs while the masses
+    // are placed: the copies are the masses' own from here on.
+    groupsAsOf_ = HookRuns();
     // The outcome is every cell in table order whatever the order before, so the cells
     // kept in table order are taken as they are stored.
     placedThrough_ = -1;
@@ -597,7 +621,7 @@ void PairIndex::StartWalking() {
 namespace {
 
 // Entries e[0..count) (count <= 64) that pass the first part of the search's filter for
-// mass m with group mg: bit k set when entry k has another, non-zero group and lies
+// mass m with group mg: bit k set when entry k's mass has another, non-zero group and lies
 // within reach vertically (one of the box tests of MayTouch, same arithmetic; cells are
 // four times taller than wide, so this is the test that rejects most). Evaluated without
 // branches, since most candidates fail it and which ones is unpredictable.
@@ -618,7 +642,7 @@ inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t 
         const GridEntry& e1 = e[std::min(k + 1, last)];
         const GridEntry& e2 = e[std::min(k + 2, last)];
         const GridEntry& e3 = e[std::min(k + 3, last)];
-        const __m128 g = _mm_setr_ps(e0.group, e1.group, e2.group, e3.group);
+        const __m128 g = _mm_setr_ps(e0.mass->colGroup, e1.mass->colGroup, e2.mass->colGroup, e3.mass->colGroup);
         const __m128 y = _mm_setr_ps(e0.mass->posY, e1.mass->posY, e2.mass->posY, e3.mass->posY);
         const __m128 r = _mm_setr_ps(e0.mass->radius, e1.mass->radius, e2.mass->radius, e3.mass->radius);
         const __m128 R = _mm_add_ps(mr, r);
@@ -633,8 +657,8 @@ inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t 
     const float my = m->posY, mr = m->radius;
     uint64_t mask = 0;
     for (uint32_t k = 0; k < count; ++k) {
-        const float g = e[k].group;
         const TMass* o = e[k].mass;
+        const float g = o->colGroup;
         const float R = mr + o->radius;
         const float dy = my - o->posY;
         const bool ok = !(g == 0.0f) & !(g == mg) & !(std::fabs(dy) > R);
@@ -652,7 +676,16 @@ void PairIndex::Collide(TMass* m) {
     else
         Place(m);
     // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
-    if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
+    // Once a callback has run (it may have written groups into masses), that holds for
+    // the cells around the mass after their copies have been compared with the masses.
+    if (gridOthers_ == 0 && m->colGroup == gridGroup_) {
+        const uint64_t runs = HookRuns();
+        if (runs == groupsAsOf_) return;
+        const int32_t gs = world_.gridsize;
+        for (int32_t c = std::max(m->gridx - 1, 0); c <= std::min(m->gridx + 1, gs - 1); ++c)
+            for (int32_t r = std::max(m->gridy - 1, 0); r <= std::min(m->gridy + 1, gs - 1); ++r) CheckGroupsOnce(CellAt(c, r), runs);
+        if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
+    }
     SearchPairs(m);
 }
 
@@ -666,6 +699,14 @@ void PairIndex::SearchPairs(TMass* m) {
     s.r0 = r0;
     s.r1 = r1;
     float mg = m->colGroup;
+    // Candidates' groups are read from the masses, since a callback may have written
+    // them. The index's copies, and the summaries made from them, hold while no callback
+    // has run since the masses were placed, or since they were compared with the masses
+    // (which is done, while cells are kept in table order, before their order is inferred
+    // from them).
+    const uint64_t runs = HookRuns();
+    s.runs = runs;
+    const bool copiesHold = runs == groupsAsOf_;
     const int32_t p = placedThrough_;
     int32_t ns = 0;
     if (p < 0) {  // every cell is stored in list order
@@ -680,6 +721,7 @@ void PairIndex::SearchPairs(TMass* m) {
             const size_t at = CellAt(c, r);
             const GridCell* cell = &cells_[at];
             if (cell->begin == cell->end) continue;
+            if (!copiesHold) CheckGroupsOnce(at, runs);
             if (InTableOrder(at) && p >= 0 && cell->data[cell->end - 1].stamp > p && cell->data[cell->begin].stamp <= p) {
                 // Not yet handled first, then the handled ones.
                 uint32_t split = cell->begin + 1;
@@ -695,7 +737,10 @@ void PairIndex::SearchPairs(TMass* m) {
     s.live = true;
     for (int32_t si = 0; si < ns; ++si) {
         const PairSearch::Segment& seg = s.segs[si];
-        if (seg.cell->only == mg) continue;  // nothing here but the mass's own group and group 0
+        // Nothing here but the mass's own group and group 0:
+        if (seg.cell->only == mg &&
+            (HookRuns() == groupsAsOf_ || HookRuns() == cellGroupsAsOf_[static_cast<size_t>(seg.cell - cells_.get())]))
+            continue;
         const GridEntry* data = seg.cell->data;
         uint32_t ei = seg.from;
         // Up to the segment's first contact the filter's first part is evaluated for the
@@ -725,6 +770,11 @@ void PairIndex::SearchPairs(TMass* m) {
                     return;
                 }
                 mg = m->colGroup;  // a callback may have written it
+                if (p >= 0 && HookRuns() != s.runs) {
+                    StartWalking();
+                    CollideWalking(m);
+                    return;
+                }
                 next = at + 1;
                 touched = true;
                 break;
@@ -733,7 +783,7 @@ void PairIndex::SearchPairs(TMass* m) {
         }
         for (; ei < seg.to; ++ei) {
             const GridEntry& e = data[ei];
-            const float g = e.group;
+            const float g = e.mass->colGroup;
             if (g == 0.0f || g == mg) continue;
             TMass* other = e.mass;
             if (!MayTouch(m, other)) continue;
@@ -750,6 +800,11 @@ void PairIndex::SearchPairs(TMass* m) {
                     return;
                 }
                 mg = m->colGroup;
+                if (p >= 0 && HookRuns() != s.runs) {
+                    StartWalking();
+                    CollideWalking(m);
+                    return;
+                }
             }
         }
     }

@@ -81,7 +81,7 @@ void WallFriction(float pos, float& old, float f) {
     }
 }
 
-// A contact with the box: the event goes out, then friction acts along the wall.
+// A contact with the box, as an event (wall friction follows at the caller).
 void BoxEvent(TPhysics* w, TMass* m, float x, float y, float depth) {
     const Ref<TColEvent> e = TColEvent::Create(m, w, x, y, depth);
     TColEvent::Emit(e.Get());

@@ -110,9 +110,12 @@ bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context) {
     return false;
 }
 
+uint64_t detail::hookRuns = 0;
+
 Ref<TObject> RunHooks(int32_t hookId, TObject* data) {
     const Chain* chain = ChainOf(hookId);
     if (!chain || chain->empty()) return Ref<TObject>(data);
+    ++detail::hookRuns;
     // Held through the run: a callback may release what held the data before.
     Ref<TObject> current(data);
     RunGuard guard(hookId, 0);

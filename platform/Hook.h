@@ -24,4 +24,11 @@ Ref<TObject> RunHooks(int32_t hookId, TObject* data);
 /// Number of callbacks on the hook (tests).
 int32_t HookCount(int32_t hookId);
 
+namespace detail {
+extern uint64_t hookRuns;
+}
+/// How many times a chain with callbacks has run, over all hooks, since the program
+/// started: a caller that sees the same count twice knows that no callback ran between.
+inline uint64_t HookRuns() { return detail::hookRuns; }
+
 }  // namespace kin

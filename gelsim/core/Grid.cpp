@@ -47,6 +47,7 @@
 #include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
 #include "gelsim/core/detail/World.h"
+#include "platform/Hook.h"
 
 namespace kin::gelsim {
 
@@ -63,14 +64,19 @@ inline GridCell& PairIndex::IndexCell(int32_t c, int32_t r) {
 }
 
 inline void PairIndex::GridChanging() {
-    if (search_.live) TakeSnapshot();
+    if (search_.live) StartWalking();
+}
+
+inline void PairIndex::Leaving(const GridCell& cell, uint32_t k) {
+    const PairSearch& s = search_;
+    if (s.walking && &cell == &cells_[CellAt(s.c, s.r)] && k - cell.begin < s.next) --search_.next;
 }
 
 PairIndex::PairIndex(TPhysics& world)
     : world_(world),
       cells_(std::make_unique<GridCell[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)),
-      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)) {
-    pairScratch_.resize(256);
+      orderBits_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID / 64)),
+      cellGroupsAsOf_(std::make_unique<uint64_t[]>(static_cast<size_t>(MAX_GRID) * MAX_GRID)) {
     partScratch_.resize(64);
     unsorted_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
     ordered_.reserve(static_cast<size_t>(MAX_GRID) * MAX_GRID);
@@ -241,6 +247,7 @@ void PairIndex::Unindex(TMass* m) {
     if (k == cell.end) return;
     GELSIM_ASSERT(gridPop_ > 0);
     const float removedGroup = d[k].group;
+    Leaving(cell, k);
     if (k > cell.begin) cell.descents -= descent(k - 1, k);
     if (k + 1 < cell.end) cell.descents -= descent(k, k + 1);
     if (k > cell.begin && k + 1 < cell.end) cell.descents += descent(k - 1, k + 1);
@@ -281,6 +288,25 @@ void PairIndex::Regroup(TMass* m) {
             return;
         }
     }
+}
+
+void PairIndex::CheckGroups(GridCell& cell) {
+    uint32_t k = cell.begin;
+    while (k < cell.end) {
+        const GridEntry& e = cell.data[k];
+        if (std::memcmp(&e.group, &e.mass->colGroup, sizeof(float)) == 0) {
+            ++k;
+            continue;
+        }
+        Regroup(e.mass);  // may reorder the cell
+        k = cell.begin;
+    }
+}
+
+inline void PairIndex::CheckGroupsOnce(size_t at, uint64_t runs) {
+    if (cellGroupsAsOf_[at] == runs) return;
+    CheckGroups(cells_[at]);
+    cellGroupsAsOf_[at] = runs;
 }
 
 void PairIndex::Materialize(int32_t c, int32_t r) { Materialize(IndexCell(c, r)); }
@@ -396,8 +422,11 @@ void PairIndex::Place(TMass* m) {
         GridEntry& last = cell.data[cell.end - 1];
         if (last.mass == m) {
             // Already last in that cell: taking it out and appending it again changes
-            // nothing but the copy of its group.
+            // nothing but the copy of its group, and that a walk over the cell that has
+            // passed it is now before it again.
             if (!(last.group == m->colGroup)) Regroup(m);
+            GridChanging();
+            Leaving(cell, cell.end - 1);
             return;
         }
         if (cell.data[cell.begin].mass == m && cell.data[cell.begin].group == m->colGroup) {
@@ -406,6 +435,7 @@ void PairIndex::Place(TMass* m) {
             GridChanging();
             const GridEntry e = cell.data[cell.begin];
             if (e.stamp > cell.data[cell.begin + 1].stamp) --cell.descents;
+            Leaving(cell, cell.begin);
             ++cell.begin;
             MakeRoom(cell);
             if (cell.data[cell.end - 1].stamp > e.stamp) NoteDescent(cell);
@@ -464,6 +494,9 @@ void PairIndex::RegridAll(int32_t n) {
     const int32_t gs = Cells(world_);
     const float rx = world_.ratiox, ry = world_.ratioy;
     moved_.clear();
+    // Every group is taken into the index below, and no callback runs while the masses
+    // are placed: the copies are the masses' own from here on.
+    groupsAsOf_ = HookRuns();
     // The outcome is every cell in table order whatever the order before, so the cells
     // kept in table order are taken as they are stored.
     placedThrough_ = -1;
@@ -562,37 +595,33 @@ void PairIndex::RegridOneByOne(int32_t n) {
 // The pair search
 // ---------------------------------------------------------------------------------------
 //
-// Pairs through the 3x3 cells around the mass, in cell-list order. The search walks the
-// index itself; a callback run by a contact that is about to change the grid or a group
-// makes it copy what it has still to visit first (TakeSnapshot), and the search goes on
-// from that copy, reading groups and activity from the masses as it meets them.
+// Pairs through the 3x3 cells around the mass, in cell-list order. The search runs over
+// the index; when a contact's callback is about to change the grid or a group, the search
+// switches to walking the cells as they stand (StartWalking): it puts the cells it has
+// still to visit in list order and goes on after the candidate it met last, so that it
+// meets the masses that enter those cells later and not those that leave them, exactly as
+// a walk over the cell lists themselves would.
 
-void PairIndex::TakeSnapshot() {
+void PairIndex::StartWalking() {
     PairSearch& s = search_;
     s.live = false;
-    size_t count = 0;
-    {
-        const PairSearch::Segment& cur = s.segs[s.si];
-        if (s.ei + 1 < cur.to) count += cur.to - (s.ei + 1);
-        for (int32_t si = s.si + 1; si < s.nsegs; ++si) count += s.segs[si].to - s.segs[si].from;
-    }
-    if (pairScratch_.size() < count) pairScratch_.resize(count * 2);
-    TMass** out = pairScratch_.data();
-    {
-        const PairSearch::Segment& cur = s.segs[s.si];
-        for (uint32_t k = s.ei + 1; k < cur.to; ++k) *out++ = cur.cell->data[k].mass;
-        for (int32_t si = s.si + 1; si < s.nsegs; ++si) {
-            const PairSearch::Segment& g = s.segs[si];
-            for (uint32_t k = g.from; k < g.to; ++k) *out++ = g.cell->data[k].mass;
-        }
-    }
-    s.snapCount = count;
+    const GridCell* cur = s.segs[s.si].cell;
+    const TMass* met = cur->data[s.ei].mass;  // the candidate whose contact runs the callback
+    const size_t at = static_cast<size_t>(cur - cells_.get());
+    s.c = static_cast<int32_t>(at / MAX_GRID);
+    s.r = static_cast<int32_t>(at % MAX_GRID);
+    for (int32_t c = s.c; c <= s.c1; ++c)
+        for (int32_t r = (c == s.c ? s.r : s.r0); r <= s.r1; ++r) Materialize(c, r);
+    uint32_t e = cur->begin;
+    while (cur->data[e].mass != met) ++e;
+    s.next = e - cur->begin + 1;
+    s.walking = true;
 }
 
 namespace {
 
 // Entries e[0..count) (count <= 64) that pass the first part of the search's filter for
-// mass m with group mg: bit k set when entry k has another, non-zero group and lies
+// mass m with group mg: bit k set when entry k's mass has another, non-zero group and lies
 // within reach vertically (one of the box tests of MayTouch, same arithmetic; cells are
 // four times taller than wide, so this is the test that rejects most). Evaluated without
 // branches, since most candidates fail it and which ones is unpredictable.
@@ -613,7 +642,7 @@ inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t 
         const GridEntry& e1 = e[std::min(k + 1, last)];
         const GridEntry& e2 = e[std::min(k + 2, last)];
         const GridEntry& e3 = e[std::min(k + 3, last)];
-        const __m128 g = _mm_setr_ps(e0.group, e1.group, e2.group, e3.group);
+        const __m128 g = _mm_setr_ps(e0.mass->colGroup, e1.mass->colGroup, e2.mass->colGroup, e3.mass->colGroup);
         const __m128 y = _mm_setr_ps(e0.mass->posY, e1.mass->posY, e2.mass->posY, e3.mass->posY);
         const __m128 r = _mm_setr_ps(e0.mass->radius, e1.mass->radius, e2.mass->radius, e3.mass->radius);
         const __m128 R = _mm_add_ps(mr, r);
@@ -628,8 +657,8 @@ inline uint64_t NearMask(const TMass* m, float mg, const GridEntry* e, uint32_t 
     const float my = m->posY, mr = m->radius;
     uint64_t mask = 0;
     for (uint32_t k = 0; k < count; ++k) {
-        const float g = e[k].group;
         const TMass* o = e[k].mass;
+        const float g = o->colGroup;
         const float R = mr + o->radius;
         const float dy = my - o->posY;
         const bool ok = !(g == 0.0f) & !(g == mg) & !(std::fabs(dy) > R);
@@ -647,7 +676,16 @@ void PairIndex::Collide(TMass* m) {
     else
         Place(m);
     // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
-    if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
+    // Once a callback has run (it may have written groups into masses), that holds for
+    // the cells around the mass after their copies have been compared with the masses.
+    if (gridOthers_ == 0 && m->colGroup == gridGroup_) {
+        const uint64_t runs = HookRuns();
+        if (runs == groupsAsOf_) return;
+        const int32_t gs = world_.gridsize;
+        for (int32_t c = std::max(m->gridx - 1, 0); c <= std::min(m->gridx + 1, gs - 1); ++c)
+            for (int32_t r = std::max(m->gridy - 1, 0); r <= std::min(m->gridy + 1, gs - 1); ++r) CheckGroupsOnce(CellAt(c, r), runs);
+        if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
+    }
     SearchPairs(m);
 }
 
@@ -656,7 +694,19 @@ void PairIndex::SearchPairs(TMass* m) {
     const int32_t gs = world_.gridsize;
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
+    s.c0 = c0;
+    s.c1 = c1;
+    s.r0 = r0;
+    s.r1 = r1;
     float mg = m->colGroup;
+    // Candidates' groups are read from the masses, since a callback may have written
+    // them. The index's copies, and the summaries made from them, hold while no callback
+    // has run since the masses were placed, or since they were compared with the masses
+    // (which is done, while cells are kept in table order, before their order is inferred
+    // from them).
+    const uint64_t runs = HookRuns();
+    s.runs = runs;
+    const bool copiesHold = runs == groupsAsOf_;
     const int32_t p = placedThrough_;
     int32_t ns = 0;
     if (p < 0) {  // every cell is stored in list order
@@ -671,6 +721,7 @@ void PairIndex::SearchPairs(TMass* m) {
             const size_t at = CellAt(c, r);
             const GridCell* cell = &cells_[at];
             if (cell->begin == cell->end) continue;
+            if (!copiesHold) CheckGroupsOnce(at, runs);
             if (InTableOrder(at) && p >= 0 && cell->data[cell->end - 1].stamp > p && cell->data[cell->begin].stamp <= p) {
                 // Not yet handled first, then the handled ones.
                 uint32_t split = cell->begin + 1;
@@ -686,7 +737,10 @@ void PairIndex::SearchPairs(TMass* m) {
     s.live = true;
     for (int32_t si = 0; si < ns; ++si) {
         const PairSearch::Segment& seg = s.segs[si];
-        if (seg.cell->only == mg) continue;  // nothing here but the mass's own group and group 0
+        // Nothing here but the mass's own group and group 0:
+        if (seg.cell->only == mg &&
+            (HookRuns() == groupsAsOf_ || HookRuns() == cellGroupsAsOf_[static_cast<size_t>(seg.cell - cells_.get())]))
+            continue;
         const GridEntry* data = seg.cell->data;
         uint32_t ei = seg.from;
         // Up to the segment's first contact the filter's first part is evaluated for the
@@ -706,9 +760,8 @@ void PairIndex::SearchPairs(TMass* m) {
                 s.ei = at;
                 const bool hit = CollideMasses(m, other);
                 if (!s.live) {
-                    // A callback changed the grid or a group: go on from the copy.
-                    if (hit && m->aIndex < 0) return;
-                    CollideFromSnapshot(m, s.snapCount);
+                    // A callback changed the grid or a group: go on walking the cells.
+                    CollideWalking(m);
                     return;
                 }
                 if (!hit) continue;
@@ -717,6 +770,11 @@ void PairIndex::SearchPairs(TMass* m) {
                     return;
                 }
                 mg = m->colGroup;  // a callback may have written it
+                if (p >= 0 && HookRuns() != s.runs) {
+                    StartWalking();
+                    CollideWalking(m);
+                    return;
+                }
                 next = at + 1;
                 touched = true;
                 break;
@@ -725,7 +783,7 @@ void PairIndex::SearchPairs(TMass* m) {
         }
         for (; ei < seg.to; ++ei) {
             const GridEntry& e = data[ei];
-            const float g = e.group;
+            const float g = e.mass->colGroup;
             if (g == 0.0f || g == mg) continue;
             TMass* other = e.mass;
             if (!MayTouch(m, other)) continue;
@@ -733,8 +791,7 @@ void PairIndex::SearchPairs(TMass* m) {
             s.ei = ei;
             const bool hit = CollideMasses(m, other);
             if (!s.live) {
-                if (hit && m->aIndex < 0) return;
-                CollideFromSnapshot(m, s.snapCount);
+                CollideWalking(m);
                 return;
             }
             if (hit) {
@@ -743,19 +800,34 @@ void PairIndex::SearchPairs(TMass* m) {
                     return;
                 }
                 mg = m->colGroup;
+                if (p >= 0 && HookRuns() != s.runs) {
+                    StartWalking();
+                    CollideWalking(m);
+                    return;
+                }
             }
         }
     }
     s.live = false;
 }
 
-void PairIndex::CollideFromSnapshot(TMass* m, size_t count) {
-    for (size_t j = 0; j < count; ++j) {
-        TMass* other = pairScratch_[j];
-        const float g = other->colGroup;
-        if (g == 0.0f || g == m->colGroup || other->aIndex < 0 || !MayTouch(m, other)) continue;
-        if (CollideMasses(m, other) && m->aIndex < 0) return;
+void PairIndex::CollideWalking(TMass* m) {
+    PairSearch& s = search_;
+    while (m->aIndex >= 0) {
+        const GridCell& cell = cells_[CellAt(s.c, s.r)];
+        while (s.next < cell.Size()) {
+            TMass* other = cell.data[cell.begin + s.next++].mass;
+            const float g = other->colGroup;
+            if (g == 0.0f || g == m->colGroup || !MayTouch(m, other)) continue;
+            if (CollideMasses(m, other) && m->aIndex < 0) break;
+        }
+        s.next = 0;
+        if (++s.r > s.r1) {
+            s.r = s.r0;
+            if (++s.c > s.c1) break;
+        }
     }
+    s.walking = false;
 }
 
 }  // namespace detail

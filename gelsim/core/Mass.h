@@ -23,8 +23,8 @@ public:
     // Hot state first, in the object's first cache line: the step reads these for every
     // mass and every candidate pair. The grid link and cell come next, in the second line;
     // the rest is cold.
-    // Always a whole number. While the mass is active, a value written straight into the
-    // field (not through SetColGroup) reaches the pair search at the next step.
+    // Always a whole number. A value written straight into the field (not through
+    // SetColGroup), also by a collision callback in the middle of a step, counts at once.
     float colGroup = 0;
     float posX = 0, posY = 0;
     float radius = 0;

@@ -20,7 +20,8 @@ namespace detail {
 struct GridEntry {
     TMass* mass;
     float group;    // the mass's colGroup (SetColGroup keeps it current; a value written into
-                    // the field is taken in when the masses are placed after integration)
+                    // the field is taken in when the masses are placed after integration,
+                    // or, after a callback ran, when the cell is checked; see Grid.cpp)
     int32_t stamp;  // the mass's table entry when it was placed
 };
 
@@ -36,7 +37,7 @@ struct GridCell {
 
 // The pair search in progress: the cells it walks (in visit order) and where it is.
 struct PairSearch {
-    bool live = false;  // walking the cells themselves (no snapshot taken)
+    bool live = false;  // running over the index (no callback has changed the grid yet)
     int32_t si = 0;    // segment being walked
     uint32_t ei = 0;   // entry being handled in it
     struct Segment {
@@ -45,7 +46,14 @@ struct PairSearch {
     };
     Segment segs[18] = {};  // runs of entries in visit order
     int32_t nsegs = 0;
-    size_t snapCount = 0;  // candidates copied to pairScratch_ by TakeSnapshot
+    uint64_t runs = 0;  // HookRuns() when the search began
+    // The 3x3 cells of the search (columns c0..c1, rows r0..r1, walked column by column).
+    int32_t c0 = 0, c1 = -1, r0 = 0, r1 = -1;
+    // Once a callback changed the grid, the search walks the cells as they stand: cell
+    // (c, r), whose entries before `next` (counted from the cell's first) it has passed.
+    bool walking = false;
+    int32_t c = 0, r = 0;
+    uint32_t next = 0;
 };
 
 class PairIndex {
@@ -107,13 +115,20 @@ private:
     void NoteDescent(GridCell& cell);
     /// Counts an entry of group g in (+1) or out (-1) of the grid-wide group count.
     void CountGroup(float g, int32_t delta);
+    /// Refreshes the groups of a cell's entries that differ from their masses' fields.
+    [[gnu::noinline]] void CheckGroups(GridCell& cell);
+    /// Checks the groups of the cell at `at` unless that was done since the last callback.
+    void CheckGroupsOnce(size_t at, uint64_t runs);
     void RegridOneByOne(int32_t n);
-    /// Called before the grid or a group changes: a pair search walking the cells
-    /// themselves first copies what it has still to visit.
+    /// Called before the grid or a group changes: a pair search running over the index
+    /// first switches to walking the cells as they stand.
     void GridChanging();
-    void TakeSnapshot();
+    void StartWalking();
+    /// An entry at position k of a cell's block is about to leave it.
+    void Leaving(const GridCell& cell, uint32_t k);
     [[gnu::noinline]] void SearchPairs(TMass* m);
-    void CollideFromSnapshot(TMass* m, size_t count);
+    /// The rest of a pair search after a callback changed the grid (see Grid.cpp).
+    void CollideWalking(TMass* m);
 
     TPhysics& world_;
     // The pair search in progress: the cells it walks (in visit order) and where it is.
@@ -130,9 +145,16 @@ private:
     // Every mass in the index has group 0 or gridGroup_, except gridOthers_ of them.
     float gridGroup_ = 0.0f;
     int32_t gridOthers_ = 0;
+    // The index's copies of the groups (and the summaries above) are those of the masses as
+    // long as HookRuns() still returns this: only a callback can write a mass's group
+    // field while the step runs, and the step brings the copies up to date when it places
+    // the masses after integration.
+    uint64_t groupsAsOf_ = 0;
+    // Per cell, HookRuns() when its copies were last compared with the masses (kept apart
+    // from the cells, which the search reads, since it is needed only after callbacks).
+    std::unique_ptr<uint64_t[]> cellGroupsAsOf_;
     std::vector<GridCell*> unsorted_;    // cells that went out of table order (each listed once)
     std::vector<GridEntry> partScratch_; // handled entries while a cell is put in list order
-    std::vector<TMass*> pairScratch_;    // snapshot of a pair search's remaining candidates
     std::vector<TMass*> moved_;          // masses changing cells after integration
 };
 

@@ -5,6 +5,8 @@
 // frame; times are the thread's CPU time.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -40,6 +42,7 @@ struct Game {
         ok = kin::InitServices(kin::Backend::Headless, &error);
         if (!ok) return;
         slime::ResetGame();
+        slime::wobblePhase = 0;  // every run draws the same frames
         slime::StartUp();
         kin::FlushEvents();
         kin::CanvasGraphics(slime::Game().canvas)->Resize(w, h);
@@ -84,6 +87,16 @@ void Frame(benchmark::State& state) {
     for (int32_t i = 0; i < 60; ++i) {
         TPhysics::Update();
         slime::DrawFrame();
+    }
+    // With GELSIM_FRAME_DUMP set to a folder, the last settling frame's pixels go to
+    // frame_WxH.rgba there (raw RGBA rows), for comparing the drawing of two builds.
+    if (const char* dir = std::getenv("GELSIM_FRAME_DUMP")) {
+        const std::vector<uint8_t> px = kin::CanvasGraphics(slime::Game().canvas)->ReadPixels();
+        const std::string path = std::string(dir) + "/frame_" + std::to_string(w) + "x" + std::to_string(h) + ".rgba";
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(px.data(), 1, px.size(), f);
+            std::fclose(f);
+        }
     }
     double step = 0, draw = 0;
     for (auto _ : state) {

@@ -215,6 +215,12 @@ private:
     /// Points at v, or at a clipped copy when some vertex lies far outside the surface;
     /// updates count.
     const Vertex* GuardBand(const Vertex* v, int32_t& count);
+    /// Alpha-blended textured triangles on the headless surface: slanted ones are drawn
+    /// here, the rest go to the renderer (see BlendTriangle).
+    void SubmitBlended(SDL_Texture* tex, const Vertex* v, int32_t count, const TPixmap& pm);
+    /// Draws one triangle straight onto the surface with exactly the software renderer's
+    /// arithmetic; false (nothing drawn) when it must go to the renderer instead.
+    bool BlendTriangle(const Vertex* t, const TPixmap& pm);
     void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
         SDL_RenderGeometryRaw(renderer_, tex, &v->x, sizeof(Vertex),
                               reinterpret_cast<const SDL_Color*>(&v->r), sizeof(Vertex), &v->u,
@@ -264,13 +270,176 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
 
     const Vertex* p = GuardBand(v, count);
     if (count < 3) return;
-    if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
+    if (tex && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
+        SubmitBlended(tex, p, count, *image->frames[static_cast<size_t>(frame)]);
+    } else if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
         // The software path turns two triangles forming an axis-aligned rectangle into a
         // rectangle fill that always blends; one triangle per call keeps the chosen mode.
         for (int32_t i = 0; i + 3 <= count; i += 3) Submit(nullptr, p + i, 3);
     } else {
         Submit(tex, p, count);
     }
+}
+
+// ---------------------------------------------------------------- blended triangles
+// The software renderer draws a slanted textured triangle texel by texel with two 64-bit
+// divisions and a generic pixel format round trip per pixel; on the headless surface, whose
+// format is the textures' own, the same integer arithmetic runs here without either, so
+// the pixels are the renderer's to the bit. Triangles the renderer would merge into an
+// axis-aligned rectangle (it copies those with filtering) and any with a colour other than
+// opaque white still go to the renderer, in order.
+
+namespace {
+
+struct FixedPoint {
+    int32_t x, y;
+};
+
+int64_t Cross(FixedPoint a, FixedPoint b, int32_t cx, int32_t cy) {
+    return int64_t(b.x - a.x) * int64_t(cy - a.y) - int64_t(b.y - a.y) * int64_t(cx - a.x);
+}
+
+// Top-left fill rule: pixel centres on such an edge belong to the triangle.
+bool IsTopLeft(FixedPoint a, FixedPoint b, bool clockwise) {
+    if (clockwise) return (a.y == b.y && a.x < b.x) || b.y < a.y;
+    return (a.y == b.y && b.x < a.x) || a.y < b.y;
+}
+
+// Two of the three vertices share x and two share y: half of an axis-aligned rectangle,
+// which the renderer may pair with its neighbour.
+bool AxisAlignedCorner(const TGraphics::Vertex* t) {
+    const bool sameX = t[0].x == t[1].x || t[1].x == t[2].x || t[0].x == t[2].x;
+    const bool sameY = t[0].y == t[1].y || t[1].y == t[2].y || t[0].y == t[2].y;
+    return sameX && sameY;
+}
+
+bool OpaqueWhite(const TGraphics::Vertex& v) { return (v.r & v.g & v.b & v.a) == 255; }
+
+}  // namespace
+
+void SdlGraphics::SubmitBlended(SDL_Texture* tex, const Vertex* v, int32_t count, const TPixmap& pm) {
+    int32_t run = 0;         // first triangle not yet drawn or handed to the renderer
+    bool mayQueue = true;    // the renderer may hold commands not yet drawn on the surface
+    for (int32_t i = 0; i + 3 <= count; i += 3) {
+        const Vertex* t = v + i;
+        if (AxisAlignedCorner(t) || !OpaqueWhite(t[0]) || !OpaqueWhite(t[1]) || !OpaqueWhite(t[2])) continue;
+        if (run < i) {
+            Submit(tex, v + run, i - run);
+            mayQueue = true;
+        }
+        if (mayQueue) {
+            SDL_RenderFlush(renderer_);  // what came before lands first
+            mayQueue = false;
+        }
+        run = BlendTriangle(t, pm) ? i + 3 : i;  // else left to the renderer with what follows
+    }
+    if (run < count) Submit(tex, v + run, count - run);
+}
+
+bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
+    const int32_t texW = pm.Width(), texH = pm.Height();
+    // Vertices as the renderer takes them: pixels truncated to integers and doubled (one
+    // bit of sub-pixel precision), texels truncated.
+    FixedPoint d[3], sp[3];
+    for (int k = 0; k < 3; ++k) {
+        d[k] = {static_cast<int32_t>(t[k].x) * 2, static_cast<int32_t>(t[k].y) * 2};
+        sp[k] = {static_cast<int32_t>(t[k].u * static_cast<float>(texW)),
+                 static_cast<int32_t>(t[k].v * static_cast<float>(texH))};
+        if (sp[k].x < 0 || sp[k].y < 0 || sp[k].x > texW || sp[k].y > texH) return false;
+    }
+    const int64_t signedArea = Cross(d[0], d[1], d[2].x, d[2].y);
+    if (signedArea == 0) return true;  // flat: the renderer draws nothing either
+    const int64_t area = signedArea < 0 ? -signedArea : signedArea;
+    // Keep every intermediate the renderer holds in 32 bits inside 32 bits.
+    if (area * std::max(texW, texH) >= (int64_t(1) << 30)) return false;
+
+    // Texel coordinates interpolate up to the largest one included: it is reduced by one.
+    {
+        const int32_t maxX = std::max({sp[0].x, sp[1].x, sp[2].x}), minX = std::min({sp[0].x, sp[1].x, sp[2].x});
+        const int32_t maxY = std::max({sp[0].y, sp[1].y, sp[2].y}), minY = std::min({sp[0].y, sp[1].y, sp[2].y});
+        for (FixedPoint& q : sp) {
+            if (maxX > minX && q.x == maxX) --q.x;
+            if (maxY > minY && q.y == maxY) --q.y;
+            if (q.x >= texW || q.y >= texH) return false;  // would read past the texture
+        }
+    }
+
+    // Bounding box in pixels, clipped by the surface and the clip rectangle.
+    const int32_t minX = std::min({d[0].x, d[1].x, d[2].x}), maxX = std::max({d[0].x, d[1].x, d[2].x});
+    const int32_t minY = std::min({d[0].y, d[1].y, d[2].y}), maxY = std::max({d[0].y, d[1].y, d[2].y});
+    int32_t x0 = minX >> 1, y0 = minY >> 1, x1 = x0 + ((maxX - minX) >> 1), y1 = y0 + ((maxY - minY) >> 1);
+    if (x1 <= x0 || y1 <= y0) return true;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, width_);
+    y1 = std::min(y1, height_);
+    if (x1 <= x0 || y1 <= y0) return true;
+    x0 = std::max(x0, clip_.x);
+    y0 = std::max(y0, clip_.y);
+    x1 = std::min(x1, clip_.x + clip_.w);
+    y1 = std::min(y1, clip_.y + clip_.h);
+    if (x1 <= x0 || y1 <= y0) return true;
+
+    // Edge functions at the first pixel centre and their steps per pixel.
+    const bool clockwise = signedArea > 0;
+    const int32_t sign = clockwise ? 1 : -1;
+    const int32_t stepX0 = sign * (d[1].y - d[2].y) * 2, stepY0 = sign * (d[2].x - d[1].x) * 2;
+    const int32_t stepX1 = sign * (d[2].y - d[0].y) * 2, stepY1 = sign * (d[0].x - d[2].x) * 2;
+    const int32_t stepX2 = sign * (d[0].y - d[1].y) * 2, stepY2 = sign * (d[1].x - d[0].x) * 2;
+    const int32_t px = x0 * 2 + 1, py = y0 * 2 + 1;
+    int32_t row0 = sign * static_cast<int32_t>(Cross(d[1], d[2], px, py));
+    int32_t row1 = sign * static_cast<int32_t>(Cross(d[2], d[0], px, py));
+    int32_t row2 = sign * static_cast<int32_t>(Cross(d[0], d[1], px, py));
+    // A pixel is inside when every edge function reaches its bias (0 on top-left edges).
+    const int32_t min0 = IsTopLeft(d[1], d[2], clockwise) ? 0 : 1;
+    const int32_t min1 = IsTopLeft(d[2], d[0], clockwise) ? 0 : 1;
+    const int32_t min2 = IsTopLeft(d[0], d[1], clockwise) ? 0 : 1;
+
+    // Texel = (w0 * (s0 - s2) + w1 * (s1 - s2) + s2 * area) / area, truncated.
+    const int64_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
+    const int64_t baseU = int64_t(sp[2].x) * area, baseV = int64_t(sp[2].y) * area;
+    const double inv = 1.0 / static_cast<double>(area);
+    auto quotient = [area, inv](int64_t n) {
+        // n >= 0 inside the triangle; the estimate is off by at most one either way.
+        int64_t q = static_cast<int64_t>(static_cast<double>(n) * inv);
+        if (q * area > n) --q;
+        else if ((q + 1) * area <= n) ++q;
+        return static_cast<int32_t>(q);
+    };
+
+    const uint8_t* texels = pm.Pixels();
+    auto* pixels = static_cast<uint8_t*>(surface_->pixels);
+    const int32_t pitch = surface_->pitch;
+    for (int32_t y = y0; y < y1; ++y) {
+        int32_t w0 = row0, w1 = row1, w2 = row2;
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0) * 4;
+        for (int32_t x = x0; x < x1; ++x, out += 4, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
+            if (w0 < min0 || w1 < min1 || w2 < min2) continue;
+            const int32_t u = quotient(w0 * su0 + w1 * su1 + baseU);
+            const int32_t vv = quotient(w0 * sv0 + w1 * sv1 + baseV);
+            const uint8_t* s = texels + (static_cast<ptrdiff_t>(vv) * texW + u) * 4;
+            const uint32_t a = s[3];
+            if (a == 0) continue;  // leaves the pixel as it is
+            if (a == 255) {
+                out[0] = s[0];
+                out[1] = s[1];
+                out[2] = s[2];
+                out[3] = 255;
+                continue;
+            }
+            // Source premultiplied by its alpha, then source + (1 - alpha) * destination,
+            // each product divided by 255 and truncated.
+            const uint32_t keep = 255 - a;
+            out[0] = static_cast<uint8_t>(s[0] * a / 255 + keep * out[0] / 255);
+            out[1] = static_cast<uint8_t>(s[1] * a / 255 + keep * out[1] / 255);
+            out[2] = static_cast<uint8_t>(s[2] * a / 255 + keep * out[2] / 255);
+            out[3] = static_cast<uint8_t>(a + keep * out[3] / 255);
+        }
+        row0 += stepY0;
+        row1 += stepY1;
+        row2 += stepY2;
+    }
+    return true;
 }
 
 SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask) {

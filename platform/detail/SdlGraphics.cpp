@@ -315,6 +315,42 @@ bool AxisAlignedCorner(const TGraphics::Vertex* t) {
 
 bool OpaqueWhite(const TGraphics::Vertex& v) { return (v.r & v.g & v.b & v.a) == 255; }
 
+int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
+    const int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+/// Narrows [lo, hi] to the steps n at which value + step * n >= least; false when none is left.
+bool Span(int64_t value, int64_t step, int64_t least, int64_t& lo, int64_t& hi) {
+    if (step > 0)
+        lo = std::max(lo, -FloorDiv(value - least, step));  // ceil((least - value) / step)
+    else if (step < 0)
+        hi = std::min(hi, FloorDiv(value - least, -step));
+    else if (value < least)
+        return false;
+    return lo <= hi;
+}
+
+/// A constant numerator step split into whole steps of the quotient and a remainder.
+struct Stepper {
+    int64_t q, r;
+    Stepper(int64_t step, int64_t d) : q(FloorDiv(step, d)), r(step - FloorDiv(step, d) * d) {}
+};
+
+/// n / d rounded down, kept as quotient and remainder while n grows by a Stepper's step.
+struct Quotient {
+    int64_t q, r;
+    Quotient(int64_t n, int64_t d) : q(FloorDiv(n, d)), r(n - FloorDiv(n, d) * d) {}
+    void Step(const Stepper& s, int64_t d) {
+        q += s.q;
+        r += s.r;
+        if (r >= d) {
+            r -= d;
+            ++q;
+        }
+    }
+};
+
 }  // namespace
 
 void SdlGraphics::SubmitBlended(SDL_Texture* tex, const Vertex* v, int32_t count, const TPixmap& pm) {
@@ -395,49 +431,44 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
     const int32_t min1 = IsTopLeft(d[2], d[0], clockwise) ? 0 : 1;
     const int32_t min2 = IsTopLeft(d[0], d[1], clockwise) ? 0 : 1;
 
-    // Texel = (w0 * (s0 - s2) + w1 * (s1 - s2) + s2 * area) / area, truncated.
+    // Texel = (w0 * (s0 - s2) + w1 * (s1 - s2) + s2 * area) / area, truncated; inside the
+    // triangle the numerator is never negative, so truncating is rounding down, and along
+    // a row the numerators grow by constant steps: quotient and remainder are stepped.
     const int64_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
     const int64_t baseU = int64_t(sp[2].x) * area, baseV = int64_t(sp[2].y) * area;
-    const double inv = 1.0 / static_cast<double>(area);
-    auto quotient = [area, inv](int64_t n) {
-        // n >= 0 inside the triangle; the estimate is off by at most one either way.
-        int64_t q = static_cast<int64_t>(static_cast<double>(n) * inv);
-        if (q * area > n) --q;
-        else if ((q + 1) * area <= n) ++q;
-        return static_cast<int32_t>(q);
-    };
+    const Stepper du(stepX0 * su0 + stepX1 * su1, area), dv(stepX0 * sv0 + stepX1 * sv1, area);
 
     const uint8_t* texels = pm.Pixels();
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);
     const int32_t pitch = surface_->pitch;
-    for (int32_t y = y0; y < y1; ++y) {
-        int32_t w0 = row0, w1 = row1, w2 = row2;
-        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0) * 4;
-        for (int32_t x = x0; x < x1; ++x, out += 4, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
-            if (w0 < min0 || w1 < min1 || w2 < min2) continue;
-            const int32_t u = quotient(w0 * su0 + w1 * su1 + baseU);
-            const int32_t vv = quotient(w0 * sv0 + w1 * sv1 + baseV);
-            const uint8_t* s = texels + (static_cast<ptrdiff_t>(vv) * texW + u) * 4;
-            const uint32_t a = s[3];
+    const int64_t last = x1 - x0 - 1;
+    for (int32_t y = y0; y < y1; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
+        // The run of pixels inside all three edges.
+        int64_t lo = 0, hi = last;
+        if (!Span(row0, stepX0, min0, lo, hi) || !Span(row1, stepX1, min1, lo, hi) || !Span(row2, stepX2, min2, lo, hi))
+            continue;
+        const int64_t w0 = row0 + stepX0 * lo, w1 = row1 + stepX1 * lo;
+        Quotient u(w0 * su0 + w1 * su1 + baseU, area), v(w0 * sv0 + w1 * sv1 + baseV, area);
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
+        for (int64_t n = lo; n <= hi; ++n, out += 4, u.Step(du, area), v.Step(dv, area)) {
+            const uint8_t* src = texels + (static_cast<ptrdiff_t>(v.q) * texW + u.q) * 4;
+            const uint32_t a = src[3];
             if (a == 0) continue;  // leaves the pixel as it is
             if (a == 255) {
-                out[0] = s[0];
-                out[1] = s[1];
-                out[2] = s[2];
+                out[0] = src[0];
+                out[1] = src[1];
+                out[2] = src[2];
                 out[3] = 255;
                 continue;
             }
             // Source premultiplied by its alpha, then source + (1 - alpha) * destination,
             // each product divided by 255 and truncated.
             const uint32_t keep = 255 - a;
-            out[0] = static_cast<uint8_t>(s[0] * a / 255 + keep * out[0] / 255);
-            out[1] = static_cast<uint8_t>(s[1] * a / 255 + keep * out[1] / 255);
-            out[2] = static_cast<uint8_t>(s[2] * a / 255 + keep * out[2] / 255);
+            out[0] = static_cast<uint8_t>(src[0] * a / 255 + keep * out[0] / 255);
+            out[1] = static_cast<uint8_t>(src[1] * a / 255 + keep * out[1] / 255);
+            out[2] = static_cast<uint8_t>(src[2] * a / 255 + keep * out[2] / 255);
             out[3] = static_cast<uint8_t>(a + keep * out[3] / 255);
         }
-        row0 += stepY0;
-        row1 += stepY1;
-        row2 += stepY2;
     }
     return true;
 }

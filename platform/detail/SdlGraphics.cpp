@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -215,12 +216,15 @@ private:
     /// Points at v, or at a clipped copy when some vertex lies far outside the surface;
     /// updates count.
     const Vertex* GuardBand(const Vertex* v, int32_t& count);
-    /// Alpha-blended textured triangles on the headless surface: slanted ones are drawn
-    /// here, the rest go to the renderer (see BlendTriangle).
-    void SubmitBlended(SDL_Texture* tex, const Vertex* v, int32_t count, const TPixmap& pm);
-    /// Draws one triangle straight onto the surface with exactly the software renderer's
-    /// arithmetic; false (nothing drawn) when it must go to the renderer instead.
+    /// Alpha-blended triangles on the headless surface: draw(t) draws triangle t straight
+    /// onto it, or returns false to leave it to the renderer; triangles the renderer may
+    /// treat as rectangles and any with other colours go to the renderer (see below).
+    template <class Draw>
+    void SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, Draw draw);
+    /// One opaque white textured or one-colour untextured triangle, drawn with exactly the
+    /// software renderer's arithmetic; false (nothing drawn) when it must go to the renderer.
     bool BlendTriangle(const Vertex* t, const TPixmap& pm);
+    bool FillTriangle(const Vertex* t);
     void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
         SDL_RenderGeometryRaw(renderer_, tex, &v->x, sizeof(Vertex),
                               reinterpret_cast<const SDL_Color*>(&v->r), sizeof(Vertex), &v->u,
@@ -271,7 +275,10 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
     const Vertex* p = GuardBand(v, count);
     if (count < 3) return;
     if (tex && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
-        SubmitBlended(tex, p, count, *image->frames[static_cast<size_t>(frame)]);
+        const TPixmap& pm = *image->frames[static_cast<size_t>(frame)];
+        SubmitDirect(tex, p, count, [&](const Vertex* t) { return BlendTriangle(t, pm); });
+    } else if (!tex && surface_ && blend == SDL_BLENDMODE_BLEND) {
+        SubmitDirect(nullptr, p, count, [&](const Vertex* t) { return FillTriangle(t); });
     } else if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
         // The software path turns two triangles forming an axis-aligned rectangle into a
         // rectangle fill that always blends; one triangle per call keeps the chosen mode.
@@ -282,12 +289,13 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
 }
 
 // ---------------------------------------------------------------- blended triangles
-// The software renderer draws a slanted textured triangle texel by texel with two 64-bit
-// divisions and a generic pixel format round trip per pixel; on the headless surface, whose
-// format is the textures' own, the same integer arithmetic runs here without either, so
-// the pixels are the renderer's to the bit. Triangles the renderer would merge into an
-// axis-aligned rectangle (it copies those with filtering) and any with a colour other than
-// opaque white still go to the renderer, in order.
+// The software renderer draws a slanted triangle pixel by pixel over its bounding box, a
+// textured one with two 64-bit divisions and a generic pixel format round trip per pixel,
+// an untextured blended one through an intermediate surface. On the headless surface,
+// whose format is the textures' own, the same integer arithmetic runs here on the runs of
+// pixels inside, so the pixels are the renderer's to the bit. Triangles the renderer would
+// merge into an axis-aligned rectangle (it copies or fills those with other rules), and
+// any whose colour is not one opaque colour, still go to the renderer, in order.
 
 namespace {
 
@@ -313,15 +321,25 @@ bool AxisAlignedCorner(const TGraphics::Vertex* t) {
     return sameX && sameY;
 }
 
-bool OpaqueWhite(const TGraphics::Vertex& v) { return (v.r & v.g & v.b & v.a) == 255; }
+bool SameOpaqueColour(const TGraphics::Vertex* t) {
+    auto same = [](const TGraphics::Vertex& a, const TGraphics::Vertex& b) {
+        return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
+    };
+    return t[0].a == 255 && same(t[0], t[1]) && same(t[0], t[2]);
+}
 
-int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
-    const int64_t q = a / b;
-    return (a % b != 0 && a < 0) ? q - 1 : q;
+bool OpaqueWhite(const TGraphics::Vertex* t) {
+    return SameOpaqueColour(t) && t[0].r == 255 && t[0].g == 255 && t[0].b == 255;
+}
+
+// The callers keep every value within 32 bits (see Raster::Set).
+int32_t FloorDiv(int32_t a, int32_t b) {  // b > 0
+    const int32_t q = a / b;
+    return (q * b != a && a < 0) ? q - 1 : q;
 }
 
 /// Narrows [lo, hi] to the steps n at which value + step * n >= least; false when none is left.
-bool Span(int64_t value, int64_t step, int64_t least, int64_t& lo, int64_t& hi) {
+bool Span(int32_t value, int32_t step, int32_t least, int32_t& lo, int32_t& hi) {
     if (step > 0)
         lo = std::max(lo, -FloorDiv(value - least, step));  // ceil((least - value) / step)
     else if (step < 0)
@@ -331,34 +349,85 @@ bool Span(int64_t value, int64_t step, int64_t least, int64_t& lo, int64_t& hi) 
     return lo <= hi;
 }
 
-/// A constant numerator step split into whole steps of the quotient and a remainder.
-struct Stepper {
-    int64_t q, r;
-    Stepper(int64_t step, int64_t d) : q(FloorDiv(step, d)), r(step - FloorDiv(step, d) * d) {}
+/// n / d rounded down, kept as quotient and remainder while n grows by a constant step
+/// (itself split into whole steps of the quotient and a remainder).
+struct Quotient {
+    int32_t q, r;
+    Quotient(int32_t n, int32_t d) : q(FloorDiv(n, d)), r(n - q * d) {}
+    void Step(const Quotient& s, int32_t d) {
+        r += s.r;
+        const int32_t carry = r >= d;
+        q += s.q + carry;
+        r -= carry * d;
+    }
 };
 
-/// n / d rounded down, kept as quotient and remainder while n grows by a Stepper's step.
-struct Quotient {
-    int64_t q, r;
-    Quotient(int64_t n, int64_t d) : q(FloorDiv(n, d)), r(n - FloorDiv(n, d) * d) {}
-    void Step(const Stepper& s, int64_t d) {
-        q += s.q;
-        r += s.r;
-        if (r >= d) {
-            r -= d;
-            ++q;
+/// One triangle as the software renderer rasterises it: vertices truncated to whole
+/// pixels and doubled (one bit of sub-pixel precision), edge functions at pixel centres
+/// with the top-left rule, over the bounding box clipped by surface and clip rectangle.
+struct Raster {
+    FixedPoint d[3];
+    int32_t area = 0;                            // twice the doubled triangle's area, > 0
+    int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;      // clipped box, pixels, end exclusive
+    int32_t stepX[3]{}, stepY[3]{}, row[3]{}, least[3]{};
+
+    /// False when the triangle must go to the renderer (values beyond 32 bits); empty()
+    /// tells whether it covers no pixel.
+    bool Set(const TGraphics::Vertex* t, int32_t w, int32_t h, const SDL_Rect& clip, int64_t texMax) {
+        for (int k = 0; k < 3; ++k) d[k] = {static_cast<int32_t>(t[k].x) * 2, static_cast<int32_t>(t[k].y) * 2};
+        const int32_t minX = std::min({d[0].x, d[1].x, d[2].x}), maxX = std::max({d[0].x, d[1].x, d[2].x});
+        const int32_t minY = std::min({d[0].y, d[1].y, d[2].y}), maxY = std::max({d[0].y, d[1].y, d[2].y});
+        // Edge functions stay below 2^29; texel numerators and their steps below 2^30.
+        const int64_t extent = int64_t(maxX) - minX + maxY - minY;
+        if (extent >= (1 << 14)) return false;
+        const int64_t signedArea = Cross(d[0], d[1], d[2].x, d[2].y);
+        const int64_t absArea = signedArea < 0 ? -signedArea : signedArea;
+        if (absArea * texMax >= (int64_t(1) << 30) || 4 * extent * texMax >= (int64_t(1) << 30)) return false;
+        area = static_cast<int32_t>(absArea);
+        if (area == 0) return true;  // flat: nothing drawn
+        x0 = std::max({minX >> 1, 0, clip.x});
+        y0 = std::max({minY >> 1, 0, clip.y});
+        x1 = std::min({(minX >> 1) + ((maxX - minX) >> 1), w, clip.x + clip.w});
+        y1 = std::min({(minY >> 1) + ((maxY - minY) >> 1), h, clip.y + clip.h});
+        if (empty()) return true;
+        const bool clockwise = signedArea > 0;
+        const int32_t sign = clockwise ? 1 : -1;
+        const int32_t px = x0 * 2 + 1, py = y0 * 2 + 1;  // the first pixel centre
+        for (int k = 0; k < 3; ++k) {
+            const FixedPoint a = d[(k + 1) % 3], b = d[(k + 2) % 3];
+            stepX[k] = sign * (a.y - b.y) * 2;
+            stepY[k] = sign * (b.x - a.x) * 2;
+            row[k] = sign * static_cast<int32_t>(Cross(a, b, px, py));
+            least[k] = IsTopLeft(a, b, clockwise) ? 0 : 1;
+        }
+        return true;
+    }
+    bool empty() const { return area == 0 || x1 <= x0 || y1 <= y0; }
+
+    /// Calls run(y, lo, hi, w0, w1) for every row's run of pixels x0 + lo .. x0 + hi
+    /// inside, with the first two edge functions at its first pixel.
+    template <class Run>
+    void Runs(Run run) const {
+        int32_t r0 = row[0], r1 = row[1], r2 = row[2];
+        const int32_t last = x1 - x0 - 1;
+        for (int32_t y = y0; y < y1; ++y, r0 += stepY[0], r1 += stepY[1], r2 += stepY[2]) {
+            int32_t lo = 0, hi = last;
+            if (Span(r0, stepX[0], least[0], lo, hi) && Span(r1, stepX[1], least[1], lo, hi) &&
+                Span(r2, stepX[2], least[2], lo, hi))
+                run(y, lo, hi, r0 + stepX[0] * lo, r1 + stepX[1] * lo);
         }
     }
 };
 
 }  // namespace
 
-void SdlGraphics::SubmitBlended(SDL_Texture* tex, const Vertex* v, int32_t count, const TPixmap& pm) {
-    int32_t run = 0;         // first triangle not yet drawn or handed to the renderer
-    bool mayQueue = true;    // the renderer may hold commands not yet drawn on the surface
+template <class Draw>
+void SdlGraphics::SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, Draw draw) {
+    int32_t run = 0;       // first triangle not yet drawn or handed to the renderer
+    bool mayQueue = true;  // the renderer may hold commands not yet drawn on the surface
     for (int32_t i = 0; i + 3 <= count; i += 3) {
         const Vertex* t = v + i;
-        if (AxisAlignedCorner(t) || !OpaqueWhite(t[0]) || !OpaqueWhite(t[1]) || !OpaqueWhite(t[2])) continue;
+        if (AxisAlignedCorner(t) || !(tex ? OpaqueWhite(t) : SameOpaqueColour(t))) continue;
         if (run < i) {
             Submit(tex, v + run, i - run);
             mayQueue = true;
@@ -367,29 +436,37 @@ void SdlGraphics::SubmitBlended(SDL_Texture* tex, const Vertex* v, int32_t count
             SDL_RenderFlush(renderer_);  // what came before lands first
             mayQueue = false;
         }
-        run = BlendTriangle(t, pm) ? i + 3 : i;  // else left to the renderer with what follows
+        run = draw(t) ? i + 3 : i;  // else left to the renderer with what follows
     }
     if (run < count) Submit(tex, v + run, count - run);
 }
 
+bool SdlGraphics::FillTriangle(const Vertex* t) {
+    Raster ras;
+    if (!ras.Set(t, width_, height_, clip_, 1)) return false;
+    if (ras.empty()) return true;
+    const uint8_t rgba[4] = {t[0].r, t[0].g, t[0].b, 255};
+    uint32_t colour;
+    std::memcpy(&colour, rgba, 4);
+    auto* pixels = static_cast<uint8_t*>(surface_->pixels);
+    const int32_t pitch = surface_->pitch;
+    ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t, int32_t) {
+        auto* out = reinterpret_cast<uint32_t*>(pixels + static_cast<ptrdiff_t>(y) * pitch) + ras.x0;
+        std::fill(out + lo, out + hi + 1, colour);
+    });
+    return true;
+}
+
 bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
     const int32_t texW = pm.Width(), texH = pm.Height();
-    // Vertices as the renderer takes them: pixels truncated to integers and doubled (one
-    // bit of sub-pixel precision), texels truncated.
-    FixedPoint d[3], sp[3];
+    // Texels truncated; the largest coordinate is reduced by one, since interpolation
+    // reaches it.
+    FixedPoint sp[3];
     for (int k = 0; k < 3; ++k) {
-        d[k] = {static_cast<int32_t>(t[k].x) * 2, static_cast<int32_t>(t[k].y) * 2};
         sp[k] = {static_cast<int32_t>(t[k].u * static_cast<float>(texW)),
                  static_cast<int32_t>(t[k].v * static_cast<float>(texH))};
         if (sp[k].x < 0 || sp[k].y < 0 || sp[k].x > texW || sp[k].y > texH) return false;
     }
-    const int64_t signedArea = Cross(d[0], d[1], d[2].x, d[2].y);
-    if (signedArea == 0) return true;  // flat: the renderer draws nothing either
-    const int64_t area = signedArea < 0 ? -signedArea : signedArea;
-    // Keep every intermediate the renderer holds in 32 bits inside 32 bits.
-    if (area * std::max(texW, texH) >= (int64_t(1) << 30)) return false;
-
-    // Texel coordinates interpolate up to the largest one included: it is reduced by one.
     {
         const int32_t maxX = std::max({sp[0].x, sp[1].x, sp[2].x}), minX = std::min({sp[0].x, sp[1].x, sp[2].x});
         const int32_t maxY = std::max({sp[0].y, sp[1].y, sp[2].y}), minY = std::min({sp[0].y, sp[1].y, sp[2].y});
@@ -399,66 +476,29 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
             if (q.x >= texW || q.y >= texH) return false;  // would read past the texture
         }
     }
-
-    // Bounding box in pixels, clipped by the surface and the clip rectangle.
-    const int32_t minX = std::min({d[0].x, d[1].x, d[2].x}), maxX = std::max({d[0].x, d[1].x, d[2].x});
-    const int32_t minY = std::min({d[0].y, d[1].y, d[2].y}), maxY = std::max({d[0].y, d[1].y, d[2].y});
-    int32_t x0 = minX >> 1, y0 = minY >> 1, x1 = x0 + ((maxX - minX) >> 1), y1 = y0 + ((maxY - minY) >> 1);
-    if (x1 <= x0 || y1 <= y0) return true;
-    x0 = std::max(x0, 0);
-    y0 = std::max(y0, 0);
-    x1 = std::min(x1, width_);
-    y1 = std::min(y1, height_);
-    if (x1 <= x0 || y1 <= y0) return true;
-    x0 = std::max(x0, clip_.x);
-    y0 = std::max(y0, clip_.y);
-    x1 = std::min(x1, clip_.x + clip_.w);
-    y1 = std::min(y1, clip_.y + clip_.h);
-    if (x1 <= x0 || y1 <= y0) return true;
-
-    // Edge functions at the first pixel centre and their steps per pixel.
-    const bool clockwise = signedArea > 0;
-    const int32_t sign = clockwise ? 1 : -1;
-    const int32_t stepX0 = sign * (d[1].y - d[2].y) * 2, stepY0 = sign * (d[2].x - d[1].x) * 2;
-    const int32_t stepX1 = sign * (d[2].y - d[0].y) * 2, stepY1 = sign * (d[0].x - d[2].x) * 2;
-    const int32_t stepX2 = sign * (d[0].y - d[1].y) * 2, stepY2 = sign * (d[1].x - d[0].x) * 2;
-    const int32_t px = x0 * 2 + 1, py = y0 * 2 + 1;
-    int32_t row0 = sign * static_cast<int32_t>(Cross(d[1], d[2], px, py));
-    int32_t row1 = sign * static_cast<int32_t>(Cross(d[2], d[0], px, py));
-    int32_t row2 = sign * static_cast<int32_t>(Cross(d[0], d[1], px, py));
-    // A pixel is inside when every edge function reaches its bias (0 on top-left edges).
-    const int32_t min0 = IsTopLeft(d[1], d[2], clockwise) ? 0 : 1;
-    const int32_t min1 = IsTopLeft(d[2], d[0], clockwise) ? 0 : 1;
-    const int32_t min2 = IsTopLeft(d[0], d[1], clockwise) ? 0 : 1;
+    Raster ras;
+    if (!ras.Set(t, width_, height_, clip_, std::max(texW, texH))) return false;
+    if (ras.empty()) return true;
 
     // Texel = (w0 * (s0 - s2) + w1 * (s1 - s2) + s2 * area) / area, truncated; inside the
     // triangle the numerator is never negative, so truncating is rounding down, and along
     // a row the numerators grow by constant steps: quotient and remainder are stepped.
-    const int64_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
-    const int64_t baseU = int64_t(sp[2].x) * area, baseV = int64_t(sp[2].y) * area;
-    const Stepper du(stepX0 * su0 + stepX1 * su1, area), dv(stepX0 * sv0 + stepX1 * sv1, area);
-
+    const int32_t area = ras.area;
+    const int32_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
+    const int32_t baseU = sp[2].x * area, baseV = sp[2].y * area;
+    const Quotient du(ras.stepX[0] * su0 + ras.stepX[1] * su1, area), dv(ras.stepX[0] * sv0 + ras.stepX[1] * sv1, area);
     const uint8_t* texels = pm.Pixels();
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);
     const int32_t pitch = surface_->pitch;
-    const int64_t last = x1 - x0 - 1;
-    for (int32_t y = y0; y < y1; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
-        // The run of pixels inside all three edges.
-        int64_t lo = 0, hi = last;
-        if (!Span(row0, stepX0, min0, lo, hi) || !Span(row1, stepX1, min1, lo, hi) || !Span(row2, stepX2, min2, lo, hi))
-            continue;
-        const int64_t w0 = row0 + stepX0 * lo, w1 = row1 + stepX1 * lo;
+    ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t w0, int32_t w1) {
         Quotient u(w0 * su0 + w1 * su1 + baseU, area), v(w0 * sv0 + w1 * sv1 + baseV, area);
-        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
-        for (int64_t n = lo; n <= hi; ++n, out += 4, u.Step(du, area), v.Step(dv, area)) {
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(ras.x0 + lo) * 4;
+        for (int32_t n = lo; n <= hi; ++n, out += 4, u.Step(du, area), v.Step(dv, area)) {
             const uint8_t* src = texels + (static_cast<ptrdiff_t>(v.q) * texW + u.q) * 4;
             const uint32_t a = src[3];
             if (a == 0) continue;  // leaves the pixel as it is
             if (a == 255) {
-                out[0] = src[0];
-                out[1] = src[1];
-                out[2] = src[2];
-                out[3] = 255;
+                std::memcpy(out, src, 4);
                 continue;
             }
             // Source premultiplied by its alpha, then source + (1 - alpha) * destination,
@@ -469,7 +509,7 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
             out[2] = static_cast<uint8_t>(src[2] * a / 255 + keep * out[2] / 255);
             out[3] = static_cast<uint8_t>(a + keep * out[3] / 255);
         }
-    }
+    });
     return true;
 }
 

@@ -216,13 +216,17 @@ private:
     /// Points at v, or at a clipped copy when some vertex lies far outside the surface;
     /// updates count.
     const Vertex* GuardBand(const Vertex* v, int32_t& count);
-    /// Alpha-blended triangles on the headless surface: draw(t) draws triangle t straight
-    /// onto it, or returns false to leave it to the renderer; triangles the renderer may
-    /// treat as rectangles and any with other colours go to the renderer (see below).
+    /// Triangles on the headless surface: draw(t, false) tells whether triangle t may be
+    /// drawn here, draw(t, true) draws it straight onto the surface or returns false to
+    /// leave it to the renderer; triangles the renderer may treat as rectangles always go
+    /// to the renderer (see below).
     template <class Draw>
-    void SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, Draw draw);
-    /// One opaque white textured or one-colour untextured triangle, drawn with exactly the
-    /// software renderer's arithmetic; false (nothing drawn) when it must go to the renderer.
+    void SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne, Draw draw);
+    /// Hands triangles to the renderer, one per call when oneByOne (see Geometry).
+    void SubmitKept(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne);
+    /// One opaque white textured triangle blended, or one one-colour untextured triangle
+    /// (opaque when blended) filled, with exactly the software renderer's arithmetic;
+    /// false (nothing drawn) when it must go to the renderer.
     bool BlendTriangle(const Vertex* t, const TPixmap& pm);
     bool FillTriangle(const Vertex* t);
     void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
@@ -246,6 +250,13 @@ private:
 };
 
 static_assert(sizeof(SDL_Color) == 4, "vertex colours are passed to SDL as SDL_Color");
+
+namespace {
+/// The three vertices carry one colour.
+bool SameColour(const TGraphics::Vertex* t);
+/// The three vertices are opaque white.
+bool OpaqueWhite(const TGraphics::Vertex* t);
+}  // namespace
 
 void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_t frame) {
     if (!renderer_ || !v || count < 3) return;
@@ -276,9 +287,13 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
     if (count < 3) return;
     if (tex && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
         const TPixmap& pm = *image->frames[static_cast<size_t>(frame)];
-        SubmitDirect(tex, p, count, [&](const Vertex* t) { return BlendTriangle(t, pm); });
-    } else if (!tex && surface_ && blend == SDL_BLENDMODE_BLEND) {
-        SubmitDirect(nullptr, p, count, [&](const Vertex* t) { return FillTriangle(t); });
+        SubmitDirect(tex, p, count, false, [&](const Vertex* t, bool now) { return now ? BlendTriangle(t, pm) : OpaqueWhite(t); });
+    } else if (!tex && surface_ && (blend == SDL_BLENDMODE_BLEND || blend == SDL_BLENDMODE_NONE)) {
+        const bool replace = blend == SDL_BLENDMODE_NONE;
+        SubmitDirect(nullptr, p, count, replace, [&](const Vertex* t, bool now) {
+            // Replacing pixels takes the colour with its alpha; blending, only opaque ones.
+            return now ? FillTriangle(t) : SameColour(t) && (replace || t[0].a == 255);
+        });
     } else if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
         // The software path turns two triangles forming an axis-aligned rectangle into a
         // rectangle fill that always blends; one triangle per call keeps the chosen mode.
@@ -321,15 +336,15 @@ bool AxisAlignedCorner(const TGraphics::Vertex* t) {
     return sameX && sameY;
 }
 
-bool SameOpaqueColour(const TGraphics::Vertex* t) {
+bool SameColour(const TGraphics::Vertex* t) {
     auto same = [](const TGraphics::Vertex& a, const TGraphics::Vertex& b) {
         return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
     };
-    return t[0].a == 255 && same(t[0], t[1]) && same(t[0], t[2]);
+    return same(t[0], t[1]) && same(t[0], t[2]);
 }
 
 bool OpaqueWhite(const TGraphics::Vertex* t) {
-    return SameOpaqueColour(t) && t[0].r == 255 && t[0].g == 255 && t[0].b == 255;
+    return SameColour(t) && t[0].a == 255 && t[0].r == 255 && t[0].g == 255 && t[0].b == 255;
 }
 
 // The callers keep every value within 32 bits (see Raster::Set).
@@ -422,30 +437,39 @@ struct Raster {
 }  // namespace
 
 template <class Draw>
-void SdlGraphics::SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, Draw draw) {
+void SdlGraphics::SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne, Draw draw) {
     int32_t run = 0;       // first triangle not yet drawn or handed to the renderer
     bool mayQueue = true;  // the renderer may hold commands not yet drawn on the surface
     for (int32_t i = 0; i + 3 <= count; i += 3) {
         const Vertex* t = v + i;
-        if (AxisAlignedCorner(t) || !(tex ? OpaqueWhite(t) : SameOpaqueColour(t))) continue;
+        if (AxisAlignedCorner(t) || !draw(t, false)) continue;
         if (run < i) {
-            Submit(tex, v + run, i - run);
+            SubmitKept(tex, v + run, i - run, oneByOne);
             mayQueue = true;
         }
         if (mayQueue) {
             SDL_RenderFlush(renderer_);  // what came before lands first
             mayQueue = false;
         }
-        run = draw(t) ? i + 3 : i;  // else left to the renderer with what follows
+        run = draw(t, true) ? i + 3 : i;  // else left to the renderer with what follows
     }
-    if (run < count) Submit(tex, v + run, count - run);
+    if (run < count) SubmitKept(tex, v + run, count - run, oneByOne);
+}
+
+void SdlGraphics::SubmitKept(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne) {
+    if (oneByOne) {
+        // See Geometry: untextured rectangles would be blended.
+        for (int32_t i = 0; i + 3 <= count; i += 3) Submit(nullptr, v + i, 3);
+    } else {
+        Submit(tex, v, count);
+    }
 }
 
 bool SdlGraphics::FillTriangle(const Vertex* t) {
     Raster ras;
     if (!ras.Set(t, width_, height_, clip_, 1)) return false;
     if (ras.empty()) return true;
-    const uint8_t rgba[4] = {t[0].r, t[0].g, t[0].b, 255};
+    const uint8_t rgba[4] = {t[0].r, t[0].g, t[0].b, t[0].a};
     uint32_t colour;
     std::memcpy(&colour, rgba, 4);
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);

@@ -347,18 +347,28 @@ bool OpaqueWhite(const TGraphics::Vertex* t) {
     return SameColour(t) && t[0].a == 255 && t[0].r == 255 && t[0].g == 255 && t[0].b == 255;
 }
 
-// The callers keep every value within 32 bits (see Raster::Set).
-int32_t FloorDiv(int32_t a, int32_t b) {  // b > 0
-    const int32_t q = a / b;
-    return (q * b != a && a < 0) ? q - 1 : q;
-}
+/// a / b rounded down for b > 0, from an estimate through 1 / b, corrected to be exact.
+/// The callers keep a and b within 31 bits (see Raster::Set).
+struct Divisor {
+    int32_t b = 1;
+    double inverse = 1.0;
+    Divisor() = default;
+    explicit Divisor(int32_t d) : b(d), inverse(1.0 / d) {}
+    int32_t Floor(int32_t a) const {
+        int64_t q = static_cast<int64_t>(static_cast<double>(a) * inverse);
+        while (q * b > a) --q;
+        while ((q + 1) * b <= a) ++q;
+        return static_cast<int32_t>(q);
+    }
+};
 
-/// Narrows [lo, hi] to the steps n at which value + step * n >= least; false when none is left.
-bool Span(int32_t value, int32_t step, int32_t least, int32_t& lo, int32_t& hi) {
+/// Narrows [lo, hi] to the steps n at which value + step * n >= least; false when none is
+/// left. div divides by |step|.
+bool Span(int32_t value, int32_t step, const Divisor& div, int32_t least, int32_t& lo, int32_t& hi) {
     if (step > 0)
-        lo = std::max(lo, -FloorDiv(value - least, step));  // ceil((least - value) / step)
+        lo = std::max(lo, -div.Floor(value - least));  // ceil((least - value) / step)
     else if (step < 0)
-        hi = std::min(hi, FloorDiv(value - least, -step));
+        hi = std::min(hi, div.Floor(value - least));
     else if (value < least)
         return false;
     return lo <= hi;
@@ -368,7 +378,7 @@ bool Span(int32_t value, int32_t step, int32_t least, int32_t& lo, int32_t& hi) 
 /// (itself split into whole steps of the quotient and a remainder).
 struct Quotient {
     int32_t q, r;
-    Quotient(int32_t n, int32_t d) : q(FloorDiv(n, d)), r(n - q * d) {}
+    Quotient(int32_t n, const Divisor& d) : q(d.Floor(n)), r(n - q * d.b) {}
     void Step(const Quotient& s, int32_t d) {
         r += s.r;
         const int32_t carry = r >= d;
@@ -385,6 +395,7 @@ struct Raster {
     int32_t area = 0;                            // twice the doubled triangle's area, > 0
     int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;      // clipped box, pixels, end exclusive
     int32_t stepX[3]{}, stepY[3]{}, row[3]{}, least[3]{};
+    Divisor byStep[3], byArea;
 
     /// False when the triangle must go to the renderer (values beyond 32 bits); empty()
     /// tells whether it covers no pixel.
@@ -414,7 +425,9 @@ struct Raster {
             stepY[k] = sign * (b.x - a.x) * 2;
             row[k] = sign * static_cast<int32_t>(Cross(a, b, px, py));
             least[k] = IsTopLeft(a, b, clockwise) ? 0 : 1;
+            if (stepX[k] != 0) byStep[k] = Divisor(stepX[k] < 0 ? -stepX[k] : stepX[k]);
         }
+        byArea = Divisor(area);
         return true;
     }
     bool empty() const { return area == 0 || x1 <= x0 || y1 <= y0; }
@@ -427,8 +440,8 @@ struct Raster {
         const int32_t last = x1 - x0 - 1;
         for (int32_t y = y0; y < y1; ++y, r0 += stepY[0], r1 += stepY[1], r2 += stepY[2]) {
             int32_t lo = 0, hi = last;
-            if (Span(r0, stepX[0], least[0], lo, hi) && Span(r1, stepX[1], least[1], lo, hi) &&
-                Span(r2, stepX[2], least[2], lo, hi))
+            if (Span(r0, stepX[0], byStep[0], least[0], lo, hi) && Span(r1, stepX[1], byStep[1], least[1], lo, hi) &&
+                Span(r2, stepX[2], byStep[2], least[2], lo, hi))
                 run(y, lo, hi, r0 + stepX[0] * lo, r1 + stepX[1] * lo);
         }
     }
@@ -510,12 +523,13 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
     const int32_t area = ras.area;
     const int32_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
     const int32_t baseU = sp[2].x * area, baseV = sp[2].y * area;
-    const Quotient du(ras.stepX[0] * su0 + ras.stepX[1] * su1, area), dv(ras.stepX[0] * sv0 + ras.stepX[1] * sv1, area);
+    const Quotient du(ras.stepX[0] * su0 + ras.stepX[1] * su1, ras.byArea),
+        dv(ras.stepX[0] * sv0 + ras.stepX[1] * sv1, ras.byArea);
     const uint8_t* texels = pm.Pixels();
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);
     const int32_t pitch = surface_->pitch;
     ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t w0, int32_t w1) {
-        Quotient u(w0 * su0 + w1 * su1 + baseU, area), v(w0 * sv0 + w1 * sv1 + baseV, area);
+        Quotient u(w0 * su0 + w1 * su1 + baseU, ras.byArea), v(w0 * sv0 + w1 * sv1 + baseV, ras.byArea);
         uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(ras.x0 + lo) * 4;
         for (int32_t n = lo; n <= hi; ++n, out += 4, u.Step(du, area), v.Step(dv, area)) {
             const uint8_t* src = texels + (static_cast<ptrdiff_t>(v.q) * texW + u.q) * 4;

@@ -25,9 +25,15 @@ namespace {
 using kin::gelsim::TAdvBody;
 using kin::gelsim::TPhysics;
 
+// With GELSIM_FRAME_WINDOW set the game opens a real window with the accelerated renderer
+// (on this machine's software OpenGL, which draws on threads of its own): frames are then
+// timed on the wall clock, vertical sync should be off (SDL_RENDER_VSYNC=0), and the canvas
+// has the window's size whatever the arguments say.
+const bool gWindowed = std::getenv("GELSIM_FRAME_WINDOW") != nullptr;
+
 double ThreadMs() {
     timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(gWindowed ? CLOCK_MONOTONIC : CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + 1e-6 * static_cast<double>(t.tv_nsec);
 }
 
@@ -39,13 +45,13 @@ struct Game {
         std::filesystem::current_path(SOURCE_ROOT);
         slime::RegisterBuiltinMedia();
         std::string error;
-        ok = kin::InitServices(kin::Backend::Headless, &error);
+        ok = kin::InitServices(gWindowed ? kin::Backend::Window : kin::Backend::Headless, &error);
         if (!ok) return;
         slime::ResetGame();
         slime::wobblePhase = 0;  // every run draws the same frames
         slime::StartUp();
         kin::FlushEvents();
-        kin::CanvasGraphics(slime::Game().canvas)->Resize(w, h);
+        if (!gWindowed) kin::CanvasGraphics(slime::Game().canvas)->Resize(w, h);
         slime::Scene().slime->ab = TAdvBody::Create();
         TAdvBody& b = *slime::Scene().slime->ab;
         for (int32_t r = 0; r < rows; ++r)
@@ -117,6 +123,9 @@ void Frame(benchmark::State& state) {
     state.counters["draw_ms"] = draw / n;
     state.counters["frame_ms"] = (step + draw) / n;
     state.counters["blobs"] = blobs;
+    state.counters["canvas_w"] = kin::CanvasGraphics(slime::Game().canvas)->Width();
+    state.counters["canvas_h"] = kin::CanvasGraphics(slime::Game().canvas)->Height();
+    state.counters["software"] = kin::CanvasGraphics(slime::Game().canvas)->IsSoftware() ? 1 : 0;
     state.counters["strands"] = strands;
 }
 BENCHMARK(Frame)->Args({450, 600})->Args({1920, 1080})->Unit(benchmark::kMillisecond)->MinTime(2.0);

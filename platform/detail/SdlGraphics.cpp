@@ -362,22 +362,11 @@ struct Divisor {
     }
 };
 
-/// Narrows [lo, hi] to the steps n at which value + step * n >= least; false when none is
-/// left. div divides by |step|.
-bool Span(int32_t value, int32_t step, const Divisor& div, int32_t least, int32_t& lo, int32_t& hi) {
-    if (step > 0)
-        lo = std::max(lo, -div.Floor(value - least));  // ceil((least - value) / step)
-    else if (step < 0)
-        hi = std::min(hi, div.Floor(value - least));
-    else if (value < least)
-        return false;
-    return lo <= hi;
-}
-
 /// n / d rounded down, kept as quotient and remainder while n grows by a constant step
 /// (itself split into whole steps of the quotient and a remainder).
 struct Quotient {
-    int32_t q, r;
+    int32_t q = 0, r = 0;
+    Quotient() = default;
     Quotient(int32_t n, const Divisor& d) : q(d.Floor(n)), r(n - q * d.b) {}
     void Step(const Quotient& s, int32_t d) {
         r += s.r;
@@ -436,13 +425,32 @@ struct Raster {
     /// inside, with the first two edge functions at its first pixel.
     template <class Run>
     void Runs(Run run) const {
-        int32_t r0 = row[0], r1 = row[1], r2 = row[2];
+        // Each slanted edge bounds the run on one side at floor((value - least) / |stepX|)
+        // pixels; value grows by stepY with every row, so the bound is stepped, not divided.
+        Quotient bound[3], boundStep[3];
+        int32_t r[3] = {row[0], row[1], row[2]};
+        for (int k = 0; k < 3; ++k)
+            if (stepX[k] != 0) {
+                bound[k] = Quotient(row[k] - least[k], byStep[k]);
+                boundStep[k] = Quotient(stepY[k], byStep[k]);
+            }
         const int32_t last = x1 - x0 - 1;
-        for (int32_t y = y0; y < y1; ++y, r0 += stepY[0], r1 += stepY[1], r2 += stepY[2]) {
+        for (int32_t y = y0; y < y1; ++y) {
             int32_t lo = 0, hi = last;
-            if (Span(r0, stepX[0], byStep[0], least[0], lo, hi) && Span(r1, stepX[1], byStep[1], least[1], lo, hi) &&
-                Span(r2, stepX[2], byStep[2], least[2], lo, hi))
-                run(y, lo, hi, r0 + stepX[0] * lo, r1 + stepX[1] * lo);
+            bool inside = true;
+            for (int k = 0; k < 3; ++k) {
+                if (stepX[k] > 0)
+                    lo = std::max(lo, -bound[k].q);
+                else if (stepX[k] < 0)
+                    hi = std::min(hi, bound[k].q);
+                else
+                    inside = inside && r[k] >= least[k];
+            }
+            if (inside && lo <= hi) run(y, lo, hi, r[0] + stepX[0] * lo, r[1] + stepX[1] * lo);
+            for (int k = 0; k < 3; ++k) {
+                r[k] += stepY[k];
+                if (stepX[k] != 0) bound[k].Step(boundStep[k], byStep[k].b);
+            }
         }
     }
 };

@@ -149,6 +149,8 @@ public:
         clipKnown_ = false;
     }
 
+    bool direct_ = true;  // see SetDirectTriangles
+
     /// Forgets image (its cache entry for this context is being removed by the caller).
     void ForgetImage(TImage* image) { images_.erase(image); }
 
@@ -285,10 +287,10 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
 
     const Vertex* p = GuardBand(v, count);
     if (count < 3) return;
-    if (tex && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
+    if (tex && direct_ && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
         const TPixmap& pm = *image->frames[static_cast<size_t>(frame)];
         SubmitDirect(tex, p, count, false, [&](const Vertex* t, bool now) { return now ? BlendTriangle(t, pm) : OpaqueWhite(t); });
-    } else if (!tex && surface_ && (blend == SDL_BLENDMODE_BLEND || blend == SDL_BLENDMODE_NONE)) {
+    } else if (!tex && direct_ && surface_ && (blend == SDL_BLENDMODE_BLEND || blend == SDL_BLENDMODE_NONE)) {
         const bool replace = blend == SDL_BLENDMODE_NONE;
         SubmitDirect(nullptr, p, count, replace, [&](const Vertex* t, bool now) {
             // Replacing pixels takes the colour with its alpha; blending, only opaque ones.
@@ -703,6 +705,10 @@ const TGraphics::Vertex* SdlGraphics::GuardBand(const Vertex* v, int32_t& count)
 // ---------------------------------------------------------------- factories and image hooks
 
 Ref<TGraphics> CreateWindowGraphics(SDL_Window* window) { return SdlGraphics::MakeWindowed(window); }
+
+void SetDirectTriangles(TGraphics* g, bool on) {
+    if (auto* sdl = dynamic_cast<SdlGraphics*>(g)) sdl->direct_ = on;
+}
 
 void ReleaseImageCache(TImage* image) {
     if (!image || !image->cache) return;

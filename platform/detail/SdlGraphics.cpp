@@ -538,11 +538,26 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
     const uint8_t* texels = pm.Pixels();
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);
     const int32_t pitch = surface_->pitch;
+    const int32_t x0 = ras.x0;
     ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t w0, int32_t w1) {
-        Quotient u(w0 * su0 + w1 * su1 + baseU, ras.byArea), v(w0 * sv0 + w1 * sv1 + baseV, ras.byArea);
-        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(ras.x0 + lo) * 4;
-        for (int32_t n = lo; n <= hi; ++n, out += 4, u.Step(du, area), v.Step(dv, area)) {
-            const uint8_t* src = texels + (static_cast<ptrdiff_t>(v.q) * texW + u.q) * 4;
+        const Quotient u(w0 * su0 + w1 * su1 + baseU, ras.byArea), v(w0 * sv0 + w1 * sv1 + baseV, ras.byArea);
+        // Plain locals: stores through the byte pointer may alias anything else.
+        const int32_t d = area, tw = texW, stepUr = du.r, stepVr = dv.r;
+        const ptrdiff_t stepOffset = du.q + static_cast<ptrdiff_t>(dv.q) * tw;
+        const uint8_t* const tex = texels;
+        int32_t ur = u.r, vr = v.r;
+        ptrdiff_t offset = (static_cast<ptrdiff_t>(v.q) * tw + u.q) * 4;  // of the texel, bytes
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
+        for (int32_t n = lo; n <= hi; ++n, out += 4) {
+            const uint8_t* src = tex + offset;
+            // Next texel: both quotients step, each with its carry.
+            ur += stepUr;
+            vr += stepVr;
+            const int32_t carryU = ur >= d, carryV = vr >= d;
+            ur -= carryU * d;
+            vr -= carryV * d;
+            offset += (stepOffset + carryU + (carryV ? tw : 0)) * 4;
+
             const uint32_t a = src[3];
             if (a == 0) continue;  // leaves the pixel as it is
             if (a == 255) {

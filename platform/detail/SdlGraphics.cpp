@@ -378,6 +378,36 @@ struct Quotient {
     }
 };
 
+// The bytes R, G, B, A of a pixel as one word, R lowest, whatever the machine's byte order.
+uint32_t Word(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// The four bytes of such a word in 16-bit lanes of one word, and back.
+uint64_t Spread(uint32_t v) {
+    uint64_t x = v;
+    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+    return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+}
+uint32_t Gather(uint64_t x) {
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+    return static_cast<uint32_t>(x | (x >> 16));
+}
+// Every lane (at most 255 * 255) divided by 255 and truncated: (x + 1 + x / 256) / 256
+// is exact up to 65534.
+uint64_t Div255(uint64_t x) {
+    return ((x + 0x0001000100010001ull + ((x >> 8) & 0x00FF00FF00FF00FFull)) >> 8) & 0x00FF00FF00FF00FFull;
+}
+
+/// The software renderer's alpha blending of an RGBA texel onto an RGBA pixel: the source
+/// premultiplied by its alpha, then source + (1 - alpha) * destination, each product
+/// divided by 255 and truncated (it premultiplies only below alpha 255, where that changes
+/// nothing); the alpha channel becomes alpha + (1 - alpha) * destination alpha.
+uint32_t BlendPixel(uint32_t texel, uint32_t pixel) {
+    const uint32_t a = texel >> 24, keep = 255 - a;
+    return Gather(Div255(Spread(texel | 0xFF000000u) * a) + Div255(Spread(pixel) * keep));
+}
+
 /// One triangle as the software renderer rasterises it: vertices truncated to whole
 /// pixels and doubled (one bit of sub-pixel precision), edge functions at pixel centres
 /// with the top-left rule, over the bounding box clipped by surface and clip rectangle.
@@ -560,17 +590,8 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
 
             const uint32_t a = src[3];
             if (a == 0) continue;  // leaves the pixel as it is
-            if (a == 255) {
-                std::memcpy(out, src, 4);
-                continue;
-            }
-            // Source premultiplied by its alpha, then source + (1 - alpha) * destination,
-            // each product divided by 255 and truncated.
-            const uint32_t keep = 255 - a;
-            out[0] = static_cast<uint8_t>(src[0] * a / 255 + keep * out[0] / 255);
-            out[1] = static_cast<uint8_t>(src[1] * a / 255 + keep * out[1] / 255);
-            out[2] = static_cast<uint8_t>(src[2] * a / 255 + keep * out[2] / 255);
-            out[3] = static_cast<uint8_t>(a + keep * out[3] / 255);
+            const uint32_t pixel = BlendPixel(Word(src), Word(out));
+            for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(pixel >> (8 * c));
         }
     });
     return true;

@@ -1,9 +1,13 @@
 #include "scenes/Scenes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
+#include "gelsim/bodies/AdvBody.h"
 #include "gelsim/core/MathUtil.h"
+#include "gelsim/zones/Zone.h"
 
 namespace kin::gelsim {
 namespace {
@@ -38,6 +42,36 @@ void Join(TScene& sc, TMass* a, TMass* b, float stiffness) {
     Ref<TConstraint> c = TConstraint::Create(a, b, 0.0f, stiffness);
     c->Assign(sc.body.Get());
     sc.constraints.push_back(c);
+}
+
+// Every active mass of the current world, in table order.
+void CollectMasses(TScene& sc) {
+    sc.masses.clear();
+    const TPhysics* w = TPhysics::currentWorld.Get();
+    if (!w) return;
+    for (int32_t k = 0; k < w->massCount; ++k)
+        if (w->massArray[static_cast<size_t>(k)]) sc.masses.push_back(w->massArray[static_cast<size_t>(k)]);
+}
+
+// Gives the body's masses fresh collision groups, one for each group they had (0 stays 0),
+// so that two copies of one file collide with each other.
+void Regroup(const TObject* body) {
+    const TPhysics* w = TPhysics::currentWorld.Get();
+    if (!w) return;
+    std::vector<std::pair<int32_t, int32_t>> fresh;  // old group -> new group
+    for (int32_t k = 0; k < w->massCount; ++k) {
+        TMass* m = w->massArray[static_cast<size_t>(k)].Get();
+        if (!m || m->GetAdvBody() != body || m->GetColGroup() == 0) continue;
+        const int32_t old = m->GetColGroup();
+        auto it = std::find_if(fresh.begin(), fresh.end(), [old](const auto& p) { return p.first == old; });
+        if (it == fresh.end()) it = fresh.insert(fresh.end(), {old, TPhysics::TakeColGroup()});
+        m->SetColGroup(it->second);
+    }
+}
+
+bool EndsWith(const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
 }
 
 }  // namespace
@@ -170,6 +204,101 @@ TScene BuildMixedScene() {
         Ref<TMass> peg = AddFree(sc, 60.0f + static_cast<float>(k) * 85.0f, 3700.0f, 1.0f, 12.0f, 1.0f, -1);
         peg->Freeze();
     }
+    return sc;
+}
+
+TScene BuildTerrain(int32_t n) {
+    TScene sc = NewWorld(1);
+    TPhysics::SetFriction(0.3f);
+    // Rolling hills along the floor: one filled outline closed below the box's bottom.
+    std::vector<float> hills;
+    for (int32_t k = 0; k <= 32; ++k) {
+        const float x = static_cast<float>(k) * 32.0f;
+        hills.push_back(x);
+        hills.push_back(4000.0f - 40.0f * DegSin(static_cast<float>(k) * 40.0f) - 30.0f * DegSin(static_cast<float>(k) * 97.0f));
+    }
+    hills.insert(hills.end(), {1024.0f, 4200.0f, 0.0f, 4200.0f});
+    // A ramp on the left and a bowl hanging on the right.
+    const std::vector<float> ramp = {0.0f, 0.0f, 300.0f, 120.0f, 300.0f, 140.0f, 0.0f, 20.0f};
+    std::vector<float> bowl;
+    for (int32_t k = 0; k <= 12; ++k) {
+        const float a = static_cast<float>(k) * 15.0f;
+        bowl.push_back(110.0f * DegCos(a));
+        bowl.push_back(80.0f * DegSin(a));
+    }
+    for (int32_t k = 12; k >= 0; --k) {
+        const float a = static_cast<float>(k) * 15.0f;
+        bowl.push_back(125.0f * DegCos(a));
+        bowl.push_back(95.0f * DegSin(a));
+    }
+    struct Piece {
+        const std::vector<float>* outline;
+        float x, y;
+    };
+    for (const Piece& p : {Piece{&hills, 0.0f, 0.0f}, Piece{&ramp, 20.0f, 3500.0f}, Piece{&bowl, 720.0f, 3560.0f}}) {
+        Ref<TZone> z = TZone::Create(*p.outline, TZone::FILL, 0.5f, -1, 6);
+        z->Position(p.x, p.y);
+        z->SetColor(120, 200, 120);
+        sc.held.push_back(z);
+    }
+    Lcg rng(4242u);
+    const int32_t perRow = 60;
+    for (int32_t k = 0; k < n; ++k) {
+        const float x = 30.0f + static_cast<float>(k % perRow) * 16.0f + rng.Next() * 3.0f;
+        const float y = 3400.0f - static_cast<float>(k / perRow) * 16.0f;
+        AddFree(sc, x, y, 1.0f, 5.0f, 0.5f, -1);
+    }
+    return sc;
+}
+
+TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing) {
+    TScene sc = NewWorld(1);
+    float y = 4000.0f;
+    int32_t bodies = 0;
+    for (const std::string& path : paths) {
+        try {
+            if (EndsWith(path, ".plz")) {
+                Ref<TZone> z = TZone::Load(path);
+                if (!z) throw std::runtime_error(path + ": missing or not a zone file");
+                sc.held.push_back(z);
+            } else if (EndsWith(path, ".plb")) {
+                Ref<TAdvBody> b = TAdvBody::Load(path, 1);
+                if (!b) throw std::runtime_error(path + ": missing or not a body file");
+                b->Position(512.0f, y);
+                y -= spacing;
+                if (++bodies > 1) Regroup(b.Get());
+                sc.held.push_back(b);
+            } else {
+                throw std::runtime_error(path + ": neither a body (.plb) nor a zone (.plz) file");
+            }
+        } catch (const std::runtime_error& e) {
+            // The loaders' read errors do not name the file.
+            const std::string why = e.what();
+            if (why.rfind(path, 0) == 0) throw;
+            throw std::runtime_error(path + ": " + why);
+        }
+    }
+    CollectMasses(sc);
+    return sc;
+}
+
+TScene BuildSlimeStructure(const std::string& mediaDir) {
+    TScene sc = NewWorld(1);
+    const std::string dir = mediaDir.empty() || EndsWith(mediaDir, "/") ? mediaDir : mediaDir + "/";
+    Ref<TZone> ground = TZone::Load(dir + "ground.plz");
+    if (!ground) throw std::runtime_error(dir + "ground.plz: missing or not a zone file");
+    ground->Position(512.0f, 4096.0f);
+    Ref<TZone> right = ground->Copy();
+    right->Position(1024.0f, 2096.0f);
+    right->Rotate(-70.0f);
+    Ref<TZone> left = ground->Copy();
+    left->Position(0.0f, -904.0f);
+    left->Rotate(70.0f);
+    Ref<TAdvBody> slime = TAdvBody::Load(dir + "slime.plb", 1);
+    if (!slime) throw std::runtime_error(dir + "slime.plb: missing or not a body file");
+    slime->Position(482.0f, 3906.0f);
+    sc.held = {ground, right, left, slime};
+    CollectMasses(sc);
     return sc;
 }
 

@@ -4,6 +4,7 @@
 // counted in (directly, or through the constraints assigned to the scene's body) and stay
 // in the world as long as the scene object or the world holds them.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "gelsim/core/Body.h"
@@ -18,6 +19,7 @@ struct TScene {
     std::vector<Ref<TMass>> masses;
     std::vector<Ref<TConstraint>> constraints;
     Ref<TBody> body;  // the constraints are assigned through it
+    std::vector<Ref<TObject>> held;  // zones and loaded bodies the scene keeps alive
 
     /// Copies every mass's current and old position into `saved`.
     void SaveState();
@@ -39,5 +41,19 @@ TScene BuildHexPile(int32_t n);
 /// A mixed scene: soft rings, loose discs of several sizes and weights, frozen pegs; grid
 /// on, two passes.
 TScene BuildMixedScene();
+/// Hilly ground, a ramp and a bowl made of filled zones, with n discs of radius 5 raining
+/// onto them from a loose grid; grid on.
+TScene BuildTerrain(int32_t n);
+/// Body (.plb) and zone (.plz) files in one world: zones keep the position they were saved
+/// with, bodies are stacked from the floor upwards in the order given (each moved so that
+/// its reference mass sits spacing units above the previous one); every body after the
+/// first takes fresh collision groups (masses that shared a group still do), so copies of
+/// one file collide. masses lists every active mass afterwards. Raises the loaders' exceptions for damaged files and
+/// std::runtime_error for a path that is neither.
+TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing = 120.0f);
+/// The game's slime structure on its ground: ground.plz three times (the floor and two
+/// tilted walls, as the game places them) and slime.plb at its start point, both read
+/// from mediaDir.
+TScene BuildSlimeStructure(const std::string& mediaDir);
 
 }  // namespace kin::gelsim

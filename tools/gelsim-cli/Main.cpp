@@ -3,6 +3,7 @@
 //   gelsim dump FILE [--extract-images DIR] [-o OUT.json]
 //   gelsim build FILE.json -o OUT
 //   gelsim check FILE
+//   gelsim render FILE...|scene:NAME -o OUT.png [--steps N] [--size WxH] [--overlay NAME...]
 //
 // Exit status: 0 done, 1 the file or the JSON is not valid (one line on standard error),
 // 2 wrong usage.
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "Formats.h"
+#include "tools/testbed/Render.h"
 
 namespace kin::gelsim::cli {
 namespace {
@@ -23,7 +25,8 @@ int Usage() {
     std::fputs(
         "usage: gelsim dump FILE [--extract-images DIR] [-o OUT.json]\n"
         "       gelsim build FILE.json -o OUT\n"
-        "       gelsim check FILE\n",
+        "       gelsim check FILE\n"
+        "       gelsim render FILE...|scene:NAME -o OUT.png [--steps N] [--size WxH] [--overlay NAME...]\n",
         stderr);
     return 2;
 }
@@ -88,6 +91,8 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "render")
+        return kin::testbed::RenderCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     const std::string file = args.size() > 1 ? args[1] : "";
     try {
         return kin::gelsim::cli::Run(args);

@@ -173,8 +173,7 @@ void TSlime::DrawStrands() {
     const int32_t maxCon = b.ConMaxIndex();
     for (int32_t k = 0; k <= maxCon; ++k) {
         if (!b.ConExists(k)) continue;
-        SetScale(b.ConGetLength(k) / STRAND_IMAGE_LENGTH, 1.0f);
-        SetRotation(b.ConGetAngle(k));
+        SetTransform(b.ConGetAngle(k), b.ConGetLength(k) / STRAND_IMAGE_LENGTH, 1.0f);
         const int32_t m1 = b.ConGetMass1(k);
         TPhysics::DrawImage(goo.Get(), b.MassGetX(m1), b.MassGetY(m1), 0);
     }

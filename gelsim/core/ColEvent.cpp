@@ -560,7 +560,14 @@ int32_t TColEvent::Emit(TColEvent* event) {
     return 0;
 }
 
+namespace {
+uint64_t gContacts = 0;
+}
+
+uint64_t detail::ContactCount() { return gContacts; }
+
 void detail::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
+    ++gContacts;
     Access::State& s = Access::S();
     // The callbacks see the scratch event, reused from contact to contact unless one of
     // them keeps it. A contact raised from inside a callback gets an event of its own.

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
@@ -384,15 +385,73 @@ namespace {
     return true;
 }
 
+// What the entries from k to the end of the mass table hold, for the all-pairs search:
+// the one non-zero group among them (kind SOLE), none (NONE) or several (MIXED; a group
+// that is not a number counts as several, since it equals nothing). Made by one scan from
+// the end and kept while nothing can have changed a group or the table: within one pass,
+// no contact emitted (callbacks run only for contacts, and zones reach the program only
+// through their contacts) and no pair of masses handed to the contact code (a mass type
+// may answer on its own).
+struct GroupSuffix {
+    enum : uint8_t { NONE, SOLE, MIXED };
+    std::vector<float> group;
+    std::vector<uint8_t> kind;
+    const TPhysics* world = nullptr;
+    uint64_t pass = 0, contacts = 0;
+    int32_t count = -1;
+    bool valid = false;
+
+    void Make(const TPhysics& w, int32_t n) {
+        group.resize(static_cast<size_t>(n) + 1);
+        kind.resize(static_cast<size_t>(n) + 1);
+        group[static_cast<size_t>(n)] = 0.0f;
+        kind[static_cast<size_t>(n)] = NONE;
+        for (int32_t j = n - 1; j >= 0; --j) {
+            const size_t i = static_cast<size_t>(j);
+            const TMass* m = w.massArray[i].Get();
+            const float g = m ? m->colGroup : 0.0f;
+            group[i] = group[i + 1];
+            kind[i] = kind[i + 1];
+            if (g == 0.0f || kind[i] == MIXED) continue;
+            if (g != g || (kind[i] == SOLE && g != group[i]))
+                kind[i] = MIXED;
+            else {
+                kind[i] = SOLE;
+                group[i] = g;
+            }
+        }
+    }
+};
+
+GroupSuffix gSuffix;
+uint64_t gPass = 0;  // counts the relaxation passes of every step
+
 // All pairs: each pair once, from the mass in the lower entry. The count is read afresh,
-// so masses entering during the loop are met.
+// so masses entering during the loop are met. Masses of one group never meet: when every
+// later entry is empty, in group 0 or in the mass's own group, no pair can pass the group
+// test and the loop is skipped.
 void CollideAllPairs(TPhysics& w, TMass* m, int32_t k) {
+    const int32_t n = std::min(w.massCount, static_cast<int32_t>(w.massArray.size()));
+    GroupSuffix& s = gSuffix;
+    if (!s.valid || s.world != &w || s.pass != gPass || s.count != n || s.contacts != detail::ContactCount()) {
+        s.Make(w, n);
+        s.world = &w;
+        s.pass = gPass;
+        s.count = n;
+        s.contacts = detail::ContactCount();
+        s.valid = true;
+    }
+    if (k + 1 >= n) return;
+    const size_t next = static_cast<size_t>(k) + 1;
+    if (s.kind[next] == GroupSuffix::NONE || (s.kind[next] == GroupSuffix::SOLE && s.group[next] == m->colGroup))
+        return;
     for (int32_t j = k + 1; j < w.massCount; ++j) {
         if (j >= static_cast<int32_t>(w.massArray.size())) break;
         TMass* other = w.massArray[static_cast<size_t>(j)].Get();
         if (!other) continue;
         const float g = other->colGroup;
         if (g == 0.0f || g == m->colGroup || !detail::MayTouch(m, other)) continue;
+        s.valid = false;
         if (detail::CollideMasses(m, other) && m->aIndex < 0) return;
     }
 }
@@ -472,6 +531,7 @@ int32_t TPhysics::Update() {
         }
         // Callbacks run from here on: they may take masses out (null entries), add masses
         // (the table may move) or free the world, so entries are re-read by index.
+        ++gPass;
         const int32_t n = w->massCount;
         for (int32_t k = 0; k < n; ++k) {
             if (k >= static_cast<int32_t>(w->massArray.size())) break;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -148,6 +149,8 @@ public:
         clipKnown_ = false;
     }
 
+    bool direct_ = true;  // see SetDirectTriangles
+
     /// Forgets image (its cache entry for this context is being removed by the caller).
     void ForgetImage(TImage* image) { images_.erase(image); }
 
@@ -215,6 +218,19 @@ private:
     /// Points at v, or at a clipped copy when some vertex lies far outside the surface;
     /// updates count.
     const Vertex* GuardBand(const Vertex* v, int32_t& count);
+    /// Triangles on the headless surface: draw(t, false) tells whether triangle t may be
+    /// drawn here, draw(t, true) draws it straight onto the surface or returns false to
+    /// leave it to the renderer; triangles the renderer may treat as rectangles always go
+    /// to the renderer (see below).
+    template <class Draw>
+    void SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne, Draw draw);
+    /// Hands triangles to the renderer, one per call when oneByOne (see Geometry).
+    void SubmitKept(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne);
+    /// One opaque white textured triangle blended, or one one-colour untextured triangle
+    /// (opaque when blended) filled, with exactly the software renderer's arithmetic;
+    /// false (nothing drawn) when it must go to the renderer.
+    bool BlendTriangle(const Vertex* t, const TPixmap& pm);
+    bool FillTriangle(const Vertex* t);
     void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
         SDL_RenderGeometryRaw(renderer_, tex, &v->x, sizeof(Vertex),
                               reinterpret_cast<const SDL_Color*>(&v->r), sizeof(Vertex), &v->u,
@@ -236,6 +252,13 @@ private:
 };
 
 static_assert(sizeof(SDL_Color) == 4, "vertex colours are passed to SDL as SDL_Color");
+
+namespace {
+/// The three vertices carry one colour.
+bool SameColour(const TGraphics::Vertex* t);
+/// The three vertices are opaque white.
+bool OpaqueWhite(const TGraphics::Vertex* t);
+}  // namespace
 
 void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_t frame) {
     if (!renderer_ || !v || count < 3) return;
@@ -264,13 +287,314 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
 
     const Vertex* p = GuardBand(v, count);
     if (count < 3) return;
-    if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
+    if (tex && direct_ && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
+        const TPixmap& pm = *image->frames[static_cast<size_t>(frame)];
+        SubmitDirect(tex, p, count, false, [&](const Vertex* t, bool now) { return now ? BlendTriangle(t, pm) : OpaqueWhite(t); });
+    } else if (!tex && direct_ && surface_ && (blend == SDL_BLENDMODE_BLEND || blend == SDL_BLENDMODE_NONE)) {
+        const bool replace = blend == SDL_BLENDMODE_NONE;
+        SubmitDirect(nullptr, p, count, replace, [&](const Vertex* t, bool now) {
+            // Replacing pixels takes the colour with its alpha; blending, only opaque ones.
+            return now ? FillTriangle(t) : SameColour(t) && (replace || t[0].a == 255);
+        });
+    } else if (!tex && software_ && blend != SDL_BLENDMODE_BLEND) {
         // The software path turns two triangles forming an axis-aligned rectangle into a
         // rectangle fill that always blends; one triangle per call keeps the chosen mode.
         for (int32_t i = 0; i + 3 <= count; i += 3) Submit(nullptr, p + i, 3);
     } else {
         Submit(tex, p, count);
     }
+}
+
+// ---------------------------------------------------------------- blended triangles
+// The software renderer draws a slanted triangle pixel by pixel over its bounding box, a
+// textured one with two 64-bit divisions and a generic pixel format round trip per pixel,
+// an untextured blended one through an intermediate surface. On the headless surface,
+// whose format is the textures' own, the same integer arithmetic runs here on the runs of
+// pixels inside, so the pixels are the renderer's to the bit. Triangles the renderer would
+// merge into an axis-aligned rectangle (it copies or fills those with other rules), and
+// any whose colour is not one opaque colour, still go to the renderer, in order.
+
+namespace {
+
+struct FixedPoint {
+    int32_t x, y;
+};
+
+int64_t Cross(FixedPoint a, FixedPoint b, int32_t cx, int32_t cy) {
+    return int64_t(b.x - a.x) * int64_t(cy - a.y) - int64_t(b.y - a.y) * int64_t(cx - a.x);
+}
+
+// Top-left fill rule: pixel centres on such an edge belong to the triangle.
+bool IsTopLeft(FixedPoint a, FixedPoint b, bool clockwise) {
+    if (clockwise) return (a.y == b.y && a.x < b.x) || b.y < a.y;
+    return (a.y == b.y && b.x < a.x) || a.y < b.y;
+}
+
+// Two of the three vertices share x and two share y: half of an axis-aligned rectangle,
+// which the renderer may pair with its neighbour.
+bool AxisAlignedCorner(const TGraphics::Vertex* t) {
+    const bool sameX = t[0].x == t[1].x || t[1].x == t[2].x || t[0].x == t[2].x;
+    const bool sameY = t[0].y == t[1].y || t[1].y == t[2].y || t[0].y == t[2].y;
+    return sameX && sameY;
+}
+
+bool SameColour(const TGraphics::Vertex* t) {
+    auto same = [](const TGraphics::Vertex& a, const TGraphics::Vertex& b) {
+        return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
+    };
+    return same(t[0], t[1]) && same(t[0], t[2]);
+}
+
+bool OpaqueWhite(const TGraphics::Vertex* t) {
+    return SameColour(t) && t[0].a == 255 && t[0].r == 255 && t[0].g == 255 && t[0].b == 255;
+}
+
+/// a / b rounded down for b > 0, from an estimate through 1 / b, corrected to be exact.
+/// The callers keep a and b within 31 bits (see Raster::Set).
+struct Divisor {
+    int32_t b = 1;
+    double inverse = 1.0;
+    Divisor() = default;
+    explicit Divisor(int32_t d) : b(d), inverse(1.0 / d) {}
+    int32_t Floor(int32_t a) const {
+        int64_t q = static_cast<int64_t>(static_cast<double>(a) * inverse);
+        while (q * b > a) --q;
+        while ((q + 1) * b <= a) ++q;
+        return static_cast<int32_t>(q);
+    }
+};
+
+/// n / d rounded down, kept as quotient and remainder while n grows by a constant step
+/// (itself split into whole steps of the quotient and a remainder).
+struct Quotient {
+    int32_t q = 0, r = 0;
+    Quotient() = default;
+    Quotient(int32_t n, const Divisor& d) : q(d.Floor(n)), r(n - q * d.b) {}
+    void Step(const Quotient& s, int32_t d) {
+        r += s.r;
+        const int32_t carry = r >= d;
+        q += s.q + carry;
+        r -= carry * d;
+    }
+};
+
+// The bytes R, G, B, A of a pixel as one word, R lowest, whatever the machine's byte order.
+uint32_t Word(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// The four bytes of such a word in 16-bit lanes of one word, and back.
+uint64_t Spread(uint32_t v) {
+    uint64_t x = v;
+    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+    return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+}
+uint32_t Gather(uint64_t x) {
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+    return static_cast<uint32_t>(x | (x >> 16));
+}
+// Every lane (at most 255 * 255) divided by 255 and truncated: (x + 1 + x / 256) / 256
+// is exact up to 65534.
+uint64_t Div255(uint64_t x) {
+    return ((x + 0x0001000100010001ull + ((x >> 8) & 0x00FF00FF00FF00FFull)) >> 8) & 0x00FF00FF00FF00FFull;
+}
+
+/// The software renderer's alpha blending of an RGBA texel onto an RGBA pixel: the source
+/// premultiplied by its alpha, then source + (1 - alpha) * destination, each product
+/// divided by 255 and truncated (it premultiplies only below alpha 255, where that changes
+/// nothing); the alpha channel becomes alpha + (1 - alpha) * destination alpha.
+uint32_t BlendPixel(uint32_t texel, uint32_t pixel) {
+    const uint32_t a = texel >> 24, keep = 255 - a;
+    return Gather(Div255(Spread(texel | 0xFF000000u) * a) + Div255(Spread(pixel) * keep));
+}
+
+/// One triangle as the software renderer rasterises it: vertices truncated to whole
+/// pixels and doubled (one bit of sub-pixel precision), edge functions at pixel centres
+/// with the top-left rule, over the bounding box clipped by surface and clip rectangle.
+struct Raster {
+    FixedPoint d[3];
+    int32_t area = 0;                            // twice the doubled triangle's area, > 0
+    int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;      // clipped box, pixels, end exclusive
+    int32_t stepX[3]{}, stepY[3]{}, row[3]{}, least[3]{};
+    Divisor byStep[3], byArea;
+
+    /// False when the triangle must go to the renderer (values beyond 32 bits); empty()
+    /// tells whether it covers no pixel.
+    bool Set(const TGraphics::Vertex* t, int32_t w, int32_t h, const SDL_Rect& clip, int64_t texMax) {
+        for (int k = 0; k < 3; ++k) d[k] = {static_cast<int32_t>(t[k].x) * 2, static_cast<int32_t>(t[k].y) * 2};
+        const int32_t minX = std::min({d[0].x, d[1].x, d[2].x}), maxX = std::max({d[0].x, d[1].x, d[2].x});
+        const int32_t minY = std::min({d[0].y, d[1].y, d[2].y}), maxY = std::max({d[0].y, d[1].y, d[2].y});
+        // Edge functions stay below 2^29; texel numerators and their steps below 2^30.
+        const int64_t extent = int64_t(maxX) - minX + maxY - minY;
+        if (extent >= (1 << 14)) return false;
+        const int64_t signedArea = Cross(d[0], d[1], d[2].x, d[2].y);
+        const int64_t absArea = signedArea < 0 ? -signedArea : signedArea;
+        if (absArea * texMax >= (int64_t(1) << 30) || 4 * extent * texMax >= (int64_t(1) << 30)) return false;
+        area = static_cast<int32_t>(absArea);
+        if (area == 0) return true;  // flat: nothing drawn
+        x0 = std::max({minX >> 1, 0, clip.x});
+        y0 = std::max({minY >> 1, 0, clip.y});
+        x1 = std::min({(minX >> 1) + ((maxX - minX) >> 1), w, clip.x + clip.w});
+        y1 = std::min({(minY >> 1) + ((maxY - minY) >> 1), h, clip.y + clip.h});
+        if (empty()) return true;
+        const bool clockwise = signedArea > 0;
+        const int32_t sign = clockwise ? 1 : -1;
+        const int32_t px = x0 * 2 + 1, py = y0 * 2 + 1;  // the first pixel centre
+        for (int k = 0; k < 3; ++k) {
+            const FixedPoint a = d[(k + 1) % 3], b = d[(k + 2) % 3];
+            stepX[k] = sign * (a.y - b.y) * 2;
+            stepY[k] = sign * (b.x - a.x) * 2;
+            row[k] = sign * static_cast<int32_t>(Cross(a, b, px, py));
+            least[k] = IsTopLeft(a, b, clockwise) ? 0 : 1;
+            if (stepX[k] != 0) byStep[k] = Divisor(stepX[k] < 0 ? -stepX[k] : stepX[k]);
+        }
+        byArea = Divisor(area);
+        return true;
+    }
+    bool empty() const { return area == 0 || x1 <= x0 || y1 <= y0; }
+
+    /// Calls run(y, lo, hi, w0, w1) for every row's run of pixels x0 + lo .. x0 + hi
+    /// inside, with the first two edge functions at its first pixel.
+    template <class Run>
+    void Runs(Run run) const {
+        // Each slanted edge bounds the run on one side at floor((value - least) / |stepX|)
+        // pixels; value grows by stepY with every row, so the bound is stepped, not divided.
+        Quotient bound[3], boundStep[3];
+        int32_t r[3] = {row[0], row[1], row[2]};
+        for (int k = 0; k < 3; ++k)
+            if (stepX[k] != 0) {
+                bound[k] = Quotient(row[k] - least[k], byStep[k]);
+                boundStep[k] = Quotient(stepY[k], byStep[k]);
+            }
+        const int32_t last = x1 - x0 - 1;
+        for (int32_t y = y0; y < y1; ++y) {
+            int32_t lo = 0, hi = last;
+            bool inside = true;
+            for (int k = 0; k < 3; ++k) {
+                if (stepX[k] > 0)
+                    lo = std::max(lo, -bound[k].q);
+                else if (stepX[k] < 0)
+                    hi = std::min(hi, bound[k].q);
+                else
+                    inside = inside && r[k] >= least[k];
+            }
+            if (inside && lo <= hi) run(y, lo, hi, r[0] + stepX[0] * lo, r[1] + stepX[1] * lo);
+            for (int k = 0; k < 3; ++k) {
+                r[k] += stepY[k];
+                if (stepX[k] != 0) bound[k].Step(boundStep[k], byStep[k].b);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+template <class Draw>
+void SdlGraphics::SubmitDirect(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne, Draw draw) {
+    int32_t run = 0;       // first triangle not yet drawn or handed to the renderer
+    bool mayQueue = true;  // the renderer may hold commands not yet drawn on the surface
+    for (int32_t i = 0; i + 3 <= count; i += 3) {
+        const Vertex* t = v + i;
+        if (AxisAlignedCorner(t) || !draw(t, false)) continue;
+        if (run < i) {
+            SubmitKept(tex, v + run, i - run, oneByOne);
+            mayQueue = true;
+        }
+        if (mayQueue) {
+            SDL_RenderFlush(renderer_);  // what came before lands first
+            mayQueue = false;
+        }
+        run = draw(t, true) ? i + 3 : i;  // else left to the renderer with what follows
+    }
+    if (run < count) SubmitKept(tex, v + run, count - run, oneByOne);
+}
+
+void SdlGraphics::SubmitKept(SDL_Texture* tex, const Vertex* v, int32_t count, bool oneByOne) {
+    if (oneByOne) {
+        // See Geometry: untextured rectangles would be blended.
+        for (int32_t i = 0; i + 3 <= count; i += 3) Submit(nullptr, v + i, 3);
+    } else {
+        Submit(tex, v, count);
+    }
+}
+
+bool SdlGraphics::FillTriangle(const Vertex* t) {
+    Raster ras;
+    if (!ras.Set(t, width_, height_, clip_, 1)) return false;
+    if (ras.empty()) return true;
+    const uint8_t rgba[4] = {t[0].r, t[0].g, t[0].b, t[0].a};
+    uint32_t colour;
+    std::memcpy(&colour, rgba, 4);
+    auto* pixels = static_cast<uint8_t*>(surface_->pixels);
+    const int32_t pitch = surface_->pitch;
+    ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t, int32_t) {
+        auto* out = reinterpret_cast<uint32_t*>(pixels + static_cast<ptrdiff_t>(y) * pitch) + ras.x0;
+        std::fill(out + lo, out + hi + 1, colour);
+    });
+    return true;
+}
+
+bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
+    const int32_t texW = pm.Width(), texH = pm.Height();
+    // Texels truncated; the largest coordinate is reduced by one, since interpolation
+    // reaches it.
+    FixedPoint sp[3];
+    for (int k = 0; k < 3; ++k) {
+        sp[k] = {static_cast<int32_t>(t[k].u * static_cast<float>(texW)),
+                 static_cast<int32_t>(t[k].v * static_cast<float>(texH))};
+        if (sp[k].x < 0 || sp[k].y < 0 || sp[k].x > texW || sp[k].y > texH) return false;
+    }
+    {
+        const int32_t maxX = std::max({sp[0].x, sp[1].x, sp[2].x}), minX = std::min({sp[0].x, sp[1].x, sp[2].x});
+        const int32_t maxY = std::max({sp[0].y, sp[1].y, sp[2].y}), minY = std::min({sp[0].y, sp[1].y, sp[2].y});
+        for (FixedPoint& q : sp) {
+            if (maxX > minX && q.x == maxX) --q.x;
+            if (maxY > minY && q.y == maxY) --q.y;
+            if (q.x >= texW || q.y >= texH) return false;  // would read past the texture
+        }
+    }
+    Raster ras;
+    if (!ras.Set(t, width_, height_, clip_, std::max(texW, texH))) return false;
+    if (ras.empty()) return true;
+
+    // Texel = (w0 * (s0 - s2) + w1 * (s1 - s2) + s2 * area) / area, truncated; inside the
+    // triangle the numerator is never negative, so truncating is rounding down, and along
+    // a row the numerators grow by constant steps: quotient and remainder are stepped.
+    const int32_t area = ras.area;
+    const int32_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
+    const int32_t baseU = sp[2].x * area, baseV = sp[2].y * area;
+    const Quotient du(ras.stepX[0] * su0 + ras.stepX[1] * su1, ras.byArea),
+        dv(ras.stepX[0] * sv0 + ras.stepX[1] * sv1, ras.byArea);
+    const uint8_t* texels = pm.Pixels();
+    auto* pixels = static_cast<uint8_t*>(surface_->pixels);
+    const int32_t pitch = surface_->pitch;
+    const int32_t x0 = ras.x0;
+    ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t w0, int32_t w1) {
+        const Quotient u(w0 * su0 + w1 * su1 + baseU, ras.byArea), v(w0 * sv0 + w1 * sv1 + baseV, ras.byArea);
+        // Plain locals: stores through the byte pointer may alias anything else.
+        const int32_t d = area, tw = texW, stepUr = du.r, stepVr = dv.r;
+        const ptrdiff_t stepOffset = du.q + static_cast<ptrdiff_t>(dv.q) * tw;
+        const uint8_t* const tex = texels;
+        int32_t ur = u.r, vr = v.r;
+        ptrdiff_t offset = (static_cast<ptrdiff_t>(v.q) * tw + u.q) * 4;  // of the texel, bytes
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
+        for (int32_t n = lo; n <= hi; ++n, out += 4) {
+            const uint8_t* src = tex + offset;
+            // Next texel: both quotients step, each with its carry.
+            ur += stepUr;
+            vr += stepVr;
+            const int32_t carryU = ur >= d, carryV = vr >= d;
+            ur -= carryU * d;
+            vr -= carryV * d;
+            offset += (stepOffset + carryU + (carryV ? tw : 0)) * 4;
+
+            const uint32_t a = src[3];
+            if (a == 0) continue;  // leaves the pixel as it is
+            const uint32_t pixel = BlendPixel(Word(src), Word(out));
+            for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(pixel >> (8 * c));
+        }
+    });
+    return true;
 }
 
 SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask) {
@@ -417,6 +741,10 @@ const TGraphics::Vertex* SdlGraphics::GuardBand(const Vertex* v, int32_t& count)
 // ---------------------------------------------------------------- factories and image hooks
 
 Ref<TGraphics> CreateWindowGraphics(SDL_Window* window) { return SdlGraphics::MakeWindowed(window); }
+
+void SetDirectTriangles(TGraphics* g, bool on) {
+    if (auto* sdl = dynamic_cast<SdlGraphics*>(g)) sdl->direct_ = on;
+}
 
 void ReleaseImageCache(TImage* image) {
     if (!image || !image->cache) return;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "platform/Graphics.h"
@@ -515,3 +516,67 @@ TEST(TriangulateEdges, DegenerateAndCrossingOutlinesEnd) {
 }
 
 }  // namespace
+
+// Headless contexts draw slanted triangles themselves instead of through the software
+// renderer: random scenes of every primitive, blend mode, transform, colour and viewport,
+// partly off the surface, must come out the same to the bit either way.
+TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
+    std::mt19937 rng(7);
+    auto uniform = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    // Pictures with transparent, opaque and partly transparent texels.
+    std::vector<Ref<TImage>> images;
+    for (int i = 0; i < 3; ++i) {
+        Ref<TImage> im = TImage::CreateBlank(5 + pick(60), 3 + pick(40), 1, pick(2) ? FILTEREDIMAGE : 0);
+        ASSERT_TRUE(im);
+        uint8_t* p = im->frames[0]->Pixels();
+        for (int k = 0; k < im->width * im->height; ++k) {
+            for (int c = 0; c < 3; ++c) p[4 * k + c] = static_cast<uint8_t>(rng());
+            const int kind = pick(3);
+            p[4 * k + 3] = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<uint8_t>(rng());
+        }
+        im->frames[0]->SetHasAlpha(true);
+        SetImageHandle(im.Get(), uniform(-10, 40), uniform(-10, 30));
+        images.push_back(im);
+    }
+    const int32_t W = 160, H = 120;
+    for (int scene = 0; scene < 40; ++scene) {
+        std::vector<uint8_t> pictures[2];
+        const uint32_t seed = static_cast<uint32_t>(rng());
+        for (int direct = 0; direct < 2; ++direct) {
+            Ref<TGraphics> g = CreateHeadlessGraphics(W, H);
+            ASSERT_TRUE(g);
+            detail::SetDirectTriangles(g.Get(), direct != 0);
+            SetGraphics(g);
+            std::mt19937 r(seed);  // the same scene for both
+            auto u = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(r); };
+            auto n = [&](int k) { return static_cast<int>(r() % static_cast<uint32_t>(k)); };
+            SetClsColor(n(256), n(256), n(256));
+            Cls();
+            for (int k = 0; k < 30; ++k) {
+                SetBlend(n(6));
+                SetColor(n(3) ? 255 : n(256), n(3) ? 255 : n(256), n(3) ? 255 : n(256));
+                SetAlpha(n(3) ? 1.0f : u(0, 1));
+                SetTransform(n(4) ? u(-360, 360) : 90.0f * n(4), u(0.2f, 3), u(0.2f, 3));
+                if (n(8) == 0) SetViewport(n(W), n(H), n(W), n(H));
+                if (n(8) == 0) SetViewport(0, 0, W, H);
+                const float x = u(-60, W + 60), y = u(-60, H + 60);
+                switch (n(5)) {
+                    case 0:
+                    case 1: DrawImage(images[static_cast<size_t>(n(3))].Get(), x, y, 0); break;
+                    case 2: DrawRect(x, y, u(1, 80), u(1, 80)); break;
+                    case 3: DrawOval(x, y, u(1, 80), u(1, 80)); break;
+                    default: {
+                        const float xy[] = {x, y, x + u(-80, 80), y + u(-80, 80), x + u(-80, 80), y + u(-80, 80),
+                                            x + u(-80, 80), y + u(-80, 80)};
+                        DrawPoly(xy, 8);
+                    }
+                }
+            }
+            pictures[direct] = g->ReadPixels();
+            SetGraphics(nullptr);
+        }
+        ASSERT_EQ(pictures[0].size(), static_cast<size_t>(W) * H * 4);
+        ASSERT_TRUE(pictures[0] == pictures[1]) << "scene " << scene;
+    }
+}

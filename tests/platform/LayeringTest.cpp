@@ -70,7 +70,7 @@ const std::map<std::string, std::set<std::string>>& AllowedEdges() {
         {"tools", {"app", "scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
         {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"scenes", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform"}},
-        {"bench", {"scenes", "tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
+        {"bench", {"app", "media", "scenes", "tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"python", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/picture", "platform"}},
     };
     return edges;

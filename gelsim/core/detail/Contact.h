@@ -16,4 +16,8 @@ namespace kin::gelsim::detail {
 /// pool, emitted and recycled when nobody kept it. Objects are borrowed.
 void EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force);
 
+/// Number of contacts emitted so far. Callbacks run only for contacts, so while it stays
+/// the same no callback has run.
+uint64_t ContactCount();
+
 }  // namespace kin::gelsim::detail

@@ -314,6 +314,42 @@ TEST_F(Step, PairSearchReadsGroupsThatCallbacksWriteIntoMasses) {
     }
 }
 
+// Without the grid, a world whose masses share one group has no pair to test; a group
+// that a callback writes into a mass mid-step must still be met later in the same pass.
+struct Regroup : TObject {
+    Ref<TMass> target;
+    int32_t massContacts = 0;
+};
+
+Ref<TObject> RegroupAtBounds(int32_t, TObject* data, TObject* ctx) {
+    auto* e = As<TColEvent>(data);
+    auto* r = static_cast<Regroup*>(ctx);
+    if (e && e->GetID() == TColEvent::MASS_BOUNDS) r->target->colGroup = 9.0f;
+    if (e && e->GetID() == TColEvent::MASS_MASS) ++r->massContacts;
+    return data;
+}
+
+TEST_F(Step, AllPairsFollowAGroupWrittenByACallbackMidStep) {
+    TPhysics::UseShiftedGrid(0);
+    TPhysics::SetGravity(0, 0);
+    // In table order: one far away, one against the left wall, then two that overlap.
+    Ref<TMass> far = Active(500, 500, 1, 5, 0, 7), wall = Active(3, 300, 1, 5, 0, 7);
+    Ref<TMass> b = Active(100, 100, 1, 5, 0, 7), c = Active(106, 100, 1, 5, 0, 7);
+    Ref<Regroup> r = MakeRef<Regroup>();
+    r->target = c;
+    ScopedHook hook(RegroupAtBounds, r.Get());
+    TPhysics::Update();
+    EXPECT_EQ(c->colGroup, 9.0f);
+    EXPECT_EQ(r->massContacts, 1) << "b meets c in the step in which c changed group";
+    c->colGroup = 7.0f;
+    wall->Position(300, 300);
+    b->Position(100, 100);
+    c->Position(106, 100);
+    TPhysics::Update();
+    EXPECT_EQ(r->massContacts, 1) << "one group again: no pair";
+    r->target = nullptr;
+}
+
 // FNV-1a steps over 64-bit values, and the bits of a float as one.
 constexpr uint64_t kHashStart = 1469598103934665603ull;
 uint64_t Mix(uint64_t h, uint64_t v) { return (h ^ v) * 1099511628211ull; }

@@ -56,7 +56,7 @@ struct Disc {
 };
 
 // What the peers are built from, taken from gelsim's scene before its first step.
-struct Spec {
+struct Setup {
     float width = 1024.0f, height = 4096.0f;
     struct Body {
         float x, y, r, mass, friction;
@@ -68,8 +68,8 @@ struct Spec {
     std::vector<float> ground;  // polyline x0, y0, x1, y1, ...; empty: none
 };
 
-Spec SpecOf(const TScene& sc, std::vector<float> ground) {
-    Spec s;
+Setup SetupOf(const TScene& sc, std::vector<float> ground) {
+    Setup s;
     float minX, minY;
     TPhysics::GetBounds(minX, minY, s.width, s.height);
     std::vector<int32_t> groups;
@@ -147,7 +147,7 @@ float GroundAt(const std::vector<float>& g, float x) {
 }
 
 // Discs whose centre is outside the box or below the ground line (inside the ground).
-int32_t Escaped(const std::vector<Disc>& d, const Spec& s) {
+int32_t Escaped(const std::vector<Disc>& d, const Setup& s) {
     int32_t n = 0;
     for (const Disc& e : d) {
         const bool outside = !(e.x >= 0 && e.x <= s.width && e.y >= 0 && e.y <= s.height);
@@ -162,7 +162,7 @@ int32_t Escaped(const std::vector<Disc>& d, const Spec& s) {
 struct Wall {
     float x0, y0, x1, y1;
 };
-std::vector<Wall> Walls(const Spec& s) {
+std::vector<Wall> Walls(const Setup& s) {
     const float w = s.width * kScale, h = s.height * kScale, t = 50.0f;
     return {{-t, -t, 0, h + t}, {w, -t, w + t, h + t}, {-t, -t, w + t, 0}, {-t, h, w + t, h + t}};
 }
@@ -222,7 +222,7 @@ private:
 
 class Box2DEngine : public Engine, b2ContactListener {
 public:
-    explicit Box2DEngine(const Spec& s) : world(b2Vec2(0.0f, kGravity * kScale / (kDt * kDt))) {
+    explicit Box2DEngine(const Setup& s) : world(b2Vec2(0.0f, kGravity * kScale / (kDt * kDt))) {
         world.SetContinuousPhysics(false);
         world.SetAllowSleeping(false);
         world.SetContactListener(this);
@@ -245,7 +245,7 @@ public:
             fd.friction = 0.5f;
             ground->CreateFixture(&fd);
         }
-        for (const Spec::Body& b : s.bodies) {
+        for (const Setup::Body& b : s.bodies) {
             b2BodyDef bd;
             bd.type = b.fixed ? b2_staticBody : b2_dynamicBody;
             bd.position.Set(b.x * kScale, b.y * kScale);
@@ -302,7 +302,7 @@ private:
 
 class ChipmunkEngine : public Engine {
 public:
-    explicit ChipmunkEngine(const Spec& s) : space(cpSpaceNew()) {
+    explicit ChipmunkEngine(const Setup& s) : space(cpSpaceNew()) {
         cpSpaceSetGravity(space, cpv(0.0, static_cast<cpFloat>(kGravity * kScale / (kDt * kDt))));
         cpSpaceSetSleepTimeThreshold(space, INFINITY);
         cpCollisionHandler* handler = cpSpaceAddDefaultCollisionHandler(space);
@@ -326,7 +326,7 @@ public:
             for (size_t k = 0; k + 1 < pts.size(); ++k)
                 segment(pts[k], pts[k + 1], k > 0 ? pts[k - 1] : pts[k], k + 2 < pts.size() ? pts[k + 2] : pts[k + 1]);
         }
-        for (const Spec::Body& b : s.bodies) {
+        for (const Setup::Body& b : s.bodies) {
             const cpFloat r = b.r * kScale;
             cpBody* body = b.fixed ? cpBodyNewStatic() : cpBodyNew(b.mass, cpMomentForCircle(b.mass, 0.0, r, cpvzero));
             cpSpaceAddBody(space, body);
@@ -404,7 +404,7 @@ struct Scene {
     int32_t steps;    // fixed: timed steps; otherwise all steps, the second half timed
 };
 
-Result Run(const Scene& scene, Engine& e, const Spec& spec) {
+Result Run(const Scene& scene, Engine& e, const Setup& setup) {
     std::vector<Disc> discs;
     e.Positions(discs);
     const double bodies = static_cast<double>(discs.size());
@@ -429,7 +429,7 @@ Result Run(const Scene& scene, Engine& e, const Spec& spec) {
             e.RestoreState();
             timedStep();
             e.Positions(discs);
-            touching += static_cast<double>(TouchingPairs(discs, spec.width, spec.height));
+            touching += static_cast<double>(TouchingPairs(discs, setup.width, setup.height));
             ++samples;
         }
     } else {
@@ -438,7 +438,7 @@ Result Run(const Scene& scene, Engine& e, const Spec& spec) {
             timedStep();
             if ((s + 1) % 10 == 0) {
                 e.Positions(discs);
-                touching += static_cast<double>(TouchingPairs(discs, spec.width, spec.height));
+                touching += static_cast<double>(TouchingPairs(discs, setup.width, setup.height));
                 ++samples;
             }
         }
@@ -448,7 +448,7 @@ Result Run(const Scene& scene, Engine& e, const Spec& spec) {
     r.nsPerBodyStep = ns / timed / bodies;
     r.contactsPerStep = static_cast<double>(contacts) / timed;
     r.touchingPairs = samples ? touching / samples : 0.0;
-    r.escaped = Escaped(discs, spec);
+    r.escaped = Escaped(discs, setup);
     return r;
 }
 
@@ -490,16 +490,16 @@ int Main(int argc, char** argv) {
             const Scene& scene = *scenes[si];
             for (int engine = 0; engine < 3; ++engine) {
                 TScene sc = scene.build();
-                const Spec spec = SpecOf(sc, scene.ground ? scene.ground() : std::vector<float>{});
+                const Setup setup = SetupOf(sc, scene.ground ? scene.ground() : std::vector<float>{});
                 std::unique_ptr<Engine> e;
                 if (engine == 0) e = std::make_unique<GelsimEngine>(std::move(sc));
                 else {
                     sc = TScene{};
                     TPhysics::Free();
-                    if (engine == 1) e = std::make_unique<Box2DEngine>(spec);
-                    else e = std::make_unique<ChipmunkEngine>(spec);
+                    if (engine == 1) e = std::make_unique<Box2DEngine>(setup);
+                    else e = std::make_unique<ChipmunkEngine>(setup);
                 }
-                results[si][static_cast<size_t>(engine)].push_back(Run(scene, *e, spec));
+                results[si][static_cast<size_t>(engine)].push_back(Run(scene, *e, setup));
             }
         }
         std::fprintf(stderr, "repetition %d of %d done\n", rep + 1, reps);

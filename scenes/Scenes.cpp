@@ -251,6 +251,36 @@ TScene BuildTerrain(int32_t n) {
     return sc;
 }
 
+std::vector<float> SegmentTerrainProfile(int32_t segments) {
+    std::vector<float> line;
+    for (int32_t k = 0; k <= segments; ++k) {
+        const float x = 1024.0f * static_cast<float>(k) / static_cast<float>(segments);
+        line.push_back(x);
+        line.push_back(3900.0f - 50.0f * DegSin(x * 0.7f) - 25.0f * DegSin(x * 1.9f));
+    }
+    return line;
+}
+
+TScene BuildSegmentTerrain(int32_t n, int32_t segments) {
+    TScene sc = NewWorld(1);
+    TPhysics::SetFriction(0.3f);
+    std::vector<float> outline = SegmentTerrainProfile(segments);
+    outline.insert(outline.end(), {1024.0f, 4200.0f, 0.0f, 4200.0f});
+    Ref<TZone> ground = TZone::Create(outline, TZone::FILL, 0.5f, -1, 6);
+    ground->Position(0.0f, 0.0f);
+    ground->SetColor(120, 200, 120);
+    sc.held.push_back(ground);
+    Lcg rng(4243u);
+    const int32_t perRow = 60;
+    for (int32_t k = 0; k < n; ++k) {
+        const float jitter = rng.Next() * 3.0f;
+        const float x = 30.0f + static_cast<float>(k % perRow) * 16.0f + jitter;
+        const float y = 3400.0f - static_cast<float>(k / perRow) * 16.0f;
+        AddFree(sc, x, y, 1.0f, 5.0f, 0.5f, -1);
+    }
+    return sc;
+}
+
 TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing) {
     TScene sc = NewWorld(1);
     float y = 4000.0f;

@@ -44,6 +44,13 @@ TScene BuildMixedScene();
 /// Hilly ground, a ramp and a bowl made of filled zones, with n discs of radius 5 raining
 /// onto them from a loose grid; grid on.
 TScene BuildTerrain(int32_t n);
+/// The ground line of BuildSegmentTerrain: segments + 1 points (x0, y0, x1, y1, ...) from
+/// the box's left wall to its right one, rolling between y = 3825 and 3975.
+std::vector<float> SegmentTerrainProfile(int32_t segments);
+/// n discs of radius 5 raining from a loose grid onto rolling ground made of `segments`
+/// straight pieces: one filled zone whose top is SegmentTerrainProfile and whose bottom
+/// lies below the box; grid on.
+TScene BuildSegmentTerrain(int32_t n, int32_t segments);
 /// Body (.plb) and zone (.plz) files in one world: zones keep the position they were saved
 /// with, bodies are stacked from the floor upwards in the order given (each moved so that
 /// its reference mass sits spacing units above the previous one); every body after the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only when some are missing, so a
 # machine that already has everything never touches apt (and works offline).
-# Usage: tools/setup-deps.sh [run|test|bench|fuzz]
+# Usage: tools/setup-deps.sh [run|test|bench|peers|fuzz]
 set -euo pipefail
 
 # What the game, the library and the tools build with; the game (run) needs nothing more.
@@ -11,12 +11,15 @@ build_pkgs=(cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libpng-dev z
 test_pkgs=(libgtest-dev xvfb xauth xdotool imagemagick x11-utils libx11-dev libclang-rt-14-dev
            python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
 bench_pkgs=(libbenchmark-dev)
+# The peers that ./benchmark peers runs the same scenes in.
+peers_pkgs=(libbox2d-dev chipmunk-dev)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 
 want=("${build_pkgs[@]}")
 case "${1:-run}" in
   test) want+=("${test_pkgs[@]}") ;;
   bench) want+=("${bench_pkgs[@]}") ;;
+  peers) want+=("${peers_pkgs[@]}") ;;
   fuzz) want+=("${fuzz_pkgs[@]}") ;;
 esac
 

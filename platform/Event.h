@@ -11,7 +11,9 @@
 //
 // Fields by id: "MouseDown"/"MouseUp" data = button (1 left, 2 right, 3 middle), x, y =
 // pixels of the source gadget (the canvas under the pointer), mods = shift 1, ctrl 2,
-// alt 4, system 8; "MouseMove" x, y likewise; "TimerTick" source = timer, data = tick
+// alt 4, system 8; "MouseMove" x, y likewise; "MouseWheel" data = notches (positive away
+// from the user), x, y = pointer position in pixels of the source gadget, mods as above;
+// "KeyDown" source = window, data = key code (KEY_* below), mods as above; "TimerTick" source = timer, data = tick
 // count; "GadgetPaint" source = canvas; "WindowSize" source = window, x, y = new client
 // width and height; "WindowMove" x, y = new outer position; "WindowClose" source = window.
 #include <cstdint>
@@ -21,15 +23,37 @@
 namespace kin {
 
 enum : int32_t {
+    EVENT_KEYDOWN = 0x101,
     EVENT_MOUSEDOWN = 0x401,
     EVENT_MOUSEUP = 0x402,
     EVENT_MOUSEMOVE = 0x403,
+    EVENT_MOUSEWHEEL = 0x404,
     EVENT_TIMERTICK = 0x801,
     EVENT_GADGETACTION = 0x2001,
     EVENT_GADGETPAINT = 0x2002,
     EVENT_WINDOWMOVE = 0x4001,
     EVENT_WINDOWSIZE = 0x4002,
     EVENT_WINDOWCLOSE = 0x4003,
+};
+
+/// Key codes of "KeyDown": printable keys as their ASCII code, letters lower-case (the
+/// keypad's + and - as '+' and '-'), Backspace 8, Tab 9, Return 13, Escape 27, Space 32,
+/// Delete 127, and the keys below. Keys outside this set are not reported.
+enum : int32_t {
+    KEY_BACKSPACE = 8,
+    KEY_TAB = 9,
+    KEY_RETURN = 13,
+    KEY_ESCAPE = 27,
+    KEY_SPACE = 32,
+    KEY_DELETE = 127,
+    KEY_LEFT = 0x110,
+    KEY_RIGHT,
+    KEY_UP,
+    KEY_DOWN,
+    KEY_HOME,
+    KEY_END,
+    KEY_PAGEUP,
+    KEY_PAGEDOWN,
 };
 
 constexpr int32_t EVENT_QUEUE_SIZE = 256;

@@ -23,6 +23,14 @@ void HeadlessMouseButton(TGadget* gadget, int32_t button, bool down, int32_t x, 
     EmitEvent(TEvent::Create(down ? EVENT_MOUSEDOWN : EVENT_MOUSEUP, gadget, button, 0, x, y));
 }
 
+void HeadlessKey(TGadget* window, int32_t key, int32_t mods) {
+    EmitEvent(TEvent::Create(EVENT_KEYDOWN, window, key, mods));
+}
+
+void HeadlessWheel(TGadget* gadget, int32_t notches, int32_t x, int32_t y) {
+    EmitEvent(TEvent::Create(EVENT_MOUSEWHEEL, gadget, notches, 0, x, y));
+}
+
 void HeadlessPump() { EmitPendingPaints(); }
 
 }  // namespace kin::detail

@@ -22,6 +22,11 @@ void HeadlessMouseMove(TGadget* gadget, int32_t x, int32_t y);
 /// Button (1 left, 2 right, 3 middle) pressed (down) or released at pixel (x, y) of
 /// gadget: emits "MouseDown" or "MouseUp" with data = button.
 void HeadlessMouseButton(TGadget* gadget, int32_t button, bool down, int32_t x, int32_t y);
+/// Key pressed in the window: emits "KeyDown" with data = key (KEY_* or ASCII), mods.
+void HeadlessKey(TGadget* window, int32_t key, int32_t mods = 0);
+/// Wheel turned by notches (positive away from the user) with the pointer at pixel (x, y)
+/// of gadget: emits "MouseWheel".
+void HeadlessWheel(TGadget* gadget, int32_t notches, int32_t x, int32_t y);
 /// Delivers what is waiting (repaints asked for with Activate 13 arrive as "GadgetPaint").
 /// WaitEvent, PollEvent and PeekEvent do this by themselves.
 void HeadlessPump();

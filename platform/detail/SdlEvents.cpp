@@ -50,6 +50,49 @@ void EmitMouse(int32_t id, Uint32 windowId, int32_t x, int32_t y, int32_t button
     EmitEvent(TEvent::Create(id, g, button, Mods(), x, y));
 }
 
+// The platform's key code for an SDL key, or 0 for a key it does not report.
+int32_t KeyCode(SDL_Keycode k) {
+    switch (k) {
+        case SDLK_LEFT: return KEY_LEFT;
+        case SDLK_RIGHT: return KEY_RIGHT;
+        case SDLK_UP: return KEY_UP;
+        case SDLK_DOWN: return KEY_DOWN;
+        case SDLK_HOME: return KEY_HOME;
+        case SDLK_END: return KEY_END;
+        case SDLK_PAGEUP: return KEY_PAGEUP;
+        case SDLK_PAGEDOWN: return KEY_PAGEDOWN;
+        case SDLK_KP_PLUS: return '+';
+        case SDLK_KP_MINUS: return '-';
+        default: break;
+    }
+    // SDL's codes for the printable keys, Backspace, Tab, Return, Escape and Delete are
+    // already their ASCII codes (letters lower-case).
+    if (k > 0 && k < 128) return (k >= 'A' && k <= 'Z') ? k - 'A' + 'a' : static_cast<int32_t>(k);
+    return 0;
+}
+
+void EmitKey(const SDL_KeyboardEvent& ke) {
+    TWindowGadget* win = FindSdlWindow(ke.windowID);
+    const int32_t key = KeyCode(ke.keysym.sym);
+    if (!win || key == 0) return;
+    EmitEvent(TEvent::Create(EVENT_KEYDOWN, win, key, Mods()));
+}
+
+void EmitWheel(const SDL_MouseWheelEvent& we) {
+    // Whole notches: SDL adds up a precise device's fractions into them.
+    int32_t notches = we.y;
+    if (we.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
+    if (notches == 0) return;
+    int32_t x = 0, y = 0;
+#if SDL_VERSION_ATLEAST(2, 26, 0)
+    x = we.mouseX;
+    y = we.mouseY;
+#else
+    SDL_GetMouseState(&x, &y);
+#endif
+    EmitMouse(EVENT_MOUSEWHEEL, we.windowID, x, y, notches);
+}
+
 void WindowEvent(const SDL_WindowEvent& we) {
     TWindowGadget* win = FindSdlWindow(we.windowID);
     if (!win) return;
@@ -116,6 +159,12 @@ void TranslateSdlEvent(const SDL_Event& e) {
         }
         case SDL_MOUSEMOTION:
             EmitMouse(EVENT_MOUSEMOVE, e.motion.windowID, e.motion.x, e.motion.y, 0);
+            break;
+        case SDL_MOUSEWHEEL:
+            EmitWheel(e.wheel);
+            break;
+        case SDL_KEYDOWN:
+            EmitKey(e.key);
             break;
         case SDL_WINDOWEVENT:
             WindowEvent(e.window);

@@ -87,6 +87,15 @@ TEST_F(GameLoop, PointerEventsAreKept) {
     detail::HeadlessMouseMove(Game().canvas, 37, 120);
     EXPECT_EQ(Game().pointerX, 37.0f);
     EXPECT_EQ(Game().pointerY, 120.0f);
+    // Keys and the wheel mean nothing to the game: no move, no frame, no step.
+    detail::HeadlessWheel(Game().canvas, 2, 300, 10);
+    detail::HeadlessKey(Game().window, KEY_ESCAPE);
+    slime::LoopPass();
+    EXPECT_EQ(Game().pointerX, 37.0f);
+    EXPECT_EQ(Game().pointerY, 120.0f);
+    EXPECT_EQ(Counters().frames, 0);
+    EXPECT_EQ(Counters().steps, 0);
+    EXPECT_FALSE(Game().closed);
 }
 
 TEST_F(GameLoop, PaintDrawsWithoutStepping) {

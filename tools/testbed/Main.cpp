@@ -12,11 +12,9 @@
 #include "platform/Event.h"
 #include "platform/Graphics.h"
 #include "platform/Hook.h"
-#include "platform/Input.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
 #include "platform/Window.h"
-#include "tools/testbed/SdlInput.h"
 #include "tools/testbed/Testbed.h"
 
 namespace {
@@ -47,6 +45,8 @@ Ref<TObject> OnEvent(int32_t, TObject* data, TObject*) {
         case EVENT_MOUSEDOWN: app.bed->MouseDown(ev->data, x, y); break;
         case EVENT_MOUSEUP: app.bed->MouseUp(ev->data, x, y); break;
         case EVENT_MOUSEMOVE: app.bed->MouseMove(x, y); break;
+        case EVENT_MOUSEWHEEL: app.bed->Wheel(static_cast<float>(ev->data), x, y); break;
+        case EVENT_KEYDOWN: app.bed->KeyDown(ev->data); break;
         case EVENT_GADGETPAINT: DrawFrame(); break;
         case EVENT_WINDOWSIZE:
             if (app.canvas) app.canvas->Activate(ACTIVATE_REDRAW);
@@ -97,7 +97,6 @@ int main(int argc, char** argv) {
     app.canvas = CreateCanvas(0, 0, app.window->ClientWidth(), app.window->ClientHeight(), app.window.Get(), 0);
     app.canvas->SetLayout(1, 1, 1, 1);
     SetGraphics(CanvasGraphics(app.canvas.Get()));  // the world's view measures the canvas
-    testbed::StartSdlInput();
     AddHook(EmitEventHook(), OnEvent, nullptr, 0);
     int status = 0;
     {
@@ -107,12 +106,6 @@ int main(int argc, char** argv) {
         int32_t lastTicks = timer->Ticks();
         while (!bed.quit) {
             WaitEvent();
-            for (const testbed::RawInput& in : testbed::TakeSdlInput()) {
-                if (in.key)
-                    bed.KeyDown(in.key);
-                else
-                    bed.Wheel(in.wheel, static_cast<float>(MouseX()), static_cast<float>(MouseY()));
-            }
             if (bed.quit) break;
             const int32_t ticks = timer->Ticks();
             if (ticks != lastTicks) {
@@ -125,7 +118,6 @@ int main(int argc, char** argv) {
         app.bed = nullptr;
     }
     RemoveHook(EmitEventHook(), OnEvent, nullptr);
-    testbed::StopSdlInput();
     gelsim::TPhysics::Free();
     app.canvas = nullptr;
     app.window = nullptr;

@@ -9,21 +9,11 @@
 #include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
+#include "platform/Event.h"  // key codes: the platform's KEY_* and lower-case ASCII
 #include "scenes/Scenes.h"
 #include "tools/testbed/DebugDraw.h"
 
 namespace kin::testbed {
-
-/// Keys: printable ones as their lower-case ASCII code, the rest below.
-enum Key : int32_t {
-    KEY_TAB = 9,
-    KEY_ESCAPE = 27,
-    KEY_LEFT = 0x110,
-    KEY_RIGHT,
-    KEY_UP,
-    KEY_DOWN,
-    KEY_HOME,
-};
 
 class Testbed {
 public:

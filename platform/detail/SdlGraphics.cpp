@@ -14,6 +14,10 @@
 #include <unordered_set>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/Graphics.h"
 #include "platform/detail/RenderBackend.h"
 
@@ -408,6 +412,44 @@ uint32_t BlendPixel(uint32_t texel, uint32_t pixel) {
     return Gather(Div255(Spread(texel | 0xFF000000u) * a) + Div255(Spread(pixel) * keep));
 }
 
+/// BlendPixel on four pixels at once: texels four[0..3] onto the 16 bytes at out. A texel
+/// of alpha 0 leaves its pixel as it is here too (its products are 0 and the pixel times
+/// 255 / 255).
+void BlendFour(const uint32_t* four, uint8_t* out) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i s = _mm_setr_epi32(static_cast<int>(four[0]), static_cast<int>(four[1]), static_cast<int>(four[2]),
+                                     static_cast<int>(four[3]));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+    const __m128i alphaLanes = _mm_setr_epi16(0, 0, 0, 255, 0, 0, 0, 255);
+    const __m128i full = _mm_set1_epi16(255);
+    // x / 255 truncated is (x * 0x8081) >> 23 for every 16-bit x.
+    const __m128i by255 = _mm_set1_epi16(static_cast<short>(0x8081));
+    auto two = [&](__m128i texel, __m128i pixel) {
+        const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(texel, 0xFF), 0xFF);
+        const __m128i src = _mm_or_si128(texel, alphaLanes);
+        const __m128i keep = _mm_xor_si128(a, full);
+        const __m128i p = _mm_srli_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(src, a), by255), 7);
+        const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(pixel, keep), by255), 7);
+        return _mm_add_epi16(p, q);
+    };
+    const __m128i lo = two(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero));
+    const __m128i hi = two(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(lo, hi));
+#else
+    for (int k = 0; k < 4; ++k, out += 4) {
+        const uint32_t pixel = BlendPixel(four[k], Word(out));
+        for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(pixel >> (8 * c));
+    }
+#endif
+}
+
+/// a / b rounded up, for b > 0.
+int64_t CeilDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return q + (a % b > 0 ? 1 : 0);
+}
+
 /// One triangle as the software renderer rasterises it: vertices truncated to whole
 /// pixels and doubled (one bit of sub-pixel precision), edge functions at pixel centres
 /// with the top-left rule, over the bounding box clipped by surface and clip rectangle.
@@ -563,21 +605,53 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
     const int32_t area = ras.area;
     const int32_t su0 = sp[0].x - sp[2].x, su1 = sp[1].x - sp[2].x, sv0 = sp[0].y - sp[2].y, sv1 = sp[1].y - sp[2].y;
     const int32_t baseU = sp[2].x * area, baseV = sp[2].y * area;
-    const Quotient du(ras.stepX[0] * su0 + ras.stepX[1] * su1, ras.byArea),
-        dv(ras.stepX[0] * sv0 + ras.stepX[1] * sv1, ras.byArea);
+    const int32_t stepNu = ras.stepX[0] * su0 + ras.stepX[1] * su1, stepNv = ras.stepX[0] * sv0 + ras.stepX[1] * sv1;
+    const Quotient du(stepNu, ras.byArea), dv(stepNv, ras.byArea);
+    // Or, when every run is short enough, in 32.32 fixed point rounded up: after n steps a
+    // value exceeds the exact quotient by less than (n + 1) / 2^32, and the exact one's
+    // fraction is at most 1 - 1 / area, so the integer parts agree while (n + 1) * area
+    // stays within 2^32.
+    const bool fixedPoint = (int64_t(ras.x1 - ras.x0) + 1) * area <= (int64_t(1) << 32);
+    const int64_t fixedStepU = CeilDiv(int64_t(stepNu) * (int64_t(1) << 32), area),
+                  fixedStepV = CeilDiv(int64_t(stepNv) * (int64_t(1) << 32), area);
     const uint8_t* texels = pm.Pixels();
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);
     const int32_t pitch = surface_->pitch;
     const int32_t x0 = ras.x0;
     ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t w0, int32_t w1) {
-        const Quotient u(w0 * su0 + w1 * su1 + baseU, ras.byArea), v(w0 * sv0 + w1 * sv1 + baseV, ras.byArea);
+        const int32_t nu = w0 * su0 + w1 * su1 + baseU, nv = w0 * sv0 + w1 * sv1 + baseV;
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
         // Plain locals: stores through the byte pointer may alias anything else.
-        const int32_t d = area, tw = texW, stepUr = du.r, stepVr = dv.r;
-        const ptrdiff_t stepOffset = du.q + static_cast<ptrdiff_t>(dv.q) * tw;
         const uint8_t* const tex = texels;
+        const ptrdiff_t tw = texW;
+        if (fixedPoint) {
+            int64_t fu = CeilDiv(int64_t(nu) * (int64_t(1) << 32), area), fv = CeilDiv(int64_t(nv) * (int64_t(1) << 32), area);
+            const int64_t stepU = fixedStepU, stepV = fixedStepV;
+            auto next = [&] {
+                const uint32_t w = Word(tex + ((fv >> 32) * tw + (fu >> 32)) * 4);
+                fu += stepU;
+                fv += stepV;
+                return w;
+            };
+            int32_t n = lo;
+            for (; n + 3 <= hi; n += 4, out += 16) {
+                const uint32_t four[4] = {next(), next(), next(), next()};
+                if (((four[0] | four[1] | four[2] | four[3]) >> 24) == 0) continue;  // all transparent
+                BlendFour(four, out);
+            }
+            for (; n <= hi; ++n, out += 4) {
+                const uint32_t w = next();
+                if ((w >> 24) == 0) continue;
+                const uint32_t pixel = BlendPixel(w, Word(out));
+                for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(pixel >> (8 * c));
+            }
+            return;
+        }
+        const Quotient u(nu, ras.byArea), v(nv, ras.byArea);
+        const int32_t d = area, stepUr = du.r, stepVr = dv.r;
+        const ptrdiff_t stepOffset = du.q + static_cast<ptrdiff_t>(dv.q) * tw;
         int32_t ur = u.r, vr = v.r;
         ptrdiff_t offset = (static_cast<ptrdiff_t>(v.q) * tw + u.q) * 4;  // of the texel, bytes
-        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
         for (int32_t n = lo; n <= hi; ++n, out += 4) {
             const uint8_t* src = tex + offset;
             // Next texel: both quotients step, each with its carry.

@@ -235,6 +235,11 @@ private:
     /// false (nothing drawn) when it must go to the renderer.
     bool BlendTriangle(const Vertex* t, const TPixmap& pm);
     bool FillTriangle(const Vertex* t);
+    /// An image drawn upright and unflipped in opaque white (six vertices as the drawing
+    /// front end lays out a quad): the renderer copies such a pair of triangles as a
+    /// rectangle, scaled with its texture's filter; drawn here with its arithmetic. False
+    /// (nothing drawn) when it must go to the renderer.
+    bool CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex);
     void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
         SDL_RenderGeometryRaw(renderer_, tex, &v->x, sizeof(Vertex),
                               reinterpret_cast<const SDL_Color*>(&v->r), sizeof(Vertex), &v->u,
@@ -253,6 +258,9 @@ private:
     std::unordered_set<TImage*> images_;  // images carrying textures of this context
     std::vector<Vertex> clipped_;         // reused scratch for guard-band clipping
     std::vector<uint8_t> maskScratch_;    // reused scratch for thresholded uploads
+    std::vector<int32_t> columns_;        // reused by CopyRect: texel column of each pixel
+    std::vector<int32_t> weights_;        // and its two horizontal weights
+    std::vector<int16_t> blended_;        // a row of vertically interpolated texels
 };
 
 static_assert(sizeof(SDL_Color) == 4, "vertex colours are passed to SDL as SDL_Color");
@@ -293,6 +301,7 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
     if (count < 3) return;
     if (tex && direct_ && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
         const TPixmap& pm = *image->frames[static_cast<size_t>(frame)];
+        if (count == 6 && CopyRect(p, pm, tex)) return;
         SubmitDirect(tex, p, count, false, [&](const Vertex* t, bool now) { return now ? BlendTriangle(t, pm) : OpaqueWhite(t); });
     } else if (!tex && direct_ && surface_ && (blend == SDL_BLENDMODE_BLEND || blend == SDL_BLENDMODE_NONE)) {
         const bool replace = blend == SDL_BLENDMODE_NONE;
@@ -668,6 +677,192 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
             for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(pixel >> (8 * c));
         }
     });
+    return true;
+}
+
+// ---------------------------------------------------------------- rectangle copies
+// Two triangles forming an upright rectangle with the whole texture on it go to the
+// software renderer's copy: the destination rectangle is the top-left corner and the
+// size, each truncated to whole pixels; a copy of the texture's own size is blended as it
+// is, a scaled one with a linear filter is first stretched (bilinear, 7-bit weights, with
+// the edge columns and rows held) into a rectangle of the destination's size, which is
+// then blended. That blending differs from the triangles': alpha 0 leaves the pixel, 255
+// copies the texel, else each channel is (texel * alpha >> 8) + (pixel * (255 - alpha)
+// >> 8), alpha's own with 255 for the texel's factor, clamped at 255.
+
+namespace {
+
+/// The stretch's sampling along one axis: a 16.16 position per destination pixel, the
+/// first `left` pixels held at the first texel, the last `right` at the last.
+struct Sampling {
+    int32_t start = 0, step = 0, left = 0, right = 0;
+    Sampling(int32_t src, int32_t dst) {
+        step = static_cast<int32_t>((static_cast<uint32_t>(src) << 16) / static_cast<uint32_t>(dst));
+        start = static_cast<int32_t>((static_cast<int64_t>(step) * 32768 + 0x8000) >> 16) - 32768;
+        int32_t at = start;
+        for (int32_t i = 0; i < dst; ++i, at += step) {
+            if (at < 0)
+                ++left;
+            else if ((at >> 16) > src - 2)
+                ++right;
+        }
+    }
+    /// Texel and weight (0..128) of the next texel for destination pixel i of dst.
+    void At(int32_t i, int32_t dst, int32_t src, int32_t& texel, int32_t& weight) const {
+        if (i < left) {
+            texel = 0;
+            weight = 0;
+        } else if (i >= dst - right) {
+            texel = src - 2;
+            weight = 128;
+        } else {
+            const int32_t at = start + i * step;
+            texel = at >> 16;
+            weight = (at >> 9) & 127;
+        }
+    }
+};
+
+/// The copy's blending of one RGBA value onto a pixel (see above).
+uint32_t CopyPixel(uint32_t value, uint32_t pixel) {
+    const uint32_t a = value >> 24;
+    if (a == 0) return pixel;
+    if (a == 255) return value;
+    uint32_t out = 0;
+    for (int c = 0; c < 4; ++c) {
+        const uint32_t s = (value >> (8 * c)) & 255, d = (pixel >> (8 * c)) & 255;
+        const uint32_t v = ((s * (c == 3 ? 255 : a)) >> 8) + ((d * (255 - a)) >> 8);
+        out |= std::min(v, 255u) << (8 * c);
+    }
+    return out;
+}
+
+void StoreWord(uint8_t* out, uint32_t w) {
+    for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(w >> (8 * c));
+}
+
+#if defined(__SSE2__)
+/// CopyPixel on two values (16-bit lanes) and the two pixels at out.
+void CopyTwo(__m128i value, uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(255);
+    const __m128i pixel = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(out)), zero);
+    const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(value, 0xFF), 0xFF);
+    const __m128i factor = _mm_or_si128(a, _mm_setr_epi16(0, 0, 0, 255, 0, 0, 0, 255));
+    __m128i r = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(value, factor), 8),
+                              _mm_srli_epi16(_mm_mullo_epi16(pixel, _mm_xor_si128(a, full)), 8));
+    const __m128i opaque = _mm_cmpeq_epi16(a, full), clear = _mm_cmpeq_epi16(a, zero);
+    r = _mm_or_si128(_mm_and_si128(opaque, value), _mm_andnot_si128(opaque, r));
+    r = _mm_or_si128(_mm_and_si128(clear, pixel), _mm_andnot_si128(clear, r));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(r, r));
+}
+#endif
+
+}  // namespace
+
+bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex) {
+    auto at = [](const Vertex& p, float x, float y, float u, float w) {
+        return p.x == x && p.y == y && p.u == u && p.v == w;
+    };
+    const float x0 = v[0].x, y0 = v[0].y, x1 = v[2].x, y1 = v[2].y;
+    if (!(at(v[0], x0, y0, 0, 0) && at(v[1], x1, y0, 1, 0) && at(v[2], x1, y1, 1, 1) && at(v[3], x0, y0, 0, 0) &&
+          at(v[4], x1, y1, 1, 1) && at(v[5], x0, y1, 0, 1) && OpaqueWhite(v) && OpaqueWhite(v + 3) && x1 > x0 &&
+          y1 > y0))
+        return false;
+    const int32_t texW = pm.Width(), texH = pm.Height();
+    const int32_t dx = static_cast<int32_t>(x0), dy = static_cast<int32_t>(y0);
+    const int32_t dw = static_cast<int32_t>(x1 - x0), dh = static_cast<int32_t>(y1 - y0);
+    if (dw < 1 || dh < 1) return false;
+    const bool scaled = dw != texW || dh != texH;
+    if (scaled) {
+        SDL_ScaleMode mode = SDL_ScaleModeNearest;
+        if (SDL_GetTextureScaleMode(tex, &mode) != 0 || mode != SDL_ScaleModeLinear) return false;
+        if (texW < 2 || texW > MAX_SURFACE || texH > MAX_SURFACE) return false;
+    }
+    const int32_t cx0 = std::max(clip_.x, 0), cy0 = std::max(clip_.y, 0);
+    const int32_t cx1 = std::min(clip_.x + clip_.w, width_), cy1 = std::min(clip_.y + clip_.h, height_);
+    // A scaled copy inside the surface but crossing the clip rectangle is clipped before
+    // stretching, with other sampling: the renderer's.
+    const bool inSurface = dx >= 0 && dy >= 0 && dx + dw <= width_ && dy + dh <= height_;
+    if (scaled && inSurface && (dx < cx0 || dy < cy0 || dx + dw > cx1 || dy + dh > cy1)) return false;
+    const int32_t px0 = std::max(dx, cx0), py0 = std::max(dy, cy0);
+    const int32_t px1 = std::min(dx + dw, cx1), py1 = std::min(dy + dh, cy1);
+    if (px1 <= px0 || py1 <= py0) return true;
+    SDL_RenderFlush(renderer_);  // what came before lands first
+
+    const uint8_t* texels = pm.Pixels();
+    auto* pixels = static_cast<uint8_t*>(surface_->pixels);
+    const int32_t pitch = surface_->pitch;
+    if (!scaled) {
+        for (int32_t y = py0; y < py1; ++y) {
+            const uint8_t* src = texels + (static_cast<ptrdiff_t>(y - dy) * texW + (px0 - dx)) * 4;
+            uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(px0) * 4;
+            for (int32_t x = px0; x < px1; ++x, src += 4, out += 4) StoreWord(out, CopyPixel(Word(src), Word(out)));
+        }
+        return true;
+    }
+
+    const Sampling across(texW, dw), down(texH, dh);
+    const int32_t n = px1 - px0;
+    columns_.resize(static_cast<size_t>(n));
+    weights_.resize(static_cast<size_t>(n));
+    for (int32_t j = 0; j < n; ++j) {
+        int32_t texel = 0, weight = 0;
+        across.At(px0 - dx + j, dw, texW, texel, weight);
+        columns_[static_cast<size_t>(j)] = texel;
+        // The pair of weights for the texel and the next, as two 16-bit lanes.
+        weights_[static_cast<size_t>(j)] = (128 - weight) | (weight << 16);
+    }
+    const int32_t firstTexel = columns_.front(), lastTexel = columns_.back() + 1;
+    blended_.resize(static_cast<size_t>(texW) * 4 + 8);
+    const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(texW) * 4;
+    for (int32_t y = py0; y < py1; ++y) {
+        const int32_t i = y - dy;
+        int32_t row = 0, below = 0;
+        down.At(i, dh, texH, row, below);
+        // Held rows read one texel row twice (the renderer's rule; 'below' is then 0).
+        const bool held = i < down.left || i >= dh - down.right;
+        if (held) row = i < down.left ? 0 : texH - 1, below = 0;
+        const uint8_t* top = texels + row * rowBytes;
+        const uint8_t* bottom = held ? top : top + rowBytes;
+        const int32_t above = 128 - below;
+        // Vertical first: every texel this row needs, its channels weighted, in 16 bits.
+        int16_t* mixed = blended_.data();
+        int32_t c = firstTexel;
+#if defined(__SSE2__)
+        {
+            const __m128i zero = _mm_setzero_si128(), wa = _mm_set1_epi16(static_cast<short>(above)),
+                          wb = _mm_set1_epi16(static_cast<short>(below));
+            for (; c + 1 <= lastTexel; c += 2) {
+                const __m128i t = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + c * 4)), zero);
+                const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + c * 4)), zero);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed + c * 4),
+                                 _mm_add_epi16(_mm_mullo_epi16(t, wa), _mm_mullo_epi16(b, wb)));
+            }
+        }
+#endif
+        for (; c <= lastTexel; ++c)
+            for (int k = 0; k < 4; ++k)
+                mixed[c * 4 + k] = static_cast<int16_t>(above * top[c * 4 + k] + below * bottom[c * 4 + k]);
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(px0) * 4;
+        int32_t j = 0;
+#if defined(__SSE2__)
+        auto one = [&](int32_t k) {
+            const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mixed + columns_[static_cast<size_t>(k)] * 4));
+            const __m128i sum = _mm_madd_epi16(_mm_unpacklo_epi16(pair, _mm_srli_si128(pair, 8)),
+                                               _mm_set1_epi32(weights_[static_cast<size_t>(k)]));
+            return _mm_srli_epi32(sum, 14);
+        };
+        for (; j + 2 <= n; j += 2, out += 8) CopyTwo(_mm_packs_epi32(one(j), one(j + 1)), out);
+#endif
+        for (; j < n; ++j, out += 4) {
+            const int16_t* l = mixed + columns_[static_cast<size_t>(j)] * 4;
+            const int32_t w = weights_[static_cast<size_t>(j)], wl = w & 0xFFFF, wr = w >> 16;
+            uint32_t value = 0;
+            for (int k = 0; k < 4; ++k)
+                value |= std::min<uint32_t>(static_cast<uint32_t>(wl * l[k] + wr * l[k + 4]) >> 14, 255u) << (8 * k);
+            StoreWord(out, CopyPixel(value, Word(out)));
+        }
+    }
     return true;
 }
 

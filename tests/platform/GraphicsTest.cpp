@@ -517,17 +517,17 @@ TEST(TriangulateEdges, DegenerateAndCrossingOutlinesEnd) {
 
 }  // namespace
 
-// Headless contexts draw slanted triangles themselves instead of through the software
-// renderer: random scenes of every primitive, blend mode, transform, colour and viewport,
-// partly off the surface, must come out the same to the bit either way.
+// Headless contexts draw slanted triangles and upright image copies themselves instead of
+// through the software renderer: random scenes of every primitive, blend mode, transform,
+// colour and viewport, partly off the surface, must come out the same to the bit either way.
 TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
     std::mt19937 rng(7);
     auto uniform = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
     // Pictures with transparent, opaque and partly transparent texels.
     std::vector<Ref<TImage>> images;
-    for (int i = 0; i < 3; ++i) {
-        Ref<TImage> im = TImage::CreateBlank(5 + pick(60), 3 + pick(40), 1, pick(2) ? FILTEREDIMAGE : 0);
+    for (int i = 0; i < 6; ++i) {
+        Ref<TImage> im = TImage::CreateBlank(1 + pick(64), 1 + pick(42), 1, pick(2) ? FILTEREDIMAGE : 0);
         ASSERT_TRUE(im);
         uint8_t* p = im->frames[0]->Pixels();
         for (int k = 0; k < im->width * im->height; ++k) {
@@ -558,12 +558,18 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
                 SetColor(n(3) ? 255 : n(256), n(3) ? 255 : n(256), n(3) ? 255 : n(256));
                 SetAlpha(n(3) ? 1.0f : u(0, 1));
                 SetTransform(n(4) ? u(-360, 360) : 90.0f * n(4), u(0.2f, 3), u(0.2f, 3));
-                if (n(8) == 0) SetViewport(n(W), n(H), n(W), n(H));
+                if (n(4) == 0) SetViewport(n(W), n(H), n(W), n(H));
                 if (n(8) == 0) SetViewport(0, 0, W, H);
                 const float x = u(-60, W + 60), y = u(-60, H + 60);
                 switch (n(5)) {
-                    case 0:
-                    case 1: DrawImage(images[static_cast<size_t>(n(3))].Get(), x, y, 0); break;
+                    case 0: DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0); break;
+                    case 1:
+                        // Upright and unflipped, often in its own size or opaque white: the
+                        // renderer copies these as rectangles.
+                        SetTransform(0.0f, n(3) ? u(0.2f, 3) : 1.0f, n(3) ? u(0.2f, 3) : 1.0f);
+                        if (n(2)) SetColor(255, 255, 255), SetAlpha(1.0f);
+                        DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0);
+                        break;
                     case 2: DrawRect(x, y, u(1, 80), u(1, 80)); break;
                     case 3: DrawOval(x, y, u(1, 80), u(1, 80)); break;
                     default: {

@@ -633,6 +633,14 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
         // Plain locals: stores through the byte pointer may alias anything else.
         const uint8_t* const tex = texels;
         const ptrdiff_t tw = texW;
+#if defined(__SSE2__)
+        // About the same run two rows further down is fetched while this one is drawn.
+        if (y + 2 < ras.y1) {
+            const uint8_t* ahead = pixels + static_cast<ptrdiff_t>(y + 2) * pitch;
+            const int32_t from = std::max(x0 + lo - 8, 0) * 4, to = std::min(x0 + hi + 8, width_ - 1) * 4;
+            for (int32_t b = from; b <= to; b += 64) _mm_prefetch(reinterpret_cast<const char*>(ahead + b), _MM_HINT_T0);
+        }
+#endif
         if (fixedPoint) {
             int64_t fu = CeilDiv(int64_t(nu) * (int64_t(1) << 32), area), fv = CeilDiv(int64_t(nv) * (int64_t(1) << 32), area);
             const int64_t stepU = fixedStepU, stepV = fixedStepV;
@@ -846,6 +854,9 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex)
         uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(px0) * 4;
         int32_t j = 0;
 #if defined(__SSE2__)
+        // The pixels of a later row, a surface row apart, are fetched while this one is drawn.
+        if (y + 2 < py1)
+            for (int32_t b = 0; b < n * 4; b += 64) _mm_prefetch(reinterpret_cast<const char*>(out + 2 * pitch + b), _MM_HINT_T0);
         auto one = [&](int32_t k) {
             const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mixed + columns_[static_cast<size_t>(k)] * 4));
             const __m128i sum = _mm_madd_epi16(_mm_unpacklo_epi16(pair, _mm_srli_si128(pair, 8)),

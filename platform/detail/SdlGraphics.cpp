@@ -616,13 +616,23 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
     const int32_t baseU = sp[2].x * area, baseV = sp[2].y * area;
     const int32_t stepNu = ras.stepX[0] * su0 + ras.stepX[1] * su1, stepNv = ras.stepX[0] * sv0 + ras.stepX[1] * sv1;
     const Quotient du(stepNu, ras.byArea), dv(stepNv, ras.byArea);
-    // Or, when every run is short enough, in 32.32 fixed point rounded up: after n steps a
-    // value exceeds the exact quotient by less than (n + 1) / 2^32, and the exact one's
-    // fraction is at most 1 - 1 / area, so the integer parts agree while (n + 1) * area
-    // stays within 2^32.
-    const bool fixedPoint = (int64_t(ras.x1 - ras.x0) + 1) * area <= (int64_t(1) << 32);
-    const int64_t fixedStepU = CeilDiv(int64_t(stepNu) * (int64_t(1) << 32), area),
-                  fixedStepV = CeilDiv(int64_t(stepNv) * (int64_t(1) << 32), area);
+    // Or, for triangles small enough, in 32.32 fixed point rounded up, from the corner of
+    // the box by whole steps along x and y: after n steps in all a value exceeds the exact
+    // quotient by less than (n + 1) / 2^32, and the exact one's fraction is at most
+    // 1 - 1 / area, so the integer parts agree while (n + 1) * area stays within 2^32.
+    const int64_t one = int64_t(1) << 32;
+    const int64_t cornerU = int64_t(ras.row[0]) * su0 + int64_t(ras.row[1]) * su1 + baseU,
+                  cornerV = int64_t(ras.row[0]) * sv0 + int64_t(ras.row[1]) * sv1 + baseV;
+    const int64_t downU = int64_t(ras.stepY[0]) * su0 + int64_t(ras.stepY[1]) * su1,
+                  downV = int64_t(ras.stepY[0]) * sv0 + int64_t(ras.stepY[1]) * sv1;
+    auto small = [](int64_t x) { return x > -(int64_t(1) << 30) && x < (int64_t(1) << 30); };
+    const bool fixedPoint = (int64_t(ras.x1 - ras.x0) + (ras.y1 - ras.y0) + 1) * area <= one && small(cornerU) &&
+                            small(cornerV) && small(downU) && small(downV);
+    const int64_t fixedStepU = CeilDiv(int64_t(stepNu) * one, area), fixedStepV = CeilDiv(int64_t(stepNv) * one, area);
+    const int64_t fixedDownU = fixedPoint ? CeilDiv(downU * one, area) : 0,
+                  fixedDownV = fixedPoint ? CeilDiv(downV * one, area) : 0;
+    const int64_t fixedCornerU = fixedPoint ? CeilDiv(cornerU * one, area) : 0,
+                  fixedCornerV = fixedPoint ? CeilDiv(cornerV * one, area) : 0;
     const uint8_t* texels = pm.Pixels();
     auto* pixels = static_cast<uint8_t*>(surface_->pixels);
     const int32_t pitch = surface_->pitch;
@@ -642,8 +652,8 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
         }
 #endif
         if (fixedPoint) {
-            int64_t fu = CeilDiv(int64_t(nu) * (int64_t(1) << 32), area), fv = CeilDiv(int64_t(nv) * (int64_t(1) << 32), area);
-            const int64_t stepU = fixedStepU, stepV = fixedStepV;
+            const int64_t stepU = fixedStepU, stepV = fixedStepV, rows = y - ras.y0;
+            int64_t fu = fixedCornerU + lo * stepU + rows * fixedDownU, fv = fixedCornerV + lo * stepV + rows * fixedDownV;
             auto next = [&] {
                 const uint32_t w = Word(tex + ((fv >> 32) * tw + (fu >> 32)) * 4);
                 fu += stepU;

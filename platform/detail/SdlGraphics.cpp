@@ -24,7 +24,22 @@
 namespace kin {
 namespace detail {
 class SdlGraphics;
-}
+
+/// Where a texture's texels are not fully transparent: per texel row, the first and last
+/// such texel (first > last: none). Built with the texture.
+struct Coverage {
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    void Build(const uint8_t* texels, int32_t w, int32_t h) {
+        rows.assign(static_cast<size_t>(h), {w, -1});
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                if (texels[(static_cast<ptrdiff_t>(y) * w + x) * 4 + 3] != 0) {
+                    auto& r = rows[static_cast<size_t>(y)];
+                    r = {std::min(r.first, x), x};
+                }
+    }
+};
+}  // namespace detail
 
 // ---------------------------------------------------------------- texture cache on images
 // An image may be drawn on several contexts; each keeps its own textures, one per frame and
@@ -35,6 +50,7 @@ struct TImage::CacheSlot {
         detail::SdlGraphics* owner = nullptr;
         std::vector<SDL_Texture*> plain;
         std::vector<SDL_Texture*> mask;
+        std::vector<detail::Coverage> coverage;  // of the plain textures
     };
     std::vector<Entry> entries;
 };
@@ -50,6 +66,7 @@ void DestroyTextures(TImage::CacheSlot::Entry& e) {
         if (t) SDL_DestroyTexture(t);
     e.plain.clear();
     e.mask.clear();
+    e.coverage.clear();
 }
 
 constexpr int32_t MAX_SURFACE = 16384;
@@ -216,7 +233,9 @@ private:
         clipKnown_ = true;
     }
 
-    SDL_Texture* TextureFor(TImage* image, int32_t frame, bool mask);
+    /// The texture of an image frame, made on first use; *coverage (when asked, and for a
+    /// plain texture) then tells where its texels are not fully transparent.
+    SDL_Texture* TextureFor(TImage* image, int32_t frame, bool mask, const Coverage** coverage = nullptr);
     SDL_Texture* Upload(const TPixmap& pm, bool mask, bool filtered);
     void DropTextures();
     /// Points at v, or at a clipped copy when some vertex lies far outside the surface;
@@ -239,7 +258,7 @@ private:
     /// front end lays out a quad): the renderer copies such a pair of triangles as a
     /// rectangle, scaled with its texture's filter; drawn here with its arithmetic. False
     /// (nothing drawn) when it must go to the renderer.
-    bool CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex);
+    bool CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex, const Coverage& coverage);
     void Submit(SDL_Texture* tex, const Vertex* v, int32_t count) {
         SDL_RenderGeometryRaw(renderer_, tex, &v->x, sizeof(Vertex),
                               reinterpret_cast<const SDL_Color*>(&v->r), sizeof(Vertex), &v->u,
@@ -288,8 +307,9 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
     }
 
     SDL_Texture* tex = nullptr;
+    const Coverage* coverage = nullptr;
     if (image) {
-        tex = TextureFor(image, frame, mode == MASKBLEND);
+        tex = TextureFor(image, frame, mode == MASKBLEND, &coverage);
         if (!tex) return;
         SDL_SetTextureBlendMode(tex, blend);
     } else {
@@ -301,8 +321,9 @@ void SdlGraphics::Geometry(const Vertex* v, int32_t count, TImage* image, int32_
     if (count < 3) return;
     if (tex && direct_ && surface_ && blend == SDL_BLENDMODE_BLEND && mode != MASKBLEND) {
         const TPixmap& pm = *image->frames[static_cast<size_t>(frame)];
-        if (count == 6 && CopyRect(p, pm, tex)) return;
-        SubmitDirect(tex, p, count, false, [&](const Vertex* t, bool now) { return now ? BlendTriangle(t, pm) : OpaqueWhite(t); });
+        if (count == 6 && CopyRect(p, pm, tex, *coverage)) return;
+        SubmitDirect(tex, p, count, false,
+                     [&](const Vertex* t, bool now) { return now ? BlendTriangle(t, pm) : OpaqueWhite(t); });
     } else if (!tex && direct_ && surface_ && (blend == SDL_BLENDMODE_BLEND || blend == SDL_BLENDMODE_NONE)) {
         const bool replace = blend == SDL_BLENDMODE_NONE;
         SubmitDirect(nullptr, p, count, replace, [&](const Vertex* t, bool now) {
@@ -653,7 +674,8 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
 #endif
         if (fixedPoint) {
             const int64_t stepU = fixedStepU, stepV = fixedStepV, rows = y - ras.y0;
-            int64_t fu = fixedCornerU + lo * stepU + rows * fixedDownU, fv = fixedCornerV + lo * stepV + rows * fixedDownV;
+            const int64_t fuLo = fixedCornerU + lo * stepU + rows * fixedDownU, fvLo = fixedCornerV + lo * stepV + rows * fixedDownV;
+            int64_t fu = fuLo, fv = fvLo;
             auto next = [&] {
                 const uint32_t w = Word(tex + ((fv >> 32) * tw + (fu >> 32)) * 4);
                 fu += stepU;
@@ -665,6 +687,14 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
                 const uint32_t four[4] = {next(), next(), next(), next()};
                 if (((four[0] | four[1] | four[2] | four[3]) >> 24) == 0) continue;  // all transparent
                 BlendFour(four, out);
+            }
+            if (n <= hi && x0 + hi + 3 < width_) {
+                // The last one to three pixels as four, with fully transparent texels for the
+                // pixels after the run, which thus stay as they are.
+                uint32_t four[4] = {};
+                for (int32_t k = 0; n + k <= hi; ++k) four[k] = next();
+                if (((four[0] | four[1] | four[2] | four[3]) >> 24) != 0) BlendFour(four, out);
+                return;
             }
             for (; n <= hi; ++n, out += 4) {
                 const uint32_t w = next();
@@ -777,7 +807,7 @@ void CopyTwo(__m128i value, uint8_t* out) {
 
 }  // namespace
 
-bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex) {
+bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex, const Coverage& coverage) {
     auto at = [](const Vertex& p, float x, float y, float u, float w) {
         return p.x == x && p.y == y && p.u == u && p.v == w;
     };
@@ -812,9 +842,12 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex)
     const int32_t pitch = surface_->pitch;
     if (!scaled) {
         for (int32_t y = py0; y < py1; ++y) {
-            const uint8_t* src = texels + (static_cast<ptrdiff_t>(y - dy) * texW + (px0 - dx)) * 4;
-            uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(px0) * 4;
-            for (int32_t x = px0; x < px1; ++x, src += 4, out += 4) StoreWord(out, CopyPixel(Word(src), Word(out)));
+            // Fully transparent texels leave their pixels as they are.
+            const auto [first, last] = coverage.rows[static_cast<size_t>(y - dy)];
+            const int32_t from = std::max(px0, dx + first), to = std::min(px1, dx + last + 1);
+            const uint8_t* src = texels + (static_cast<ptrdiff_t>(y - dy) * texW + (from - dx)) * 4;
+            uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(from) * 4;
+            for (int32_t x = from; x < to; ++x, src += 4, out += 4) StoreWord(out, CopyPixel(Word(src), Word(out)));
         }
         return true;
     }
@@ -830,7 +863,6 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex)
         // The pair of weights for the texel and the next, as two 16-bit lanes.
         weights_[static_cast<size_t>(j)] = (128 - weight) | (weight << 16);
     }
-    const int32_t firstTexel = columns_.front(), lastTexel = columns_.back() + 1;
     blended_.resize(static_cast<size_t>(texW) * 4 + 8);
     const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(texW) * 4;
     for (int32_t y = py0; y < py1; ++y) {
@@ -840,6 +872,17 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex)
         // Held rows read one texel row twice (the renderer's rule; 'below' is then 0).
         const bool held = i < down.left || i >= dh - down.right;
         if (held) row = i < down.left ? 0 : texH - 1, below = 0;
+        // A pixel whose four texels are all fully transparent comes out transparent and
+        // leaves its pixel as it is: only the pixels reading covered texels are drawn.
+        const auto& r0 = coverage.rows[static_cast<size_t>(row)];
+        const auto& r1 = coverage.rows[static_cast<size_t>(held ? row : row + 1)];
+        const int32_t covered0 = std::min(r0.first, r1.first), covered1 = std::max(r0.second, r1.second);
+        if (covered1 < covered0) continue;
+        const auto begin = std::lower_bound(columns_.begin(), columns_.end(), covered0 - 1);
+        const auto end = std::upper_bound(begin, columns_.end(), covered1);
+        if (begin == end) continue;
+        const int32_t j0 = static_cast<int32_t>(begin - columns_.begin()), j1 = static_cast<int32_t>(end - columns_.begin());
+        const int32_t firstTexel = *begin, lastTexel = *(end - 1) + 1;
         const uint8_t* top = texels + row * rowBytes;
         const uint8_t* bottom = held ? top : top + rowBytes;
         const int32_t above = 128 - below;
@@ -861,21 +904,22 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex)
         for (; c <= lastTexel; ++c)
             for (int k = 0; k < 4; ++k)
                 mixed[c * 4 + k] = static_cast<int16_t>(above * top[c * 4 + k] + below * bottom[c * 4 + k]);
-        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(px0) * 4;
-        int32_t j = 0;
+        uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(px0 + j0) * 4;
+        int32_t j = j0;
 #if defined(__SSE2__)
         // The pixels of a later row, a surface row apart, are fetched while this one is drawn.
         if (y + 2 < py1)
-            for (int32_t b = 0; b < n * 4; b += 64) _mm_prefetch(reinterpret_cast<const char*>(out + 2 * pitch + b), _MM_HINT_T0);
+            for (int32_t b = 0; b < (j1 - j0) * 4; b += 64)
+                _mm_prefetch(reinterpret_cast<const char*>(out + 2 * pitch + b), _MM_HINT_T0);
         auto one = [&](int32_t k) {
             const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mixed + columns_[static_cast<size_t>(k)] * 4));
             const __m128i sum = _mm_madd_epi16(_mm_unpacklo_epi16(pair, _mm_srli_si128(pair, 8)),
                                                _mm_set1_epi32(weights_[static_cast<size_t>(k)]));
             return _mm_srli_epi32(sum, 14);
         };
-        for (; j + 2 <= n; j += 2, out += 8) CopyTwo(_mm_packs_epi32(one(j), one(j + 1)), out);
+        for (; j + 2 <= j1; j += 2, out += 8) CopyTwo(_mm_packs_epi32(one(j), one(j + 1)), out);
 #endif
-        for (; j < n; ++j, out += 4) {
+        for (; j < j1; ++j, out += 4) {
             const int16_t* l = mixed + columns_[static_cast<size_t>(j)] * 4;
             const int32_t w = weights_[static_cast<size_t>(j)], wl = w & 0xFFFF, wr = w >> 16;
             uint32_t value = 0;
@@ -887,7 +931,7 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex)
     return true;
 }
 
-SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask) {
+SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask, const Coverage** coverage) {
     if (frame < 0 || static_cast<size_t>(frame) >= image->frames.size()) return nullptr;
     const TPixmap* pm = image->frames[static_cast<size_t>(frame)].Get();
     if (!pm || pm->Width() <= 0 || pm->Height() <= 0) return nullptr;
@@ -910,7 +954,12 @@ SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask) {
     std::vector<SDL_Texture*>& set = mask ? entry->mask : entry->plain;
     if (set.size() < image->frames.size()) set.resize(image->frames.size(), nullptr);
     SDL_Texture*& t = set[static_cast<size_t>(frame)];
-    if (!t) t = Upload(*pm, mask, (image->flags & FILTEREDIMAGE) != 0);
+    if (!mask && entry->coverage.size() < image->frames.size()) entry->coverage.resize(image->frames.size());
+    if (!t) {
+        t = Upload(*pm, mask, (image->flags & FILTEREDIMAGE) != 0);
+        if (t && !mask) entry->coverage[static_cast<size_t>(frame)].Build(pm->Pixels(), pm->Width(), pm->Height());
+    }
+    if (coverage) *coverage = mask ? nullptr : &entry->coverage[static_cast<size_t>(frame)];
     return t;
 }
 

@@ -134,6 +134,20 @@ public:
         if (!ViewportRect(r)) return;
         ApplyClip();
         auto c = [](int32_t x) { return static_cast<Uint8>(std::clamp(x, 0, 255)); };
+        if (surface_ && direct_) {
+            // The renderer would fill the rectangle, clipped, with the colour's pixel value.
+            SDL_RenderFlush(renderer_);
+            const uint8_t rgba[4] = {c(state_.clscolor_red), c(state_.clscolor_green), c(state_.clscolor_blue), 255};
+            uint32_t colour;
+            std::memcpy(&colour, rgba, 4);
+            const int32_t x0 = std::max({r.x, clip_.x, 0}), x1 = std::min({r.x + r.w, clip_.x + clip_.w, width_});
+            const int32_t y0 = std::max({r.y, clip_.y, 0}), y1 = std::min({r.y + r.h, clip_.y + clip_.h, height_});
+            for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
+                auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface_->pixels) + static_cast<ptrdiff_t>(y) * surface_->pitch);
+                std::fill(row + x0, row + x1, colour);
+            }
+            return;
+        }
         SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_NONE);
         SDL_SetRenderDrawColor(renderer_, c(state_.clscolor_red), c(state_.clscolor_green),
                                c(state_.clscolor_blue), 255);

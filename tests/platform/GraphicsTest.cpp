@@ -517,9 +517,10 @@ TEST(TriangulateEdges, DegenerateAndCrossingOutlinesEnd) {
 
 }  // namespace
 
-// Headless contexts draw slanted triangles and upright image copies themselves instead of
-// through the software renderer: random scenes of every primitive, blend mode, transform,
-// colour and viewport, partly off the surface, must come out the same to the bit either way.
+// Headless contexts clear and draw slanted triangles and upright image copies themselves
+// instead of through the software renderer: random scenes of every primitive, blend mode,
+// transform, colour and viewport, partly off the surface, must come out the same to the bit
+// either way.
 TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
     std::mt19937 rng(7);
     auto uniform = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
@@ -560,6 +561,7 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
                 SetTransform(n(4) ? u(-360, 360) : 90.0f * n(4), u(0.2f, 3), u(0.2f, 3));
                 if (n(4) == 0) SetViewport(n(W), n(H), n(W), n(H));
                 if (n(8) == 0) SetViewport(0, 0, W, H);
+                if (n(12) == 0) SetClsColor(n(256), n(256), n(256)), Cls();
                 const float x = u(-60, W + 60), y = u(-60, H + 60);
                 switch (n(5)) {
                     case 0: DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0); break;

@@ -971,7 +971,7 @@ SDL_Texture* SdlGraphics::TextureFor(TImage* image, int32_t frame, bool mask, co
     if (!mask && entry->coverage.size() < image->frames.size()) entry->coverage.resize(image->frames.size());
     if (!t) {
         t = Upload(*pm, mask, (image->flags & FILTEREDIMAGE) != 0);
-        if (t && !mask) entry->coverage[static_cast<size_t>(frame)].Build(pm->Pixels(), pm->Width(), pm->Height());
+        if (t && !mask && surface_) entry->coverage[static_cast<size_t>(frame)].Build(pm->Pixels(), pm->Width(), pm->Height());
     }
     if (coverage) *coverage = mask ? nullptr : &entry->coverage[static_cast<size_t>(frame)];
     return t;

@@ -203,6 +203,8 @@ private:
             return false;
         }
         software_ = true;
+        // A surface larger than a core's cache is fetched ahead of the rows being drawn.
+        fetchAhead_ = static_cast<int64_t>(surface_->pitch) * h > (int64_t(2) << 20);
         width_ = w;
         height_ = h;
         clipKnown_ = false;
@@ -283,6 +285,7 @@ private:
     SDL_Surface* surface_ = nullptr;  // headless only
     SDL_Window* window_ = nullptr;    // window only, borrowed
     bool software_ = false;
+    bool fetchAhead_ = false;
     bool vsync_ = false;
     int32_t width_ = 0, height_ = 0;
     SDL_Rect clip_{};
@@ -680,7 +683,7 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
         const ptrdiff_t tw = texW;
 #if defined(__SSE2__)
         // About the same run two rows further down is fetched while this one is drawn.
-        if (y + 2 < ras.y1) {
+        if (fetchAhead_ && y + 2 < ras.y1) {
             const uint8_t* ahead = pixels + static_cast<ptrdiff_t>(y + 2) * pitch;
             const int32_t from = std::max(x0 + lo - 8, 0) * 4, to = std::min(x0 + hi + 8, width_ - 1) * 4;
             for (int32_t b = from; b <= to; b += 64) _mm_prefetch(reinterpret_cast<const char*>(ahead + b), _MM_HINT_T0);
@@ -922,7 +925,7 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex,
         int32_t j = j0;
 #if defined(__SSE2__)
         // The pixels of a later row, a surface row apart, are fetched while this one is drawn.
-        if (y + 2 < py1)
+        if (fetchAhead_ && y + 2 < py1)
             for (int32_t b = 0; b < (j1 - j0) * 4; b += 64)
                 _mm_prefetch(reinterpret_cast<const char*>(out + 2 * pitch + b), _MM_HINT_T0);
         auto one = [&](int32_t k) {

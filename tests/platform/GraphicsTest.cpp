@@ -588,3 +588,35 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
         ASSERT_TRUE(pictures[0] == pictures[1]) << "scene " << scene;
     }
 }
+
+// Images scaled up far enough that a triangle's texels cannot be stepped in fixed point
+// without losing exactness take the exact slower stepping: the same to the bit as well.
+TEST(DirectTrianglesTest, HugeImagesDrawExactlyWhatTheRendererDraws) {
+    std::mt19937 rng(11);
+    Ref<TImage> im = TImage::CreateBlank(7, 5, 1, 0);
+    ASSERT_TRUE(im);
+    uint8_t* p = im->frames[0]->Pixels();
+    for (int k = 0; k < 4 * 7 * 5; ++k) p[k] = static_cast<uint8_t>(rng());
+    im->frames[0]->SetHasAlpha(true);
+    const int32_t W = 1500, H = 1100;
+    std::vector<uint8_t> pictures[2];
+    for (int direct = 0; direct < 2; ++direct) {
+        Ref<TGraphics> g = CreateHeadlessGraphics(W, H);
+        ASSERT_TRUE(g);
+        detail::SetDirectTriangles(g.Get(), direct != 0);
+        SetGraphics(g);
+        SetClsColor(30, 60, 90);
+        Cls();
+        SetBlend(ALPHABLEND);
+        SetColor(255, 255, 255);
+        SetAlpha(1.0f);
+        for (const float angle : {13.0f, 100.0f, 222.0f}) {
+            SetTransform(angle, 250.0f, 230.0f);
+            DrawImage(im.Get(), 700.0f, 500.0f, 0);
+        }
+        pictures[direct] = g->ReadPixels();
+        SetGraphics(nullptr);
+    }
+    ASSERT_EQ(pictures[0].size(), static_cast<size_t>(W) * H * 4);
+    EXPECT_TRUE(pictures[0] == pictures[1]);
+}

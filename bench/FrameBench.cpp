@@ -54,16 +54,6 @@ struct Game {
         slime::StartUp();
         kin::FlushEvents();
         if (!gWindowed) kin::CanvasGraphics(slime::Game().canvas)->Resize(w, h);
-        if (gWindowed) {
-            // The game's one window; the canvas follows its size once the change arrives.
-            for (Uint32 id = 1; id < 64; ++id)
-                if (SDL_Window* window = SDL_GetWindowFromID(id)) SDL_SetWindowSize(window, w, h);
-            for (int i = 0; i < 200 && kin::CanvasGraphics(slime::Game().canvas)->Width() != w; ++i) {
-                while (kin::PollEvent()) {
-                }
-                SDL_Delay(5);
-            }
-        }
         slime::Scene().slime->ab = TAdvBody::Create();
         TAdvBody& b = *slime::Scene().slime->ab;
         for (int32_t r = 0; r < rows; ++r)
@@ -80,6 +70,17 @@ struct Game {
                     if (!odd || c + 1 < cols) b.ConAssign(b.ConAdd(i, odd ? below + 1 : below, -1.0f, 0.5f));
                 }
             }
+        if (gWindowed) {
+            // The game's one window; the canvas follows its size once the change arrives (and
+            // is drawn meanwhile, with this structure, as the headless frames are).
+            for (Uint32 id = 1; id < 64; ++id)
+                if (SDL_Window* window = SDL_GetWindowFromID(id)) SDL_SetWindowSize(window, w, h);
+            for (int i = 0; i < 200 && kin::CanvasGraphics(slime::Game().canvas)->Width() != w; ++i) {
+                while (kin::PollEvent()) {
+                }
+                SDL_Delay(5);
+            }
+        }
         // The pointer in the middle of the canvas, away from the scrolling edges.
         slime::Game().pointerX = 0.5f * static_cast<float>(w);
         slime::Game().pointerY = 0.5f * static_cast<float>(h);

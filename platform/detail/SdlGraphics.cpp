@@ -825,6 +825,11 @@ void CopyTwo(__m128i value, uint8_t* out) {
 }  // namespace
 
 bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex, const Coverage& coverage) {
+#if !defined(__SSE2__)
+    // The stretch and blend above are what the renderer runs on SSE2 and MMX processors;
+    // elsewhere it uses other arithmetic.
+    return false;
+#endif
     auto at = [](const Vertex& p, float x, float y, float u, float w) {
         return p.x == x && p.y == y && p.u == u && p.v == w;
     };

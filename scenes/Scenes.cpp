@@ -332,4 +332,14 @@ TScene BuildSlimeStructure(const std::string& mediaDir) {
     return sc;
 }
 
+int32_t FitGridToDiameter(float diameter) {
+    float minX = 0, minY = 0, maxX = 0, maxY = 0;
+    TPhysics::GetBounds(minX, minY, maxX, maxY);
+    const float side = std::min(maxX - minX, maxY - minY);
+    const float fit = side / diameter;  // NaN for an empty box or diameter: the coarsest grid
+    const int32_t cells = fit >= 128.0f ? 128 : fit >= 8.0f ? static_cast<int32_t>(fit) : 8;
+    TPhysics::SetGridSize(cells);
+    return cells;
+}
+
 }  // namespace kin::gelsim

@@ -86,6 +86,9 @@ void RunCase(const Case& c) {
                 break;
         }
     }
+    // Cells at least one disc across, as in the peers' run of this scene, so that every
+    // overlapping pair of discs is tested.
+    FitGridToDiameter(2.0f * c.radius);
     TPhysics::SetIterations(c.passes);
     TPhysics::SetGravity(0.0f, 0.1f * c.stepScale * c.stepScale);
     for (Ref<TMass>& m : sc.masses) m->SetRadius(c.radius);
@@ -118,7 +121,7 @@ void RunCase(const Case& c) {
 int32_t Through(const char* kind, float v) {
     Ref<TPhysics> w = TPhysics::Create(1024.0f, 4096.0f, 0.0f, 0.0f, 1);
     TPhysics::UseShiftedGrid(1);
-    TPhysics::SetGridSize(128);
+    FitGridToDiameter(10.0f);
     const float top = 3000.0f, r = 5.0f;
     std::vector<float> o = {0.0f, top, 1024.0f, top};
     int32_t style = TZone::LINE;

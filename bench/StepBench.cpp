@@ -99,6 +99,7 @@ void TimeSteadyHalf(benchmark::State& state, TScene& scene, int32_t total, doubl
 void BM_Pile(benchmark::State& state) {
     const int32_t n = static_cast<int32_t>(state.range(0));
     TScene sc = BuildPile(n);
+    FitGridToDiameter(10.0f);  // every overlapping pair is tested, as in the peers
     TimeSteadyHalf(state, sc, 600, n, 0);
 }
 BENCHMARK(BM_Pile)->Arg(1000)->Arg(4000)->Arg(16000)->Iterations(1)->Repetitions(5)
@@ -116,6 +117,7 @@ BENCHMARK(BM_Lattice)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true)
 void BM_DensePile(benchmark::State& state) {
     const int32_t n = static_cast<int32_t>(state.range(0));
     TScene sc = BuildHexPile(n);
+    FitGridToDiameter(10.0f);
     Observed obs;
     sc.SaveState();
     for (int32_t s = 0; s < 3; ++s) {  // pools and maps reach their working size

@@ -48,10 +48,17 @@ T* Pick(FuzzedDataProvider& in, const std::vector<Ref<T>>& v) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
-    Ref<TPhysics> world = TPhysics::Create(AnyFloat(in), AnyFloat(in), AnyFloat(in), AnyFloat(in),
-                                           in.ConsumeIntegralInRange<int32_t>(-1, 3));
+    // The input is read one value per statement, so that every compiler builds the same world
+    // from it (a call's arguments come in the compiler's order); where a call takes several,
+    // they are read last argument first, as the committed inputs were first read.
+    const int32_t iterations = in.ConsumeIntegralInRange<int32_t>(-1, 3);
+    const float gravityX = AnyFloat(in), gravityY = AnyFloat(in), maxY = AnyFloat(in), maxX = AnyFloat(in);
+    Ref<TPhysics> world = TPhysics::Create(maxX, maxY, gravityY, gravityX, iterations);
     TColEvent::SetMode(in.ConsumeIntegralInRange<int32_t>(TColEvent::MODE_DISCARD, TColEvent::MODE_REPLACE));
-    if (in.ConsumeBool()) TPhysics::SetBounds(AnyFloat(in), AnyFloat(in), AnyFloat(in), AnyFloat(in));
+    if (in.ConsumeBool()) {
+        const float y2 = AnyFloat(in), x2 = AnyFloat(in), y1 = AnyFloat(in), x1 = AnyFloat(in);
+        TPhysics::SetBounds(x1, y1, x2, y2);
+    }
     TPhysics::UseShiftedGrid(in.ConsumeBool() ? 1 : 0);
     TPhysics::SetGridSize(in.ConsumeIntegralInRange<int32_t>(0, 200));
     TPhysics::SetFriction(AnyFloat(in));
@@ -60,8 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int nMasses = in.ConsumeIntegralInRange(0, 40);
         for (int k = 0; k < nMasses; ++k) {
             const float x = AnyFloat(in), y = AnyFloat(in), mass = AnyFloat(in), radius = AnyFloat(in);
-            Ref<TMass> m = TMass::Create(x, y, mass, radius, AnyFloat(in), in.ConsumeIntegralInRange<int32_t>(-2, 3));
-            if (in.ConsumeBool()) m->SetVelocity(AnyFloat(in), AnyFloat(in));
+            const int32_t group = in.ConsumeIntegralInRange<int32_t>(-2, 3);
+            const float friction = AnyFloat(in);
+            Ref<TMass> m = TMass::Create(x, y, mass, radius, friction, group);
+            if (in.ConsumeBool()) {
+                const float vy = AnyFloat(in), vx = AnyFloat(in);
+                m->SetVelocity(vx, vy);
+            }
             if (in.ConsumeIntegralInRange(0, 7) == 0) m->Freeze();
             m->AddRef();
             masses.push_back(std::move(m));
@@ -96,7 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     if (TMass* m = Pick(in, masses)) m->SetRadius(AnyFloat(in));
                     break;
                 case 2:
-                    if (TMass* m = Pick(in, masses)) m->Position(AnyFloat(in), AnyFloat(in));
+                    if (TMass* m = Pick(in, masses)) {
+                        const float y = AnyFloat(in), x = AnyFloat(in);
+                        m->Position(x, y);
+                    }
                     break;
                 case 3:
                     if (TConstraint* c = Pick(in, cons)) c->SetRestLength(AnyFloat(in));
@@ -105,12 +120,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     if (TZone* z = Pick(in, zones)) z->Rotate(AnyFloat(in));
                     break;
                 case 5:
-                    if (TZone* z = Pick(in, zones)) z->SetScale(AnyFloat(in), AnyFloat(in));
+                    if (TZone* z = Pick(in, zones)) {
+                        const float sy = AnyFloat(in), sx = AnyFloat(in);
+                        z->SetScale(sx, sy);
+                    }
                     break;
                 case 6:
-                    if (TZone* z = Pick(in, zones)) z->Position(AnyFloat(in), AnyFloat(in));
+                    if (TZone* z = Pick(in, zones)) {
+                        const float y = AnyFloat(in), x = AnyFloat(in);
+                        z->Position(x, y);
+                    }
                     break;
-                case 7: TPhysics::SetGravity(AnyFloat(in), AnyFloat(in)); break;
+                case 7: {
+                    const float y = AnyFloat(in), x = AnyFloat(in);
+                    TPhysics::SetGravity(x, y);
+                    break;
+                }
                 case 8:
                     if (TMass* m = Pick(in, masses)) m->SetMass(AnyFloat(in));
                     break;

@@ -195,9 +195,18 @@ TScene BuildMixedScene() {
     }
     // Loose discs of several sizes and weights, each in a group of its own.
     for (int32_t k = 0; k < 200; ++k) {
-        const float x = 20.0f + rng.Next() * 980.0f, y = 2000.0f + rng.Next() * 1500.0f;
-        Ref<TMass> m = AddFree(sc, x, y, 0.5f + rng.Next() * 3.0f, 3.0f + rng.Next() * 6.0f, rng.Next(), -1);
-        m->SetVelocity(rng.Next() * 4.0f - 2.0f, rng.Next() * 2.0f);
+        // One draw per statement: the order of a call's arguments is up to the compiler.
+        // The draws keep the order in which the scene was first built (the hashes pinned on
+        // it depend on it): friction, radius and weight, then the velocity's y before its x.
+        const float x = 20.0f + rng.Next() * 980.0f;
+        const float y = 2000.0f + rng.Next() * 1500.0f;
+        const float friction = rng.Next();
+        const float radius = 3.0f + rng.Next() * 6.0f;
+        const float mass = 0.5f + rng.Next() * 3.0f;
+        Ref<TMass> m = AddFree(sc, x, y, mass, radius, friction, -1);
+        const float vy = rng.Next() * 2.0f;
+        const float vx = rng.Next() * 4.0f - 2.0f;
+        m->SetVelocity(vx, vy);
     }
     // Frozen pegs that the rest piles against.
     for (int32_t k = 0; k < 12; ++k) {
@@ -330,6 +339,16 @@ TScene BuildSlimeStructure(const std::string& mediaDir) {
     sc.held = {ground, right, left, slime};
     CollectMasses(sc);
     return sc;
+}
+
+int32_t FitGridToDiameter(float diameter) {
+    float minX = 0, minY = 0, maxX = 0, maxY = 0;
+    TPhysics::GetBounds(minX, minY, maxX, maxY);
+    const float side = std::min(maxX - minX, maxY - minY);
+    const float fit = side / diameter;  // NaN for an empty box or diameter: the coarsest grid
+    const int32_t cells = fit >= 128.0f ? 128 : fit >= 8.0f ? static_cast<int32_t>(fit) : 8;
+    TPhysics::SetGridSize(cells);
+    return cells;
 }
 
 }  // namespace kin::gelsim

@@ -62,5 +62,11 @@ TScene BuildFromFiles(const std::vector<std::string>& paths, float spacing = 120
 /// tilted walls, as the game places them) and slime.plb at its start point, both read
 /// from mediaDir.
 TScene BuildSlimeStructure(const std::string& mediaDir);
+/// Sets the current world's grid to the most cells per side (8 to 128) whose cells are
+/// still at least `diameter` wide and tall, so that no two overlapping masses of that
+/// diameter or less lie two cells apart (unless the box is under 8 diameters across);
+/// returns the cells per side. The builders above use 128 cells (8 x 32 units), which
+/// leaves some overlapping pairs of radius-5 discs untested.
+int32_t FitGridToDiameter(float diameter);
 
 }  // namespace kin::gelsim

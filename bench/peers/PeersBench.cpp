@@ -490,6 +490,9 @@ int Main(int argc, char** argv) {
             const Scene& scene = *scenes[si];
             for (int engine = 0; engine < 3; ++engine) {
                 TScene sc = scene.build();
+                // Cells at least one disc across, so that gelsim tests every overlapping
+                // pair as the peers do (the builders' 8-unit cells leave some out).
+                FitGridToDiameter(10.0f);
                 const Setup setup = SetupOf(sc, scene.ground ? scene.ground() : std::vector<float>{});
                 std::unique_ptr<Engine> e;
                 if (engine == 0) e = std::make_unique<GelsimEngine>(std::move(sc));

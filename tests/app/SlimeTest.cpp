@@ -329,9 +329,10 @@ TEST_F(SlimeTest, ABlobLeftWithoutStrandsIsRemovedOnTheNextDraw) {
 // Long play adds and removes blobs all the time: after every frame the tables hold no more
 // holes than live entries, and every blob and strand still knows its own index.
 TEST_F(SlimeTest, FramesCloseTheHolesThatRemovedBlobsLeave) {
-    Strand(Blob(300, 300), Blob(360, 300));
-    Strand(0, Blob(330, 250));
-    Strand(1, 2);
+    const int32_t right = Blob(360, 300), left = Blob(300, 300), top = Blob(330, 250);  // blobs 0, 1, 2
+    Strand(left, right);
+    Strand(right, top);
+    Strand(left, top);
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     int32_t compactions = 0, blobs = 3;

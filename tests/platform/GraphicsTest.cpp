@@ -520,7 +520,9 @@ TEST(TriangulateEdges, DegenerateAndCrossingOutlinesEnd) {
 // Headless contexts clear and draw slanted triangles and upright image copies themselves
 // instead of through the software renderer: random scenes of every primitive, blend mode,
 // transform, colour and viewport, partly off the surface, must come out the same to the bit
-// either way.
+// either way. (No call takes two draws as arguments, whose order would be the compiler's:
+// the scenes are drawn in the same order, a call's last argument first, from every
+// compiler.)
 TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
     std::mt19937 rng(7);
     auto uniform = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
@@ -528,7 +530,9 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
     // Pictures with transparent, opaque and partly transparent texels.
     std::vector<Ref<TImage>> images;
     for (int i = 0; i < 6; ++i) {
-        Ref<TImage> im = TImage::CreateBlank(1 + pick(64), 1 + pick(42), 1, pick(2) ? FILTEREDIMAGE : 0);
+        const int flags = pick(2) ? FILTEREDIMAGE : 0;
+        const int h = 1 + pick(42), w = 1 + pick(64);
+        Ref<TImage> im = TImage::CreateBlank(w, h, 1, flags);
         ASSERT_TRUE(im);
         uint8_t* p = im->frames[0]->Pixels();
         for (int k = 0; k < im->width * im->height; ++k) {
@@ -537,7 +541,8 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
             p[4 * k + 3] = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<uint8_t>(rng());
         }
         im->frames[0]->SetHasAlpha(true);
-        SetImageHandle(im.Get(), uniform(-10, 40), uniform(-10, 30));
+        const float hy = uniform(-10, 30), hx = uniform(-10, 40);
+        SetImageHandle(im.Get(), hx, hy);
         images.push_back(im);
     }
     const int32_t W = 160, H = 120;
@@ -552,28 +557,54 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
             std::mt19937 r(seed);  // the same scene for both
             auto u = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(r); };
             auto n = [&](int k) { return static_cast<int>(r() % static_cast<uint32_t>(k)); };
-            SetClsColor(n(256), n(256), n(256));
+            // n(3) ? 255 : n(256): a channel that is mostly full.
+            auto channel = [&]() { return n(3) ? 255 : n(256); };
+            {
+                const int blue = n(256), green = n(256), red = n(256);
+                SetClsColor(red, green, blue);
+            }
             Cls();
             for (int k = 0; k < 30; ++k) {
                 SetBlend(n(6));
-                SetColor(n(3) ? 255 : n(256), n(3) ? 255 : n(256), n(3) ? 255 : n(256));
+                const int blue = channel(), green = channel(), red = channel();
+                SetColor(red, green, blue);
                 SetAlpha(n(3) ? 1.0f : u(0, 1));
-                SetTransform(n(4) ? u(-360, 360) : 90.0f * n(4), u(0.2f, 3), u(0.2f, 3));
-                if (n(4) == 0) SetViewport(n(W), n(H), n(W), n(H));
+                const float sy = u(0.2f, 3), sx = u(0.2f, 3);
+                const float angle = n(4) ? u(-360, 360) : 90.0f * static_cast<float>(n(4));
+                SetTransform(angle, sx, sy);
+                if (n(4) == 0) {
+                    const int vh = n(H), vw = n(W), vy = n(H), vx = n(W);
+                    SetViewport(vx, vy, vw, vh);
+                }
                 if (n(8) == 0) SetViewport(0, 0, W, H);
-                if (n(12) == 0) SetClsColor(n(256), n(256), n(256)), Cls();
+                if (n(12) == 0) {
+                    const int blue = n(256), green = n(256), red = n(256);
+                    SetClsColor(red, green, blue);
+                    Cls();
+                }
                 const float x = u(-60, W + 60), y = u(-60, H + 60);
                 switch (n(5)) {
                     case 0: DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0); break;
-                    case 1:
+                    case 1: {
                         // Upright and unflipped, often in its own size or opaque white: the
                         // renderer copies these as rectangles.
-                        SetTransform(0.0f, n(3) ? u(0.2f, 3) : 1.0f, n(3) ? u(0.2f, 3) : 1.0f);
+                        const float ux = n(3) ? u(0.2f, 3) : 1.0f;
+                        const float uy = n(3) ? u(0.2f, 3) : 1.0f;
+                        SetTransform(0.0f, ux, uy);
                         if (n(2)) SetColor(255, 255, 255), SetAlpha(1.0f);
                         DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0);
                         break;
-                    case 2: DrawRect(x, y, u(1, 80), u(1, 80)); break;
-                    case 3: DrawOval(x, y, u(1, 80), u(1, 80)); break;
+                    }
+                    case 2: {
+                        const float h = u(1, 80), w = u(1, 80);
+                        DrawRect(x, y, w, h);
+                        break;
+                    }
+                    case 3: {
+                        const float h = u(1, 80), w = u(1, 80);
+                        DrawOval(x, y, w, h);
+                        break;
+                    }
                     default: {
                         const float xy[] = {x, y, x + u(-80, 80), y + u(-80, 80), x + u(-80, 80), y + u(-80, 80),
                                             x + u(-80, 80), y + u(-80, 80)};

@@ -34,7 +34,8 @@ TEST(Ref, CountsOwnersAndDeletesWithTheLast) {
         EXPECT_EQ(a->RefCount(), 1);
         Ref<TObject> b = a;
         EXPECT_EQ(a->RefCount(), 2);
-        a = a;  // self-assignment keeps the object
+        Ref<Item>& same = a;
+        a = same;  // self-assignment keeps the object
         EXPECT_EQ(alive, 1);
         a = nullptr;
         EXPECT_EQ(alive, 1);

@@ -44,7 +44,9 @@ inline Ref<TImage> SolidImage(int32_t w, int32_t h, uint32_t rgba = 0xFFFFFFFFu)
 }
 
 /// A body with every kind of element, holes included; groups are non-negative so that a
-/// load does not translate them.
+/// load does not translate them. The same body from every compiler: no call takes two draws
+/// as arguments, whose order would be the compiler's; each draw is a statement of its own, in
+/// the order the bodies were first drawn in (a call's last argument first).
 inline Ref<TAdvBody> RandomBody(uint32_t seed) {
     std::mt19937 rng(seed);
     auto uf = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
@@ -58,26 +60,42 @@ inline Ref<TAdvBody> RandomBody(uint32_t seed) {
     b->SetName(name());
     const int32_t masses = ui(0, 12);
     for (int32_t i = 0; i < masses; ++i) {
-        b->MassAdd(uf(0, 1000), uf(0, 4000), uf(0.5f, 20), uf(1, 15), uf(0, 1), ui(0, 3));
-        b->MassSetVelocity(i, uf(-3, 3), uf(-3, 3));
+        const int32_t group = ui(0, 3);
+        const float friction = uf(0, 1), radius = uf(1, 15), mass = uf(0.5f, 20);
+        const float y = uf(0, 4000), x = uf(0, 1000);
+        b->MassAdd(x, y, mass, radius, friction, group);
+        const float vy = uf(-3, 3), vx = uf(-3, 3);
+        b->MassSetVelocity(i, vx, vy);
         b->MassSetName(i, name());
         if (ui(0, 4) == 0) b->MassFreeze(i);
     }
-    for (int32_t i = 0; i < masses * 2; ++i) b->ConAdd(ui(0, masses), ui(0, masses), ui(0, 1) ? -1.0f : uf(1, 90), uf(0, 1));
+    for (int32_t i = 0; i < masses * 2; ++i) {
+        const float stiffness = uf(0, 1);
+        const float length = ui(0, 1) ? -1.0f : uf(1, 90);
+        const int32_t m2 = ui(0, masses), m1 = ui(0, masses);
+        b->ConAdd(m1, m2, length, stiffness);
+    }
     for (int32_t i = ui(0, 3); i > 0; --i) {
-        SetMaskColor(ui(0, 255), ui(0, 255), ui(0, 255));
-        auto pm = MakeRef<TPixmap>(ui(1, 5), ui(1, 5));
+        const int32_t blue = ui(0, 255), green = ui(0, 255), red = ui(0, 255);
+        SetMaskColor(red, green, blue);
+        const int32_t h = ui(1, 5), w = ui(1, 5);
+        auto pm = MakeRef<TPixmap>(w, h);
         for (int32_t y = 0; y < pm->Height(); ++y)
             for (int32_t x = 0; x < pm->Width(); ++x) pm->SetPixel(x, y, rng());
         Ref<TImage> img = TImage::Create(pm.Get(), ui(0, 7));
-        SetImageHandle(img.Get(), uf(-4, 4), uf(-4, 4));
+        const float hy = uf(-4, 4), hx = uf(-4, 4);
+        SetImageHandle(img.Get(), hx, hy);
         b->ImageAdd(img.Get());
     }
     for (int32_t i = ui(0, 5); i > 0; --i) {
-        const int32_t r = b->RigAdd(ui(0, b->iIndex), ui(0, masses), ui(-1, b->cIndex), uf(-180, 180));
+        const float angle = uf(-180, 180);
+        const int32_t con = ui(-1, b->cIndex), mass = ui(0, masses), image = ui(0, b->iIndex);
+        const int32_t r = b->RigAdd(image, mass, con, angle);
         if (r < 0) continue;
-        b->RigSetScale(r, uf(0.1f, 3), uf(0.1f, 3));
-        b->RigSetColor(r, ui(0, 255), ui(0, 255), ui(0, 255));
+        const float sy = uf(0.1f, 3), sx = uf(0.1f, 3);
+        b->RigSetScale(r, sx, sy);
+        const int32_t blue = ui(0, 255), green = ui(0, 255), red = ui(0, 255);
+        b->RigSetColor(r, red, green, blue);
         b->RigSetAlpha(r, uf(0, 1));
         b->RigSetBlend(r, ui(1, 5));
         b->RigSetName(r, name());

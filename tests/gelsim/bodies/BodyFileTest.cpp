@@ -135,11 +135,18 @@ Ref<TAdvBody> SparseBody(uint32_t seed, int32_t added, int32_t kept) {
     for (int32_t i = 0; i < added; ++i) order[static_cast<size_t>(i)] = i;
     std::shuffle(order.begin(), order.end(), rng);
     std::vector<int32_t> live(order.begin(), order.begin() + kept);
-    for (int32_t i = 0; i < kept * 8; ++i)
-        b->ConAdd(live[static_cast<size_t>(ui(0, kept - 1))], live[static_cast<size_t>(ui(0, kept - 1))], -1, 0.5f);
+    // One draw per statement (a call's arguments come in the compiler's order), the last
+    // argument's first as when these bodies were first made.
+    auto anyLive = [&]() { return live[static_cast<size_t>(ui(0, kept - 1))]; };
+    for (int32_t i = 0; i < kept * 8; ++i) {
+        const int32_t m2 = anyLive(), m1 = anyLive();
+        b->ConAdd(m1, m2, -1, 0.5f);
+    }
     for (int32_t i = 0; i < 30; ++i) b->ImageAdd(SolidImage(1, 1, 0x01020300u + static_cast<uint32_t>(i)).Get());
-    for (int32_t i = 0; i < kept * 3; ++i)
-        b->RigAdd(ui(0, b->iIndex - 1), live[static_cast<size_t>(ui(0, kept - 1))], ui(-1, b->cIndex - 1), 0);
+    for (int32_t i = 0; i < kept * 3; ++i) {
+        const int32_t con = ui(-1, b->cIndex - 1), mass = anyLive(), image = ui(0, b->iIndex - 1);
+        b->RigAdd(image, mass, con, 0);
+    }
     for (int32_t i = 0; i < b->rIndex; ++i)
         if (ui(0, 3) != 0) b->RigRemove(i);
     for (int32_t i = 0; i < b->iIndex; ++i)

@@ -17,6 +17,9 @@
 namespace kin::gelsim::test {
 namespace {
 
+// The worlds must be the same from every compiler, so no call takes two draws as arguments
+// (their order would be the compiler's choice): each draw is a statement of its own, in the
+// order the worlds were first drawn in (a call's last argument first).
 struct Rng {
     uint64_t s;
     explicit Rng(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
@@ -119,7 +122,9 @@ Ref<TObject> Meddle(int32_t, TObject* data, TObject* ctx) {
                 const size_t k = static_cast<size_t>(rng.Below(static_cast<int32_t>(w->spare.size())));
                 Ref<TMass> m = w->spare[k];
                 w->spare.erase(w->spare.begin() + static_cast<std::ptrdiff_t>(k));
-                m->Position(a->posX + rng.Range(-6, 6), a->posY + rng.Range(-6, 6));
+                const float dy = rng.Range(-6, 6);
+                const float dx = rng.Range(-6, 6);
+                m->Position(a->posX + dx, a->posY + dy);
                 ModelAddRef(m.Get());
                 w->direct.push_back(m.Get());
             }
@@ -144,16 +149,25 @@ Ref<TObject> Meddle(int32_t, TObject* data, TObject* ctx) {
             else
                 either->Freeze();
             break;
-        case 4:
-            either->Move(rng.Range(-3, 3), rng.Range(-3, 3));
+        case 4: {
+            const float dy = rng.Range(-3, 3);
+            const float dx = rng.Range(-3, 3);
+            either->Move(dx, dy);
             break;
-        case 5:
-            either->Translate(rng.Range(-8, 8), rng.Range(-8, 8));
+        }
+        case 5: {
+            const float dy = rng.Range(-8, 8);
+            const float dx = rng.Range(-8, 8);
+            either->Translate(dx, dy);
             if (rng.Chance(0.5f)) ModelAddToGrid(either);
             break;
-        case 6:
-            either->Position(either->posX + rng.Range(-4, 4), either->posY + rng.Range(-4, 4));
+        }
+        case 6: {
+            const float dy = rng.Range(-4, 4);
+            const float dx = rng.Range(-4, 4);
+            either->Position(either->posX + dx, either->posY + dy);
             break;
+        }
         case 7: {
             const float g = w->AnyGroup();
             either->SetColGroup(static_cast<int32_t>(g));
@@ -190,7 +204,8 @@ Ref<TZone> RandomZone(Rng& rng, World& w, float W, float H) {
     }
     const float pick = rng.Unit();
     const int32_t group = pick < 0.15f ? 0 : pick < 0.35f ? static_cast<int32_t>(w.groups[1]) : -1;
-    return TZone::Create(v, style, rng.Unit(), group, rng.Below(4));
+    const int32_t level = rng.Below(4);
+    return TZone::Create(v, style, rng.Unit(), group, level);
 }
 
 // The parameters of the world that Run built last (for reproductions).
@@ -202,8 +217,15 @@ std::vector<StepTrace> RunSeed(uint64_t seed, int32_t steps, bool model) {
     TPhysics::nextColGroup = -2;
     const float W = rng.Range(150, 500), H = rng.Range(150, 500);
     const int32_t passChoice[6] = {1, 1, 2, 2, 3, 0};
-    TPhysics::Create(W, H, rng.Range(0.02f, 0.3f), rng.Range(-0.05f, 0.05f), passChoice[rng.Below(6)]);
-    if (rng.Chance(0.25f)) TPhysics::SetBounds(-rng.Range(0, 40), -rng.Range(0, 40), W, H);
+    const int32_t passes = passChoice[rng.Below(6)];
+    const float gravityX = rng.Range(-0.05f, 0.05f);
+    const float gravityY = rng.Range(0.02f, 0.3f);
+    TPhysics::Create(W, H, gravityY, gravityX, passes);
+    if (rng.Chance(0.25f)) {
+        const float top = -rng.Range(0, 40);
+        const float left = -rng.Range(0, 40);
+        TPhysics::SetBounds(left, top, W, H);
+    }
     TPhysics::SetFriction(rng.Range(0, 1.5f));
     TPhysics::UseShiftedGrid(rng.Chance(0.6f) ? 1 : 0);
     const int32_t sizes[6] = {4, 8, 13, 32, 64, 128};
@@ -223,7 +245,9 @@ std::vector<StepTrace> RunSeed(uint64_t seed, int32_t steps, bool model) {
         const float x = rng.Range(0.15f, 0.85f) * W, y = rng.Range(0.3f, 0.95f) * H;
         const float mass = rng.Range(0.3f, 3.0f), radius = rng.Range(2, 12), friction = rng.Range(-0.2f, 1.2f);
         Ref<TMass> m = TMass::Create(x, y, mass, radius, friction, group);
-        m->SetVelocity(rng.Range(-3, 3), rng.Range(-3, 3));
+        const float vy = rng.Range(-3, 3);
+        const float vx = rng.Range(-3, 3);
+        m->SetVelocity(vx, vy);
         w->ids[m.Get()] = static_cast<int32_t>(w->masses.size());
         w->masses.push_back(m);
         if (k >= n) {
@@ -236,8 +260,9 @@ std::vector<StepTrace> RunSeed(uint64_t seed, int32_t steps, bool model) {
         }
     }
     for (size_t k = 0; k + 1 < joined.size(); k += 2) {
-        Ref<TConstraint> c = TConstraint::Create(joined[k], joined[k + 1], rng.Chance(0.5f) ? 0.0f : rng.Range(5, 40),
-                                                 rng.Range(0.1f, 1.2f));
+        const float stiffness = rng.Range(0.1f, 1.2f);
+        const float length = rng.Chance(0.5f) ? 0.0f : rng.Range(5, 40);
+        Ref<TConstraint> c = TConstraint::Create(joined[k], joined[k + 1], length, stiffness);
         c->Assign(w->body.Get());
         w->assigned.push_back(c);
     }

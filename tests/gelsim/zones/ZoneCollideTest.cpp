@@ -283,7 +283,8 @@ TEST_F(ZoneContact, DegenerateOutlinesGiveFinitePushes) {
         Ref<TZone> z = TZone::Create(row.outline, row.style, 0.5f, 2, 5);
         ASSERT_NE(z, nullptr) << row.name;
         for (int32_t k = 0; k < 200; ++k) {
-            Ref<TMass> m = Disc(pos(rng), pos(rng), 3, 0.5f);
+            const float y = pos(rng), x = pos(rng);  // one draw per statement, in the order they always came
+            Ref<TMass> m = Disc(x, y, 3, 0.5f);
             m->oldPosX = m->posX - 1;
             z->Collide(m.Get());
             ASSERT_TRUE(std::isfinite(m->posX) && std::isfinite(m->posY)) << row.name;

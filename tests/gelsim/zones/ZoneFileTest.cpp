@@ -23,8 +23,12 @@ Ref<TZone> RichZone(uint32_t seed, bool image) {
     Ref<TZone> z = TZone::Create(RandomOutline(rng, 5 + static_cast<int32_t>(seed % 7)), static_cast<int32_t>(seed % 4),
                                  0.3f, 5, 2 + static_cast<int32_t>(seed % 5));
     z->SetName(seed % 2 ? "ground" : "w\xE9ird name");
-    z->Position(uf(rng) * 100, uf(rng) * 100);
-    z->SetScale(1 + uf(rng) / 10, 1 - uf(rng) / 10);  // rebuilds the tree
+    // One draw per statement (a call's arguments come in the compiler's order), the last
+    // argument's first as when these zones were first made.
+    const float y = uf(rng) * 100, x = uf(rng) * 100;
+    z->Position(x, y);
+    const float sy = 1 - uf(rng) / 10, sx = 1 + uf(rng) / 10;
+    z->SetScale(sx, sy);  // rebuilds the tree
     z->Rotate(uf(rng) * 30);
     z->SetColor(12, 200, 77);
     z->SetAlpha(0.75f);

@@ -807,18 +807,16 @@ void StoreWord(uint8_t* out, uint32_t w) {
 }
 
 #if defined(__SSE2__)
-/// CopyPixel on two values (16-bit lanes) and the two pixels at out.
-void CopyTwo(__m128i value, uint8_t* out) {
+/// CopyPixel on two values and two pixels, all in 16-bit lanes.
+__m128i CopyTwo(__m128i value, __m128i pixel) {
     const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(255);
-    const __m128i pixel = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(out)), zero);
     const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(value, 0xFF), 0xFF);
     const __m128i factor = _mm_or_si128(a, _mm_setr_epi16(0, 0, 0, 255, 0, 0, 0, 255));
     __m128i r = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(value, factor), 8),
                               _mm_srli_epi16(_mm_mullo_epi16(pixel, _mm_xor_si128(a, full)), 8));
     const __m128i opaque = _mm_cmpeq_epi16(a, full), clear = _mm_cmpeq_epi16(a, zero);
     r = _mm_or_si128(_mm_and_si128(opaque, value), _mm_andnot_si128(opaque, r));
-    r = _mm_or_si128(_mm_and_si128(clear, pixel), _mm_andnot_si128(clear, r));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(r, r));
+    return _mm_or_si128(_mm_and_si128(clear, pixel), _mm_andnot_si128(clear, r));
 }
 #endif
 
@@ -939,7 +937,18 @@ bool SdlGraphics::CopyRect(const Vertex* v, const TPixmap& pm, SDL_Texture* tex,
                                                _mm_set1_epi32(weights_[static_cast<size_t>(k)]));
             return _mm_srli_epi32(sum, 14);
         };
-        for (; j + 2 <= j1; j += 2, out += 8) CopyTwo(_mm_packs_epi32(one(j), one(j + 1)), out);
+        const __m128i zero = _mm_setzero_si128();
+        for (; j + 4 <= j1; j += 4, out += 16) {
+            const __m128i pixels4 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+            const __m128i lo = CopyTwo(_mm_packs_epi32(one(j), one(j + 1)), _mm_unpacklo_epi8(pixels4, zero));
+            const __m128i hi = CopyTwo(_mm_packs_epi32(one(j + 2), one(j + 3)), _mm_unpackhi_epi8(pixels4, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(lo, hi));
+        }
+        for (; j + 2 <= j1; j += 2, out += 8) {
+            const __m128i pixels2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(out)), zero);
+            const __m128i r = CopyTwo(_mm_packs_epi32(one(j), one(j + 1)), pixels2);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(r, r));
+        }
 #endif
         for (; j < j1; ++j, out += 4) {
             const int16_t* l = mixed + columns_[static_cast<size_t>(j)] * 4;

@@ -749,9 +749,9 @@ bool SdlGraphics::BlendTriangle(const Vertex* t, const TPixmap& pm) {
 // Two triangles forming an upright rectangle with the whole texture on it go to the
 // software renderer's copy: the destination rectangle is the top-left corner and the
 // size, each truncated to whole pixels; a copy of the texture's own size is blended as it
-// is, a scaled one with a linear filter is first stretched (bilinear, 7-bit weights, with
-// the edge columns and rows held) into a rectangle of the destination's size, which is
-// then blended. That blending differs from the triangles': alpha 0 leaves the pixel, 255
+// is, a scaled one with a linear filter is first stretched (bilinear with 7-bit weights,
+// vertical then horizontal, rounded down once at the end; the edge columns and rows held)
+// into a rectangle of the destination's size, which is then blended. That blending differs from the triangles': alpha 0 leaves the pixel, 255
 // copies the texel, else each channel is (texel * alpha >> 8) + (pixel * (255 - alpha)
 // >> 8), alpha's own with 255 for the texel's factor, clamped at 255.
 

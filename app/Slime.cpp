@@ -71,6 +71,7 @@ TSlime::ClickEffect TSlime::ReachScan(float px, float py) {
     reach_.clear();
     const int32_t maxMass = b.MassMaxIndex();
     const int32_t maxCon = b.ConMaxIndex();
+    bool endsRead = false;
     for (int32_t j = 0; j <= maxMass; ++j) {
         if (!b.MassExists(j)) continue;
         const float mx = b.MassGetX(j), my = b.MassGetY(j);
@@ -84,17 +85,24 @@ TSlime::ClickEffect TSlime::ReachScan(float px, float py) {
         // Beyond the list's capacity further blobs in reach are not tied (the first ones in
         // index order are kept); the nearest-blob search above still sees every blob.
         if (static_cast<int32_t>(reach_.size()) >= REACH_CAPACITY) continue;
+        if (!endsRead) {
+            // Every strand's ends, once per scan and only when some blob is in reach.
+            strandEnds_.clear();
+            for (int32_t k = 0; k <= maxCon; ++k) {
+                if (!b.ConExists(k)) continue;
+                const int32_t a = b.ConGetMass1(k), c = b.ConGetMass2(k);
+                strandEnds_.insert(strandEnds_.end(), {b.MassGetX(a), b.MassGetY(a), b.MassGetX(c), b.MassGetY(c)});
+            }
+            endsRead = true;
+        }
         bool blocked = false;
-        for (int32_t k = 0; k <= maxCon && !blocked; ++k) {
-            if (!b.ConExists(k)) continue;
-            const int32_t a = b.ConGetMass1(k), c = b.ConGetMass2(k);
-            const float ax = b.MassGetX(a), ay = b.MassGetY(a);
-            const float cx = b.MassGetX(c), cy = b.MassGetY(c);
+        for (size_t k = 0; k < strandEnds_.size() && !blocked; k += 4) {
+            const float* e = strandEnds_.data() + k;
             // Always asked from the blob to the point, by the preview and the click alike. With
             // the blob first, a strand that ends at the blob gives ua = 0 exactly (the terms
             // cancel), so it never blocks; from the point, ua comes out near 1 and rounding can
             // land it just inside (0, 1), so a click would refuse what the preview promised.
-            blocked = SegmentsCross(mx, my, px, py, ax, ay, cx, cy) != 0;
+            blocked = SegmentsCross(mx, my, px, py, e[0], e[1], e[2], e[3]) != 0;
         }
         if (!blocked) reach_.push_back(j);
     }

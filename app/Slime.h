@@ -108,6 +108,7 @@ private:
     int32_t best_ = -1;
     float bestD_ = 1000.0f;
     std::vector<int32_t> reach_;  // reused by every scan: no allocation per frame
+    std::vector<float> strandEnds_;  // the scan's strands, x1 y1 x2 y2 each; reused likewise
 };
 
 }  // namespace slime

@@ -3,6 +3,7 @@
 // and a 1920 x 1080 canvas. A frame is one world step and one drawn, presented picture,
 // as the game loop does them. Counters: the step's and the drawing's share in ms per
 // frame; times are the thread's CPU time.
+#include <SDL.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "gelsim/core/Physics.h"
 #include "media/BuiltinMedia.h"
 #include "platform/Graphics.h"
+#include "platform/Event.h"
 #include "platform/Hook.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -27,8 +29,8 @@ using kin::gelsim::TPhysics;
 
 // With GELSIM_FRAME_WINDOW set the game opens a real window with the accelerated renderer
 // (on this machine's software OpenGL, which draws on threads of its own): frames are then
-// timed on the wall clock, vertical sync should be off (SDL_RENDER_VSYNC=0), and the canvas
-// has the window's size whatever the arguments say.
+// timed on the wall clock, vertical sync should be off (SDL_RENDER_VSYNC=0), and the window
+// is resized to the arguments' size (the screen must hold it; the canvas reports its size).
 const bool gWindowed = std::getenv("GELSIM_FRAME_WINDOW") != nullptr;
 
 double ThreadMs() {
@@ -68,6 +70,17 @@ struct Game {
                     if (!odd || c + 1 < cols) b.ConAssign(b.ConAdd(i, odd ? below + 1 : below, -1.0f, 0.5f));
                 }
             }
+        if (gWindowed) {
+            // The game's one window; the canvas follows its size once the change arrives (and
+            // is drawn meanwhile, with this structure, as the headless frames are).
+            for (Uint32 id = 1; id < 64; ++id)
+                if (SDL_Window* window = SDL_GetWindowFromID(id)) SDL_SetWindowSize(window, w, h);
+            for (int i = 0; i < 200 && kin::CanvasGraphics(slime::Game().canvas)->Width() != w; ++i) {
+                while (kin::PollEvent()) {
+                }
+                SDL_Delay(5);
+            }
+        }
         // The pointer in the middle of the canvas, away from the scrolling edges.
         slime::Game().pointerX = 0.5f * static_cast<float>(w);
         slime::Game().pointerY = 0.5f * static_cast<float>(h);

@@ -8,6 +8,7 @@
 #include "platform/Graphics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -30,8 +31,19 @@ DrawState* State() { return gCurrent ? &gCurrent->state_ : nullptr; }
 const DrawState& ReadState() { return gCurrent ? gCurrent->state_ : kDefaultState; }
 
 void UpdateMatrix(DrawState& s) {
-    const double rad = static_cast<double>(s.tform_rot) * (std::numbers::pi / 180.0);
-    const double c = std::cos(rad), sn = std::sin(rad);
+    // Scale changes and the save-and-restore pairs around a drawing keep the angle: its
+    // cosine and sine are kept for the last angle (bit for bit) this thread turned by.
+    struct Turn {
+        uint32_t bits = 0;  // of 0.0f
+        double c = 1.0, sn = 0.0;
+    };
+    thread_local Turn last;
+    const uint32_t bits = std::bit_cast<uint32_t>(s.tform_rot);
+    if (bits != last.bits) {
+        const double rad = static_cast<double>(s.tform_rot) * (std::numbers::pi / 180.0);
+        last = {bits, std::cos(rad), std::sin(rad)};
+    }
+    const double c = last.c, sn = last.sn;
     s.tform_ix = static_cast<float>(c * s.tform_scale_x);
     s.tform_iy = static_cast<float>(-sn * s.tform_scale_y);
     s.tform_jx = static_cast<float>(sn * s.tform_scale_x);

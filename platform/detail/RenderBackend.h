@@ -14,9 +14,10 @@ namespace kin::detail {
 /// renderer can be made for the window. The window must outlive the context.
 Ref<TGraphics> CreateWindowGraphics(SDL_Window* window);
 
-/// Headless contexts draw slanted triangles (textured and blended with opaque white, or of
-/// one colour) straight onto their surface with the software renderer's own arithmetic;
-/// off, every triangle goes through the renderer (tests compare the two). On by default.
+/// Headless contexts clear, draw slanted triangles (textured and blended with opaque white,
+/// or of one colour) and copy upright images in opaque white straight onto their surface
+/// with the software renderer's own arithmetic; off, all of it goes through the renderer
+/// (tests compare the two). On by default.
 void SetDirectTriangles(TGraphics* g, bool on);
 
 /// Frees every texture any context made for image and forgets the image's cache (called

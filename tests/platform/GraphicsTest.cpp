@@ -517,20 +517,21 @@ TEST(TriangulateEdges, DegenerateAndCrossingOutlinesEnd) {
 
 }  // namespace
 
-// Headless contexts draw slanted triangles themselves instead of through the software
-// renderer: random scenes of every primitive, blend mode, transform, colour and viewport,
-// partly off the surface, must come out the same to the bit either way. (No call takes two
-// draws as arguments, whose order would be the compiler's: the scenes are drawn in the same
-// order, a call's last argument first, from every compiler.)
+// Headless contexts clear and draw slanted triangles and upright image copies themselves
+// instead of through the software renderer: random scenes of every primitive, blend mode,
+// transform, colour and viewport, partly off the surface, must come out the same to the bit
+// either way. (No call takes two draws as arguments, whose order would be the compiler's:
+// the scenes are drawn in the same order, a call's last argument first, from every
+// compiler.)
 TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
     std::mt19937 rng(7);
     auto uniform = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
     // Pictures with transparent, opaque and partly transparent texels.
     std::vector<Ref<TImage>> images;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 6; ++i) {
         const int flags = pick(2) ? FILTEREDIMAGE : 0;
-        const int h = 3 + pick(40), w = 5 + pick(60);
+        const int h = 1 + pick(42), w = 1 + pick(64);
         Ref<TImage> im = TImage::CreateBlank(w, h, 1, flags);
         ASSERT_TRUE(im);
         uint8_t* p = im->frames[0]->Pixels();
@@ -571,15 +572,29 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
                 const float sy = u(0.2f, 3), sx = u(0.2f, 3);
                 const float angle = n(4) ? u(-360, 360) : 90.0f * static_cast<float>(n(4));
                 SetTransform(angle, sx, sy);
-                if (n(8) == 0) {
+                if (n(4) == 0) {
                     const int vh = n(H), vw = n(W), vy = n(H), vx = n(W);
                     SetViewport(vx, vy, vw, vh);
                 }
                 if (n(8) == 0) SetViewport(0, 0, W, H);
+                if (n(12) == 0) {
+                    const int blue = n(256), green = n(256), red = n(256);
+                    SetClsColor(red, green, blue);
+                    Cls();
+                }
                 const float x = u(-60, W + 60), y = u(-60, H + 60);
                 switch (n(5)) {
-                    case 0:
-                    case 1: DrawImage(images[static_cast<size_t>(n(3))].Get(), x, y, 0); break;
+                    case 0: DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0); break;
+                    case 1: {
+                        // Upright and unflipped, often in its own size or opaque white: the
+                        // renderer copies these as rectangles.
+                        const float ux = n(3) ? u(0.2f, 3) : 1.0f;
+                        const float uy = n(3) ? u(0.2f, 3) : 1.0f;
+                        SetTransform(0.0f, ux, uy);
+                        if (n(2)) SetColor(255, 255, 255), SetAlpha(1.0f);
+                        DrawImage(images[static_cast<size_t>(n(6))].Get(), x, y, 0);
+                        break;
+                    }
                     case 2: {
                         const float h = u(1, 80), w = u(1, 80);
                         DrawRect(x, y, w, h);
@@ -603,4 +618,36 @@ TEST(DirectTrianglesTest, DrawExactlyWhatTheRendererDraws) {
         ASSERT_EQ(pictures[0].size(), static_cast<size_t>(W) * H * 4);
         ASSERT_TRUE(pictures[0] == pictures[1]) << "scene " << scene;
     }
+}
+
+// Images scaled up far enough that a triangle's texels cannot be stepped in fixed point
+// without losing exactness take the exact slower stepping: the same to the bit as well.
+TEST(DirectTrianglesTest, HugeImagesDrawExactlyWhatTheRendererDraws) {
+    std::mt19937 rng(11);
+    Ref<TImage> im = TImage::CreateBlank(7, 5, 1, 0);
+    ASSERT_TRUE(im);
+    uint8_t* p = im->frames[0]->Pixels();
+    for (int k = 0; k < 4 * 7 * 5; ++k) p[k] = static_cast<uint8_t>(rng());
+    im->frames[0]->SetHasAlpha(true);
+    const int32_t W = 1500, H = 1100;
+    std::vector<uint8_t> pictures[2];
+    for (int direct = 0; direct < 2; ++direct) {
+        Ref<TGraphics> g = CreateHeadlessGraphics(W, H);
+        ASSERT_TRUE(g);
+        detail::SetDirectTriangles(g.Get(), direct != 0);
+        SetGraphics(g);
+        SetClsColor(30, 60, 90);
+        Cls();
+        SetBlend(ALPHABLEND);
+        SetColor(255, 255, 255);
+        SetAlpha(1.0f);
+        for (const float angle : {13.0f, 100.0f, 222.0f}) {
+            SetTransform(angle, 250.0f, 230.0f);
+            DrawImage(im.Get(), 700.0f, 500.0f, 0);
+        }
+        pictures[direct] = g->ReadPixels();
+        SetGraphics(nullptr);
+    }
+    ASSERT_EQ(pictures[0].size(), static_cast<size_t>(W) * H * 4);
+    EXPECT_TRUE(pictures[0] == pictures[1]);
 }

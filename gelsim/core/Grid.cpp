@@ -47,7 +47,6 @@
 #include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
 #include "gelsim/core/detail/World.h"
-#include "platform/Hook.h"
 
 namespace kin::gelsim {
 
@@ -496,7 +495,7 @@ void PairIndex::RegridAll(int32_t n) {
     moved_.clear();
     // Every group is taken into the index below, and no callback runs while the masses
     // are placed: the copies are the masses' own from here on.
-    groupsAsOf_ = HookRuns();
+    groupsAsOf_ = GroupWrites();
     // The outcome is every cell in table order whatever the order before, so the cells
     // kept in table order are taken as they are stored.
     placedThrough_ = -1;
@@ -676,10 +675,10 @@ void PairIndex::Collide(TMass* m) {
     else
         Place(m);
     // No mass in the grid has a group other than 0 and the mass's own: nothing to meet.
-    // Once a callback has run (it may have written groups into masses), that holds for
-    // the cells around the mass after their copies have been compared with the masses.
+    // Once a group has been written into a mass (by a callback, say), that holds for the
+    // cells around the mass after their copies have been compared with the masses.
     if (gridOthers_ == 0 && m->colGroup == gridGroup_) {
-        const uint64_t runs = HookRuns();
+        const uint64_t runs = GroupWrites();
         if (runs == groupsAsOf_) return;
         const int32_t gs = world_.gridsize;
         for (int32_t c = std::max(m->gridx - 1, 0); c <= std::min(m->gridx + 1, gs - 1); ++c)
@@ -700,11 +699,11 @@ void PairIndex::SearchPairs(TMass* m) {
     s.r1 = r1;
     float mg = m->colGroup;
     // Candidates' groups are read from the masses, since a callback may have written
-    // them. The index's copies, and the summaries made from them, hold while no callback
-    // has run since the masses were placed, or since they were compared with the masses
+    // them. The index's copies, and the summaries made from them, hold while no group has
+    // been written since the masses were placed, or since they were compared with the masses
     // (which is done, while cells are kept in table order, before their order is inferred
     // from them).
-    const uint64_t runs = HookRuns();
+    const uint64_t runs = GroupWrites();
     s.runs = runs;
     const bool copiesHold = runs == groupsAsOf_;
     const int32_t p = placedThrough_;
@@ -739,7 +738,7 @@ void PairIndex::SearchPairs(TMass* m) {
         const PairSearch::Segment& seg = s.segs[si];
         // Nothing here but the mass's own group and group 0:
         if (seg.cell->only == mg &&
-            (HookRuns() == groupsAsOf_ || HookRuns() == cellGroupsAsOf_[static_cast<size_t>(seg.cell - cells_.get())]))
+            (GroupWrites() == groupsAsOf_ || GroupWrites() == cellGroupsAsOf_[static_cast<size_t>(seg.cell - cells_.get())]))
             continue;
         const GridEntry* data = seg.cell->data;
         uint32_t ei = seg.from;
@@ -770,7 +769,9 @@ void PairIndex::SearchPairs(TMass* m) {
                     return;
                 }
                 mg = m->colGroup;  // a callback may have written it
-                if (p >= 0 && HookRuns() != s.runs) {
+                // A group written since the search began: the cells' order, inferred from
+                // the copies, is found again by walking them.
+                if (p >= 0 && GroupWrites() != s.runs) {
                     StartWalking();
                     CollideWalking(m);
                     return;
@@ -800,7 +801,7 @@ void PairIndex::SearchPairs(TMass* m) {
                     return;
                 }
                 mg = m->colGroup;
-                if (p >= 0 && HookRuns() != s.runs) {
+                if (p >= 0 && GroupWrites() != s.runs) {
                     StartWalking();
                     CollideWalking(m);
                     return;

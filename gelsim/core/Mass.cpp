@@ -38,6 +38,9 @@ inline void BrakeTangential(TMass* a, float nx, float ny, float F) {
 
 }  // namespace
 
+uint64_t detail::groupWrites = 0;
+static_assert(sizeof(GroupField) == sizeof(float) && alignof(GroupField) == alignof(float));
+
 TMass::TMass() { detail::MassAccess::Init(*this); }
 
 TMass::~TMass() { detail::PairIndex::Leave(this); }

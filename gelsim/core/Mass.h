@@ -16,7 +16,31 @@ namespace kin::gelsim {
 namespace detail {
 class PairIndex;
 struct MassAccess;
+extern uint64_t groupWrites;
 }  // namespace detail
+
+/// How many times a mass's collision group field has been written, over all masses, since
+/// the program started: a caller that sees the same count twice knows that no group
+/// changed between (the step's pair index relies on this to trust its copies).
+inline uint64_t GroupWrites() { return detail::groupWrites; }
+
+/// A mass's collision group: reads as the float it holds; every write is counted.
+class GroupField {
+public:
+    GroupField() = default;
+    explicit GroupField(float v) : v_(v) {}
+    GroupField(const GroupField& o) : v_(o.v_) {}
+    GroupField& operator=(float v) {
+        v_ = v;
+        ++detail::groupWrites;
+        return *this;
+    }
+    GroupField& operator=(const GroupField& o) { return *this = o.v_; }
+    operator float() const { return v_; }
+
+private:
+    float v_ = 0;
+};
 
 class TMass final : public TObject {
 public:
@@ -25,7 +49,7 @@ public:
     // the rest is cold.
     // Always a whole number. A value written straight into the field (not through
     // SetColGroup), also by a collision callback in the middle of a step, counts at once.
-    float colGroup = 0;
+    GroupField colGroup;
     float posX = 0, posY = 0;
     float radius = 0;
     int32_t frozen = 0;

@@ -46,7 +46,7 @@ struct PairSearch {
     };
     Segment segs[18] = {};  // runs of entries in visit order
     int32_t nsegs = 0;
-    uint64_t runs = 0;  // HookRuns() when the search began
+    uint64_t runs = 0;  // GroupWrites() when the search began
     // The 3x3 cells of the search (columns c0..c1, rows r0..r1, walked column by column).
     int32_t c0 = 0, c1 = -1, r0 = 0, r1 = -1;
     // Once a callback changed the grid, the search walks the cells as they stand: cell
@@ -146,12 +146,12 @@ private:
     float gridGroup_ = 0.0f;
     int32_t gridOthers_ = 0;
     // The index's copies of the groups (and the summaries above) are those of the masses as
-    // long as HookRuns() still returns this: only a callback can write a mass's group
-    // field while the step runs, and the step brings the copies up to date when it places
-    // the masses after integration.
+    // long as GroupWrites() still returns this: every write into a mass's group field is
+    // counted (while the step runs only a callback can make one), and the step brings the
+    // copies up to date when it places the masses after integration.
     uint64_t groupsAsOf_ = 0;
-    // Per cell, HookRuns() when its copies were last compared with the masses (kept apart
-    // from the cells, which the search reads, since it is needed only after callbacks).
+    // Per cell, GroupWrites() when its copies were last compared with the masses (kept apart
+    // from the cells, which the search reads, since it is needed only after group writes).
     std::unique_ptr<uint64_t[]> cellGroupsAsOf_;
     std::vector<GridCell*> unsorted_;    // cells that went out of table order (each listed once)
     std::vector<GridEntry> partScratch_; // handled entries while a cell is put in list order

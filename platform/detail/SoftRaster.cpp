@@ -225,6 +225,9 @@ struct Raster {
 
 }  // namespace
 
+// Filled with one colour, replacing the pixels: for a blended triangle the caller passes
+// only opaque colours, where blending is replacing. Refused (false) only when the edge
+// functions would leave 32 bits (see Raster::Set); the renderer then draws it.
 bool FillTriangle(const SoftTarget& target, const TGraphics::Vertex* t) {
     Raster ras;
     if (!ras.Set(t, target.width, target.height, target.clip, 1)) return false;
@@ -241,6 +244,8 @@ bool FillTriangle(const SoftTarget& target, const TGraphics::Vertex* t) {
     return true;
 }
 
+// Refused (false) when a texel coordinate lies outside the texture or the texel
+// arithmetic would leave 32 bits: the renderer draws those.
 bool BlendTriangle(const SoftTarget& target, const TGraphics::Vertex* t, const TPixmap& pm) {
     const int32_t texW = pm.Width(), texH = pm.Height();
     // Texels truncated; the largest coordinate is reduced by one, since interpolation
@@ -442,6 +447,10 @@ __m128i CopyTwo(__m128i value, __m128i pixel) {
 
 }  // namespace
 
+// The caller has checked that a stretched image is 2..16384 texels wide and at most 16384
+// high, which keeps the 16.16 positions and the row buffer in range, and that a stretched
+// copy lying inside the surface does not cross the clip rectangle (the renderer clips
+// those before stretching, with other sampling).
 void CopyImage(const SoftTarget& target, const TPixmap& pm, const Coverage& coverage, PixelRect dest,
                CopyScratch& scratch) {
     const int32_t texW = pm.Width(), texH = pm.Height();

@@ -18,7 +18,7 @@ struct PixelRect {
     int32_t x = 0, y = 0, w = 0, h = 0;
 };
 
-/// The surface drawn on, borrowed for the call.
+/// The surface drawn on: a view of pixels the caller owns.
 struct SoftTarget {
     uint8_t* pixels = nullptr;  ///< RGBA32 rows (R first in memory), borrowed, not owned
     int32_t pitch = 0;          ///< bytes from one row to the next
@@ -28,11 +28,10 @@ struct SoftTarget {
     bool fetchAhead = false;    ///< true: rows further down are prefetched (surfaces beyond a core's cache)
 };
 
-/// Where a texture's texels are not fully transparent: per texel row, the first and last
-/// such texel (first > last: none). Built with the texture.
+/// Where a texture's texels are not fully transparent, per texel row; owned by the texture cache.
 struct Coverage {
-    std::vector<std::pair<int32_t, int32_t>> rows;  ///< per texel row: first, last covered texel column
-    /// Rebuilds the table from w x h RGBA texels (borrowed for the call).
+    std::vector<std::pair<int32_t, int32_t>> rows;  ///< per texel row: first, last non-clear texel (first > last: none)
+    /// Rebuilds the table from w x h RGBA texels (texels borrowed for the call).
     void Build(const uint8_t* texels, int32_t w, int32_t h);
 };
 
@@ -43,19 +42,13 @@ struct CopyScratch {
     std::vector<int16_t> blended;  ///< one row of vertically interpolated texels, 16 bits per channel
 };
 
-/// Fills triangle t (three vertices, pixels; the colour of t[0]) with its colour, replacing
-/// the pixels; false (nothing drawn) when its coordinates are beyond the arithmetic's range.
+/// Writes t[0]'s colour over triangle t (3 vertices, pixels, borrowed); false: nothing drawn, out of range.
 bool FillTriangle(const SoftTarget& target, const TGraphics::Vertex* t);
 
-/// Blends triangle t (three vertices, pixels and texture coordinates 0..1) textured with pm
-/// (borrowed) onto the pixels, as in opaque white; false (nothing drawn) when its texels or
-/// coordinates are beyond the texture or the arithmetic's range.
+/// Blends triangle t (3 vertices, pixels, texture 0..1) textured with pm (both borrowed); false: nothing drawn.
 bool BlendTriangle(const SoftTarget& target, const TGraphics::Vertex* t, const TPixmap& pm);
 
-/// Copies the whole of pm (borrowed; coverage its table) onto dest (pixels, upright),
-/// blended, stretched with the linear filter when dest's size is not pm's. The caller
-/// checks that a stretched pm is 2..16384 texels wide and at most 16384 high, and that a
-/// stretched dest lying inside the surface lies inside the clip rectangle too.
+/// Blends all of pm (borrowed, with its coverage) onto dest (pixels), stretched linearly if sizes differ.
 void CopyImage(const SoftTarget& target, const TPixmap& pm, const Coverage& coverage, PixelRect dest,
                CopyScratch& scratch);
 

@@ -298,7 +298,7 @@ bool BlendTriangle(const SoftTarget& target, const TGraphics::Vertex* t, const T
     uint8_t* const pixels = target.pixels;
     const int32_t pitch = target.pitch;
     const int32_t x0 = ras.x0, width = target.width;
-    const bool fetchAhead = target.fetchAhead;
+    [[maybe_unused]] const bool fetchAhead = target.fetchAhead;  // used where SSE2 prefetches
     ras.Runs([&](int32_t y, int32_t lo, int32_t hi, int32_t w0, int32_t w1) {
         const int32_t nu = w0 * su0 + w1 * su1 + baseU, nv = w0 * sv0 + w1 * sv1 + baseV;
         uint8_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch + static_cast<ptrdiff_t>(x0 + lo) * 4;
@@ -462,7 +462,7 @@ void CopyImage(const SoftTarget& target, const TPixmap& pm, const Coverage& cove
     const int32_t px0 = std::max(dx, cx0), py0 = std::max(dy, cy0);
     const int32_t px1 = std::min(dx + dw, cx1), py1 = std::min(dy + dh, cy1);
     if (px1 <= px0 || py1 <= py0) return;
-    const bool fetchAhead = target.fetchAhead;
+    [[maybe_unused]] const bool fetchAhead = target.fetchAhead;  // used where SSE2 prefetches
     std::vector<int32_t>& columns = scratch.columns;
     std::vector<int32_t>& weights = scratch.weights;
 

@@ -29,6 +29,14 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+# `... | contains PATTERN`: whether the input has a line matching PATTERN. Unlike grep -q
+# it reads to the end, so the writer never dies of SIGPIPE, which pipefail would count as
+# the pipeline failing, and a match would pass as none.
+contains() {
+  local text
+  text=$(cat)
+  grep -q -- "$1" <<<"$text"
+}
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 inc=$prefix/include/gelsim
@@ -62,14 +70,15 @@ for name in gelsim gelsim_runtime gelsim_platform; do
   [ -f "$lib/$soname" ] || fail "lib$name.so: $soname is not installed"
 done
 for name in gelsim gelsim_runtime; do
-  if needed "$lib/lib$name.so" | grep -q SDL; then fail "lib$name.so needs SDL: $(needed "$lib/lib$name.so" | tr '\n' ' ')"; fi
+  if needed "$lib/lib$name.so" | contains SDL; then fail "lib$name.so needs SDL: $(needed "$lib/lib$name.so" | tr '\n' ' ')"; fi
 done
 for archive in "$lib"/libgelsim.a "$lib"/libgelsim_runtime.a "$lib"/libgelsim_c.a; do
   [ -f "$archive" ] || continue
-  if nm -u "$archive" 2>/dev/null | grep -q ' SDL_\| Mix_'; then fail "$(basename "$archive") refers to SDL"; fi
+  if nm -u "$archive" 2>/dev/null | contains ' SDL_\| Mix_'; then fail "$(basename "$archive") refers to SDL"; fi
 done
-# The check itself must be able to see SDL where it is.
-needed "$lib/libgelsim_platform.so" | grep -q '^libSDL2' || fail "libgelsim_platform.so shows no SDL: the NEEDED check reads nothing"
+# The checks themselves must be able to see SDL where it is.
+needed "$lib/libgelsim_platform.so" | contains '^libSDL2' || fail "libgelsim_platform.so shows no SDL: the NEEDED check reads nothing"
+nm -u "$lib/libgelsim_platform.a" 2>/dev/null | contains ' SDL_' || fail "libgelsim_platform.a shows no SDL: the archive check reads nothing"
 # A shared library finds the ones it needs beside itself, wherever the prefix is.
 runpath() { readelf -d "$1" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p'; }
 for so in "$lib"/lib*.so.*; do
@@ -100,9 +109,8 @@ done
 # --- every exported library on its own -------------------------------------------------------
 # A shared program must load only the prefix's libraries (no copy from elsewhere), a static
 # one none of them.
-# (ldd read whole first: grep -q stops reading early, and pipefail would count that.)
-loads_prefix() { local loaded; loaded=$(ldd "$1"); grep -q "$lib/libgelsim${2:-}" <<<"$loaded"; }
-loads_gelsim() { local loaded; loaded=$(ldd "$1"); grep -q 'libgelsim' <<<"$loaded"; }
+loads_prefix() { ldd "$1" | contains "$lib/libgelsim${2:-}"; }
+loads_gelsim() { ldd "$1" | contains 'libgelsim'; }
 built() {  # built NAME SOURCE_DIR [cmake options...]: configures and builds into $work/NAME
   local name=$1 dir=$2
   shift 2
@@ -164,14 +172,14 @@ shared_result=$("$sim-shared") || fail "simulate-only program (shared): $shared_
 static_result=$("$sim-static") || fail "simulate-only program (static): $static_result"
 [ "$shared_result" = "$static_result" ] || fail "static and shared links differ: '$static_result' vs '$shared_result'"
 for exe in "$sim-shared" "$sim-static"; do
-  if needed "$exe" | grep -q '^libSDL2'; then fail "$(basename "$exe") needs SDL: $(needed "$exe" | tr '\n' ' ')"; fi
+  if needed "$exe" | contains '^libSDL2'; then fail "$(basename "$exe") needs SDL: $(needed "$exe" | tr '\n' ' ')"; fi
   # Loaded libraries too (what the dynamic loader really brings in).
-  if ldd "$exe" | grep -q 'libSDL2'; then fail "$(basename "$exe") loads SDL"; fi
+  if ldd "$exe" | contains 'libSDL2'; then fail "$(basename "$exe") loads SDL"; fi
 done
 # The C interface's own shared library carries no window system either (the C example
 # draws a picture, so it links the platform on purpose).
-if needed "$lib/libgelsim_c.so" | grep -q SDL; then fail "libgelsim_c.so needs SDL"; fi
-if nm -D --defined-only "$lib/libgelsim_c.so" | awk '{print $3}' | grep -v '^gelsim_' | grep -q .; then
+if needed "$lib/libgelsim_c.so" | contains SDL; then fail "libgelsim_c.so needs SDL"; fi
+if nm -D --defined-only "$lib/libgelsim_c.so" | awk '{print $3}' | grep -v '^gelsim_' | contains .; then
   fail "libgelsim_c.so exports names other than gelsim_*: $(nm -D --defined-only "$lib/libgelsim_c.so" | awk '{print $3}' | grep -v '^gelsim_' | head -3 | tr '\n' ' ')"
 fi
 echo "simulate-only: $shared_result; NEEDED $(needed "$sim-shared" | tr '\n' ' ')"

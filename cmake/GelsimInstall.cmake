@@ -4,7 +4,12 @@
 #   lib/libgelsim{,_runtime,_platform,_picture}.a and .so (with SONAME), libgelsim_c.a and
 #   .so, libgelsim_c_picture.a
 #   lib/cmake/gelsim/                      the package: find_package(gelsim CONFIG)
-#   lib/pkgconfig/gelsim.pc, gelsim-platform.pc
+#   lib/pkgconfig/gelsim.pc, gelsim-platform.pc   the C++ libraries
+#   lib/pkgconfig/gelsim-c.pc              the C interface: include/ for gelsim.h, the
+#                                          shared libgelsim_c, or with --static the archives
+#                                          and the C++ runtime a C compiler does not add
+# The installed shared libraries carry RUNPATH $ORIGIN (cmake/GelsimLibrary.cmake), so they
+# find each other wherever the prefix is.
 # Everything is relocatable: the package and the .pc files find the prefix from where
 # they lie, so the tree may be installed with --prefix anywhere and moved afterwards.
 include(CMakePackageConfigHelpers)
@@ -71,7 +76,13 @@ install(FILES ${PROJECT_BINARY_DIR}/gelsim-config.cmake ${PROJECT_BINARY_DIR}/ge
 set(GELSIM_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH GELSIM_PC_TO_PREFIX /root/${GELSIM_PC_DIR} /root)
 string(REGEX REPLACE "/$" "" GELSIM_PC_TO_PREFIX "${GELSIM_PC_TO_PREFIX}")
-foreach(pc gelsim gelsim-platform)
+list(TRANSFORM GELSIM_CXX_RUNTIME_LIBS PREPEND -l OUTPUT_VARIABLE GELSIM_PC_CXX_RUNTIME)
+list(JOIN GELSIM_PC_CXX_RUNTIME " " GELSIM_PC_CXX_RUNTIME)
+set(_gelsim_pcs gelsim gelsim-platform)
+if(TARGET gelsim_c)
+  list(APPEND _gelsim_pcs gelsim-c)
+endif()
+foreach(pc ${_gelsim_pcs})
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${GELSIM_PC_DIR} COMPONENT gelsim_libraries)
 endforeach()

@@ -9,6 +9,20 @@
 # -fno-semantic-interposition: a shared library's own functions may still be inlined and
 # called directly inside it, as in the executable-only build, so the position-independent
 # objects cost the static library nothing.
+#
+# The static library lists the libraries that the C++ compiler's driver adds by itself and
+# a C driver does not (libstdc++ and libm with g++), so a program linked by a C compiler,
+# as in a project that enables only C and uses the C interface, still gets them. They are
+# link items of the static library only: the shared one records them as its own NEEDED.
+#
+# The shared library's RUNPATH is $ORIGIN once installed: the libraries it needs lie beside
+# it, so it loads from any prefix without LD_LIBRARY_PATH, even when the linker (with
+# --as-needed) left them out of the program's own NEEDED entries.
+set(GELSIM_CXX_RUNTIME_LIBS ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
+if(GELSIM_CXX_RUNTIME_LIBS AND CMAKE_C_IMPLICIT_LINK_LIBRARIES)
+  list(REMOVE_ITEM GELSIM_CXX_RUNTIME_LIBS ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
+endif()
+list(REMOVE_DUPLICATES GELSIM_CXX_RUNTIME_LIBS)
 function(gelsim_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
   add_library(${name}_objects OBJECT ${ARG_SOURCES})
@@ -29,7 +43,7 @@ function(gelsim_add_library name)
   endforeach()
 
   add_library(${name} STATIC $<TARGET_OBJECTS:${name}_objects>)
-  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE} ${GELSIM_CXX_RUNTIME_LIBS})
 
   add_library(${name}_shared SHARED $<TARGET_OBJECTS:${name}_objects>)
   target_link_libraries(${name}_shared PUBLIC ${shared_public} PRIVATE ${ARG_PRIVATE})
@@ -40,7 +54,8 @@ function(gelsim_add_library name)
   set_target_properties(${name}_shared PROPERTIES
     OUTPUT_NAME ${name}
     VERSION ${PROJECT_VERSION}
-    SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+    SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
+    INSTALL_RPATH "$ORIGIN")
 
   foreach(t ${name} ${name}_shared)
     target_include_directories(${t} PUBLIC

@@ -201,7 +201,7 @@ TEST_F(Tool, RenderShowsZonesOutsideTheBoxAndSaysWhatItWrote) {
     ASSERT_NE(ground, nullptr);
     const auto channel = [](float f) { return static_cast<uint32_t>(std::lround(f * 255.0f)); };
     const uint32_t brown = channel(ground->red) << 16 | channel(ground->green) << 8 | channel(ground->blue);
-    for (const std::string files : {"ground.plz", "slime.plb ground.plz", "ground.plz slime.plb"}) {
+    for (const std::string& files : std::vector<std::string>{"ground.plz", "slime.plb ground.plz", "ground.plz slime.plb"}) {
         std::string args;
         for (size_t at = 0; at < files.size();) {
             const size_t end = std::min(files.find(' ', at), files.size());

@@ -8,14 +8,15 @@ set -euo pipefail
 build_pkgs=(cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libpng-dev zlib1g-dev
             libfreetype-dev nlohmann-json3-dev)
 # libclang-rt-14-dev also brings FuzzedDataProvider.h, which the fuzz targets' replay uses;
-# clang-14 builds the simulation tests a second time (they must give g++'s hashes); doxygen
-# makes the API reference (the docs target), which a test builds.
+# clang-14 builds the simulation tests a second time (they must give g++'s hashes).
 test_pkgs=(libgtest-dev xvfb xauth xdotool imagemagick x11-utils libx11-dev libclang-rt-14-dev clang-14
-           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest doxygen)
+           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
 bench_pkgs=(libbenchmark-dev)
 # The peers that ./benchmark peers runs the same scenes in.
 peers_pkgs=(libbox2d-dev chipmunk-dev)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
+# doxygen makes the API reference (the docs target), which a test builds.
+test_pkgs+=(doxygen)
 
 want=("${build_pkgs[@]}")
 case "${1:-run}" in

@@ -1,5 +1,7 @@
 #include "app/Game.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -14,6 +16,61 @@ namespace slime {
 
 using namespace kin;
 using gelsim::TPhysics;
+
+namespace {
+
+// The help panel's lines, made once: a panel shown for a while allocates nothing per frame.
+struct HelpLine {
+    std::string keys;
+    std::string what;
+};
+const std::array<HelpLine, 5>& HelpLines() {
+    static const std::array<HelpLine, 5> lines = {{
+        {"Click a blob", "remove it"},
+        {"Click elsewhere", "add a blob where a ghost shows"},
+        {"Pointer at an edge", "scroll (top or bottom)"},
+        {"H", "show / hide this help"},
+        {"Esc", "quit"},
+    }};
+    return lines;
+}
+
+// The keys in the default font on a dark panel near the top of the canvas, over whatever
+// the frame drew; narrow windows clip the right-hand column rather than the keys.
+void DrawHelp(float w) {
+    SetImageFont(nullptr);
+    const float lineH = static_cast<float>(std::max(TextHeight("M"), 1)) + 4.0f;
+    float keysW = 0.0f, whatW = 0.0f;
+    for (const HelpLine& l : HelpLines()) {
+        keysW = std::max(keysW, static_cast<float>(TextWidth(l.keys)));
+        whatW = std::max(whatW, static_cast<float>(TextWidth(l.what)));
+    }
+    const float col = keysW + 12.0f, panelW = col + whatW + 20.0f;
+    const float px = std::max(10.0f, (w - panelW) * 0.5f + 10.0f), py = 50.0f;
+    SetAlpha(0.8f);
+    SetColor(10, 10, 30);
+    DrawRect(px - 10.0f, py - 8.0f, panelW, lineH * static_cast<float>(HelpLines().size()) + 16.0f);
+    SetAlpha(1.0f);
+    float y = py;
+    for (const HelpLine& l : HelpLines()) {
+        SetColor(255, 220, 120);
+        DrawText(l.keys, px, y);
+        SetColor(255, 255, 255);
+        DrawText(l.what, px + col, y);
+        y += lineH;
+    }
+}
+
+// The world goes first, then the graphics; the loop then ends with status 0.
+void CloseGame() {
+    GameState& g = Game();
+    if (g.closed) return;
+    TPhysics::Free();
+    g.closed = true;
+    EndGraphics();
+}
+
+}  // namespace
 
 GameState& Game() {
     static GameState state;
@@ -82,6 +139,7 @@ void DrawFrame() {
     const float h = static_cast<float>(GraphicsHeight());
     SetViewport(0, 0, static_cast<int32_t>(w), static_cast<int32_t>(h));
     DrawScene(w, h, g.pointerX, g.pointerY);
+    if (g.showHelp) DrawHelp(w);
     Flip(-1);
     ++Counters().frames;
     MoveCeiling();
@@ -106,12 +164,13 @@ Ref<TObject> OnEvent(int32_t /*hookId*/, TObject* data, TObject* /*context*/) {
             if (g.canvas) g.canvas->Activate(ACTIVATE_REDRAW);
             break;
         case EVENT_WINDOWCLOSE:
-            if (!g.closed) {
-                // The world goes first, then the graphics; the loop then ends with status 0.
-                TPhysics::Free();
-                g.closed = true;
-                EndGraphics();
-            }
+            CloseGame();
+            break;
+        case EVENT_KEYDOWN:
+            if (ev->data == KEY_ESCAPE)
+                CloseGame();
+            else if (ev->data == 'h')
+                g.showHelp = !g.showHelp;  // drawn from the next frame on
             break;
         default:
             break;  // ticks included: the loop reads the tick count itself

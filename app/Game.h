@@ -22,7 +22,8 @@ struct GameState {
     kin::Ref<kin::TSound> soundRemove;  // squelch when a blob is removed
     kin::Ref<kin::TSound> soundAdd;     // squelch when a blob is added or first sticks
     int32_t lastTicks = 0;              // timer ticks at the end of the last stepped frame
-    bool closed = false;                // "WindowClose" arrived: the loop ends
+    bool closed = false;                // "WindowClose" or Esc arrived: the loop ends
+    bool showHelp = false;              // H toggles the panel of keys over the frame
 };
 
 /// What the game has done since it started, for tests and tools that watch it play;
@@ -42,7 +43,8 @@ GameCounters& Counters();
 void StartUp();
 /// Draws and presents one frame.
 void DrawFrame();
-/// Emit-hook callback: reacts to window and pointer events; returns data unchanged.
+/// Emit-hook callback: reacts to window, pointer and key events (Esc closes the game, H
+/// shows or hides the help panel); returns data unchanged.
 kin::Ref<kin::TObject> OnEvent(int32_t hookId, kin::TObject* data, kin::TObject* context);
 /// One pass of the main loop: waits for an event, then steps and draws once if the timer
 /// ticked. Returns false once the window was closed.

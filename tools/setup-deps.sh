@@ -15,6 +15,8 @@ bench_pkgs=(libbenchmark-dev)
 # The peers that ./benchmark peers runs the same scenes in.
 peers_pkgs=(libbox2d-dev chipmunk-dev)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
+# doxygen makes the API reference (the docs target), which a test builds.
+test_pkgs+=(doxygen)
 
 want=("${build_pkgs[@]}")
 case "${1:-run}" in

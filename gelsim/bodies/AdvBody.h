@@ -116,6 +116,12 @@ public:
     virtual Ref<TList> CollideBounds() const;
 
     // --- index tables (rows in BodyOps.h) ---
+    /// @name Index tables
+    /// Masses, constraints, rigs and images by index (world units, degrees). An operation
+    /// named after an element's method (MassSetRadius, ConGetStress, RigSetAngle) calls it
+    /// on the entry at index; adders return the new index or -1 when refused; elements
+    /// come back borrowed.
+    ///@{
     GELSIM_MASS_OPS(GELSIM_DECLARE_FORWARD, GELSIM_DECLARE_HAND)
     GELSIM_CON_OPS(GELSIM_DECLARE_FORWARD, GELSIM_DECLARE_HAND)
     GELSIM_RIG_OPS(GELSIM_DECLARE_FORWARD, GELSIM_DECLARE_HAND)
@@ -123,6 +129,7 @@ public:
     /// ImageAdd / ImageReplace with a media name ("incbin::..." or a path), default flags.
     virtual int32_t ImageAdd(const std::string& path);
     virtual int32_t ImageReplace(int32_t index, const std::string& path);
+    ///@}
 
     /// The element at index (borrowed), or null for an empty entry or an index outside the
     /// storage. Never reads outside a table.

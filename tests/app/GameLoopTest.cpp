@@ -2,6 +2,10 @@
 // of the main loop, window events and closing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 #include "app/Game.h"
 #include "gelsim/core/Physics.h"
 #include "media/BuiltinMedia.h"
@@ -9,6 +13,7 @@
 #include "platform/Hook.h"
 #include "platform/detail/HeadlessControl.h"
 #include "tests/app/GameFixture.h"
+#include "tests/support/CountingAllocator.h"
 
 using namespace kin;
 using kin::gelsim::TPhysics;
@@ -87,9 +92,9 @@ TEST_F(GameLoop, PointerEventsAreKept) {
     detail::HeadlessMouseMove(Game().canvas, 37, 120);
     EXPECT_EQ(Game().pointerX, 37.0f);
     EXPECT_EQ(Game().pointerY, 120.0f);
-    // Keys and the wheel mean nothing to the game: no move, no frame, no step.
+    // Other keys and the wheel mean nothing to the game: no move, no frame, no step.
     detail::HeadlessWheel(Game().canvas, 2, 300, 10);
-    detail::HeadlessKey(Game().window, KEY_ESCAPE);
+    detail::HeadlessKey(Game().window, 'x');
     slime::LoopPass();
     EXPECT_EQ(Game().pointerX, 37.0f);
     EXPECT_EQ(Game().pointerY, 120.0f);
@@ -121,6 +126,61 @@ TEST_F(GameLoop, ClosingFreesTheWorldAndEndsTheLoop) {
     EXPECT_TRUE(slime::LoopPass());
     detail::HeadlessClose(Game().window);
     EXPECT_FALSE(TPhysics::currentWorld);  // freed before anything else
+    EXPECT_FALSE(slime::LoopPass());
+    EXPECT_EQ(Counters().steps, 1);
+}
+
+// H shows a panel of the keys over the frame and hides it again, leaving the frame as it
+// was; a panel left open allocates nothing per frame. Esc closes the game as the window's
+// close button does.
+TEST_F(GameLoop, HTogglesTheHelpPanelAndEscQuits) {
+    // Clear of the scrolling edges, and the blobs' wobble taken back before each compared
+    // frame: frames repeat exactly.
+    Game().pointerX = 225.0f;
+    Game().pointerY = 300.0f;
+    Frame();
+    const int32_t phase = slime::wobblePhase;
+    Frame();
+    const std::vector<uint8_t> plain = Canvas()->ReadPixels();
+    long plainAllocations = 0;
+    {
+        kin::test::THeapCount count;
+        for (int32_t i = 0; i < 5; ++i) Frame();
+        plainAllocations = count.Use().allocations;
+    }
+
+    detail::HeadlessKey(Game().window, 'h');
+    slime::wobblePhase = phase;
+    Frame();
+    const std::vector<uint8_t> help = Canvas()->ReadPixels();
+    ASSERT_EQ(help.size(), plain.size());
+    const size_t rowBytes = static_cast<size_t>(Canvas()->Width()) * 4;
+    size_t changed = 0, firstRow = SIZE_MAX, lastRow = 0;
+    for (size_t k = 0; k < help.size(); ++k)
+        if (help[k] != plain[k]) {
+            ++changed;
+            firstRow = std::min(firstRow, k / rowBytes);
+            lastRow = std::max(lastRow, k / rowBytes);
+        }
+    EXPECT_GT(changed, 1000u);
+    EXPECT_GE(firstRow, 30u);  // a panel near the top, over the frame, not a new frame
+    EXPECT_LT(lastRow, 250u);
+    {
+        kin::test::THeapCount count;
+        for (int32_t i = 0; i < 5; ++i) Frame();
+        EXPECT_EQ(count.Use().allocations, plainAllocations);
+    }
+
+    detail::HeadlessKey(Game().window, 'h');
+    slime::wobblePhase = phase;
+    Frame();
+    EXPECT_TRUE(Canvas()->ReadPixels() == plain);
+
+    Game().timer->Tick();
+    EXPECT_TRUE(slime::LoopPass());
+    detail::HeadlessKey(Game().window, KEY_ESCAPE);
+    EXPECT_TRUE(Game().closed);
+    EXPECT_FALSE(TPhysics::currentWorld);
     EXPECT_FALSE(slime::LoopPass());
     EXPECT_EQ(Counters().steps, 1);
 }

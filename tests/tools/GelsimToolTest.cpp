@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "gelsim/zones/Zone.h"
+#include "platform/Png.h"
 #include "tests/support/BodyFixture.h"
 
 namespace kin::gelsim::test {
@@ -176,6 +178,57 @@ TEST_F(Tool, BuildRefusesJsonItCannotStoreExactly) {
         EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(std::filesystem::exists(Path("bad.plb")));
+    }
+}
+
+// Pixels of the PNG file at path whose colour is rgb (0xRRGGBB); -1 when it cannot be read.
+int64_t PixelsOf(const std::string& path, uint32_t rgb) {
+    Ref<TFileStream> f = TFileStream::Open(path, TFileStream::READ);
+    Ref<TPixmap> pm = f ? LoadPixmapPNG(*f) : nullptr;
+    if (!pm) return -1;
+    int64_t n = 0;
+    for (int32_t y = 0; y < pm->Height(); ++y)
+        for (int32_t x = 0; x < pm->Width(); ++x) n += (pm->GetPixel(x, y) >> 8) == rgb;
+    return n;
+}
+
+// Zones keep the position their file gives them, which may lie outside the box (the game's
+// ground does): the picture still shows them, alone or beside a body on the box's floor,
+// and the tool says what it wrote.
+TEST_F(Tool, RenderShowsZonesOutsideTheBoxAndSaysWhatItWrote) {
+    const std::string media = std::string(SOURCE_ROOT) + "/media/";
+    Ref<TZone> ground = TZone::Load(media + "ground.plz");
+    ASSERT_NE(ground, nullptr);
+    const auto channel = [](float f) { return static_cast<uint32_t>(std::lround(f * 255.0f)); };
+    const uint32_t brown = channel(ground->red) << 16 | channel(ground->green) << 8 | channel(ground->blue);
+    for (const std::string& files : std::vector<std::string>{"ground.plz", "slime.plb ground.plz", "ground.plz slime.plb"}) {
+        std::string args;
+        for (size_t at = 0; at < files.size();) {
+            const size_t end = std::min(files.find(' ', at), files.size());
+            args += media + files.substr(at, end - at) + " ";
+            at = end + 1;
+        }
+        const Result r = Run("render " + args + "-o " + Path("out.png"));
+        ASSERT_EQ(r.status, 0) << files << ": " << r.err;
+        EXPECT_EQ(r.out.rfind("wrote " + Path("out.png") + " (800x600 pixels", 0), 0u) << r.out;
+        EXPECT_GT(PixelsOf(Path("out.png"), brown), 800 * 600 / 50) << files;
+    }
+}
+
+TEST_F(Tool, HelpSucceedsAndBadSizesSayWhatIsWrong) {
+    for (const char* ask : {"--help", "-h", "render --help"}) {
+        const Result r = Run(ask);
+        EXPECT_EQ(r.status, 0) << ask;
+        EXPECT_NE(r.out.find("usage: gelsim"), std::string::npos) << ask;
+        EXPECT_EQ(r.err, "") << ask;
+    }
+    EXPECT_NE(Run("render --help").out.find("framed on what is drawn"), std::string::npos);
+    for (const char* size : {"0x0", "800", "9000x600", "800x-1", "x"}) {
+        const Result r = Run(std::string("render scene:pile --size ") + size + " -o " + Path("out.png"));
+        EXPECT_EQ(r.status, 2) << size;
+        EXPECT_EQ(r.err.rfind(std::string("render: --size ") + size + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("1 to 8192"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("out.png")));
     }
 }
 

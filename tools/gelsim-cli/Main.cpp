@@ -5,6 +5,8 @@
 //   gelsim check FILE
 //   gelsim render FILE...|scene:NAME -o OUT.png [--steps N] [--size WxH] [--overlay NAME...]
 //
+//   gelsim --help
+//
 // Exit status: 0 done, 1 the file or the JSON is not valid (one line on standard error),
 // 2 wrong usage.
 #include <cstdio>
@@ -21,14 +23,33 @@
 namespace kin::gelsim::cli {
 namespace {
 
+constexpr const char* USAGE =
+    "usage: gelsim dump FILE [--extract-images DIR] [-o OUT.json]\n"
+    "       gelsim build FILE.json -o OUT\n"
+    "       gelsim check FILE\n"
+    "       gelsim render FILE...|scene:NAME -o OUT.png [--steps N] [--size WxH] [--overlay NAME...]\n";
+
 int Usage() {
-    std::fputs(
-        "usage: gelsim dump FILE [--extract-images DIR] [-o OUT.json]\n"
-        "       gelsim build FILE.json -o OUT\n"
-        "       gelsim check FILE\n"
-        "       gelsim render FILE...|scene:NAME -o OUT.png [--steps N] [--size WxH] [--overlay NAME...]\n",
-        stderr);
+    std::fputs(USAGE, stderr);
     return 2;
+}
+
+// Asked for: the whole story on standard output, and success.
+int Help() {
+    std::fputs(USAGE, stdout);
+    std::fputs(
+        "\n"
+        "Body (.plb) and zone (.plz) files:\n"
+        "  dump     every stored field as JSON (standard output or -o); --extract-images also\n"
+        "           writes the stored pictures as PNG files into DIR\n"
+        "  build    the binary file from such JSON; refuses JSON it cannot store exactly\n"
+        "  check    reads the file as the library does; exit 1 with a one-line reason\n"
+        "  render   draws files or a sample scene into a PNG picture (gelsim render --help)\n"
+        "\n"
+        "Exit status: 0 done, 1 the file or the JSON is not valid (one line on standard\n"
+        "error), 2 wrong usage.\n",
+        stdout);
+    return 0;
 }
 
 const FileFormat& FormatOfFile(const std::string& path) {
@@ -91,6 +112,8 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help"))
+        return kin::gelsim::cli::Help();
     if (!args.empty() && args[0] == "render")
         return kin::testbed::RenderCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     const std::string file = args.size() > 1 ? args[1] : "";

@@ -53,17 +53,16 @@ def test_version_is_the_projects():
     assert gelsim.__version__ == version
 
 
-def test_stubs_match_the_module_and_the_examples_type_check():
+def test_stubs_match_the_module_and_the_examples_type_check(tmp_path):
     package = pathlib.Path(gelsim.__file__).parent
     assert (package / "py.typed").is_file()
-    env = dict(os.environ, MYPYPATH=PACKAGE_PARENT, PYTHONPATH=PACKAGE_PARENT)
-    mypy = [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", os.devnull]
+    env = dict(os.environ, MYPYPATH=PACKAGE_PARENT, PYTHONPATH=PACKAGE_PARENT, MYPY_CACHE_DIR=os.devnull)
     # Every public name of the modules is in the stubs and the other way round.
-    run = subprocess.run([*mypy[:2], "mypy.stubtest", "--allowlist", str(HERE / "stubtest-allowlist.txt"), "gelsim"],
-                         env=env, capture_output=True, text=True, timeout=300, cwd=HERE)
+    run = subprocess.run([sys.executable, "-m", "mypy.stubtest", "--allowlist", str(HERE / "stubtest-allowlist.txt"),
+                          "gelsim"], env=env, capture_output=True, text=True, timeout=300, cwd=tmp_path)
     assert run.returncode == 0, run.stdout + run.stderr
-    run = subprocess.run([*mypy, "--strict", str(ROOT / "examples" / "python")], env=env, capture_output=True,
-                         text=True, timeout=300)
+    run = subprocess.run([sys.executable, "-m", "mypy", "--strict", str(ROOT / "examples" / "python")], env=env,
+                         capture_output=True, text=True, timeout=300, cwd=tmp_path)
     assert run.returncode == 0, run.stdout + run.stderr
 
 

@@ -113,12 +113,14 @@ class Progress:
     def line(self, text):
         found = self.PERCENT.match(text)
         if found:
-            self.show(f"C++ build {found.group(1)}% {found.group(2).split(' ')[-1]}")
-            return
-        found = self.COUNT.match(text)
-        if found:
-            done, total = int(found.group(1)), int(found.group(2))
-            self.show(f"C++ build {100 * done // total}% {found.group(3).split(' ')[-1]}")
+            percent, what = int(found.group(1)), found.group(2)
+        else:
+            found = self.COUNT.match(text)
+            if not found:
+                return
+            percent, what = 100 * int(found.group(1)) // max(int(found.group(2)), 1), found.group(3)
+        name = os.path.basename(what.split(" ")[-1])
+        self.show(f"C++ build {percent:3d}% {name[:-2] if name.endswith('.o') else name}")
 
     def close(self):
         if self.tty:
@@ -182,7 +184,7 @@ class CMakeBuild(build_ext):
         progress.show("configuring the C++ build")
         run(config, progress)
         jobs = os.environ.get("GELSIM_BUILD_JOBS", "2")
-        run(["cmake", "--build", build, "--target", "gelsim_python", "gelsim_python_picture", "-j", jobs], progress)
+        run(["cmake", "--build", build, "--target", "gelsim_python_package", "-j", jobs], progress)
         progress.close()
         package = build / "python" / "gelsim"
         files = [p for p in package.iterdir() if p.suffix == ".so" or p.name == "_version.py"]

@@ -8,7 +8,7 @@ Needs CMake 3.25, a C++20 compiler and the library's dependencies (SDL2, SDL2_mi
 libpng, zlib, FreeType), as for the C++ build, and pybind11, numpy and wheel for the
 interpreter that builds. GELSIM_CMAKE_ARGS adds arguments to the configuration;
 GELSIM_BUILD_JOBS sets the parallel jobs (default 2); ccache is used when it is installed
-(GELSIM_CCACHE=0: not). pip hides a build's output, so the progress goes to the terminal
+(GELSIM_CCACHE=0: not), with CCACHE_BASEDIR the build's folder unless set. pip hides a build's output, so the progress goes to the terminal
 directly as one line (GELSIM_PROGRESS=0: not); pip install -v shows all of it.
 
 The version is the one in the C++ project's CMakeLists.txt. A source distribution carries
@@ -129,9 +129,9 @@ class Progress:
             self.tty = None
 
 
-def run(command, progress, cwd=None):
+def run(command, progress, env):
     print("+ " + " ".join(shlex.quote(str(c)) for c in command), flush=True)
-    proc = subprocess.Popen([str(c) for c in command], cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+    proc = subprocess.Popen([str(c) for c in command], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             text=True, errors="replace")
     for line in proc.stdout:
         sys.stdout.write(line)
@@ -176,15 +176,19 @@ class CMakeBuild(build_ext):
         except ImportError:
             pass
         extra = shlex.split(os.environ.get("GELSIM_CMAKE_ARGS", ""))
-        if (os.environ.get("GELSIM_CCACHE", "1") != "0" and shutil.which("ccache")
+        env = dict(os.environ)
+        if (env.get("GELSIM_CCACHE", "1") != "0" and shutil.which("ccache")
                 and not any("COMPILER_LAUNCHER" in a for a in extra)):
             config += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
+            # pip builds in a new temporary folder each time; with paths taken relative to
+            # it, the compiles of an earlier install are found again.
+            env.setdefault("CCACHE_BASEDIR", os.path.commonpath([ROOT, build]))
         config += extra
         progress = Progress()
         progress.show("configuring the C++ build")
-        run(config, progress)
-        jobs = os.environ.get("GELSIM_BUILD_JOBS", "2")
-        run(["cmake", "--build", build, "--target", "gelsim_python_package", "-j", jobs], progress)
+        run(config, progress, env)
+        jobs = env.get("GELSIM_BUILD_JOBS", "2")
+        run(["cmake", "--build", build, "--target", "gelsim_python_package", "-j", jobs], progress, env)
         progress.close()
         package = build / "python" / "gelsim"
         files = [p for p in package.iterdir() if p.suffix == ".so" or p.name == "_version.py"]

@@ -1,9 +1,10 @@
 """The source archive: it carries the C++ project and installs offline into a virtual
 environment with Debian's packages; an interpreter without them is stopped at once.
 
-A full C++ build. ccache, when installed, keeps repeated runs short: CCACHE_BASEDIR is the
-folder pip unpacks and builds in, so the compiles have the same relative paths each time
-and are found again (about 20 seconds then, several minutes on a cold cache).
+A full C++ build. ccache, when installed, keeps repeated runs short: setup.py makes the
+folder pip unpacks and builds in ccache's base, so the compiles have the same relative
+paths each time and are found again (about 20 seconds then, several minutes on a cold
+cache).
 """
 import os
 import pathlib
@@ -22,9 +23,9 @@ ROOT = pathlib.Path(os.environ.get("GELSIM_SOURCE_ROOT", PYTHON_DIR.parent))
 
 def clean_env(tmp):
     """No PYTHONPATH (the build tree's package must not be the one imported), temporary
-    files under tmp, and ccache's paths taken relative to it."""
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_"))}
-    env.update(TMPDIR=str(tmp), CCACHE_BASEDIR=str(tmp), PIP_DISABLE_PIP_VERSION_CHECK="1", GELSIM_PROGRESS="0")
+    files under tmp, and ccache as setup.py sets it up."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_", "CCACHE_BASEDIR"))}
+    env.update(TMPDIR=str(tmp), PIP_DISABLE_PIP_VERSION_CHECK="1", GELSIM_PROGRESS="0")
     return env
 
 
@@ -47,7 +48,7 @@ def test_sdist_installs_offline_into_a_venv(sdist, tmp_path):
                    "cpp/python/src/World.cpp"):
         assert f"{top}/{needed}" in names, needed
 
-    work = tmp_path / "tmp"  # pip unpacks and builds here, at the same paths relative to it each time
+    work = tmp_path / "tmp"  # where pip unpacks and builds
     work.mkdir()
     env = clean_env(work)
     venv = tmp_path / "venv"

@@ -8,8 +8,9 @@ Needs CMake 3.25, a C++20 compiler and the library's dependencies (SDL2, SDL2_mi
 libpng, zlib, FreeType), as for the C++ build, and pybind11, numpy and wheel for the
 interpreter that builds. GELSIM_CMAKE_ARGS adds arguments to the configuration;
 GELSIM_BUILD_JOBS sets the parallel jobs (default 2); ccache is used when it is installed
-(GELSIM_CCACHE=0: not), with CCACHE_BASEDIR the build's folder unless set. pip hides a build's output, so the progress goes to the terminal
-directly as one line (GELSIM_PROGRESS=0: not); pip install -v shows all of it.
+(GELSIM_CCACHE=0: not), with CCACHE_BASEDIR the build's folder unless set. pip hides a
+build's output, so the progress goes to the terminal directly as one line
+(GELSIM_PROGRESS=0: not); pip install -v shows all of it.
 
 The version is the one in the C++ project's CMakeLists.txt. A source distribution carries
 that project in cpp/ beside this file.

@@ -58,12 +58,14 @@ namespace py = pybind11;
 /// v itself; ValueError naming `what` unless v is a finite number. The library stores
 /// what it is given, so NaN and infinities are stopped here, before they reach the world.
 inline float Finite(float v, const char* what) {
-    if (!std::isfinite(v)) throw py::value_error(std::string(what) + " must be a finite number, not " + std::to_string(v));
+    if (!std::isfinite(v))
+        throw py::value_error(std::string(what) + " must be a finite number, not " + std::to_string(v));
     return v;
 }
 /// v itself; ValueError unless v is finite and not negative (radius, weight).
 inline float NonNegative(float v, const char* what) {
-    if (!(Finite(v, what) >= 0.0f)) throw py::value_error(std::string(what) + " must not be negative, not " + std::to_string(v));
+    if (!(Finite(v, what) >= 0.0f))
+        throw py::value_error(std::string(what) + " must not be negative, not " + std::to_string(v));
     return v;
 }
 

@@ -306,7 +306,8 @@ the zone's position; rotation and scale are applied about it.)doc");
     zone.attr("HOLE") = TZone::HOLE;
     zone.def(py::init([](py::object vertices, int32_t style, float friction, int32_t group, int32_t level) {
                  RefuseWhileStepping("creating a Zone");
-                 Ref<TZone> z = TZone::Create(Vertices(vertices), ZoneStyle(style), Finite(friction, "friction"), group, level);
+                 Ref<TZone> z =
+                     TZone::Create(Vertices(vertices), ZoneStyle(style), Finite(friction, "friction"), group, level);
                  if (!z) throw py::value_error("a zone needs at least 2 vertices (an even number of coordinates)");
                  return z;
              }),

@@ -266,7 +266,8 @@ by hand and ends the fitting.)doc");
                       if (!py::isinstance<py::int_>(grid) || py::isinstance<py::bool_>(grid))
                           throw py::type_error("grid must be \"auto\", None or a number of cells per side");
                       cells = grid.cast<int32_t>();
-                      if (cells < 1) throw py::value_error("grid must be at least 1 cell per side (8 are used at least)");
+                      if (cells < 1)
+                          throw py::value_error("grid must be at least 1 cell per side (8 are used at least)");
                   }
                   Ref<TPhysics> w = TPhysics::Create(width, height, gravity.second, gravity.first, iterations);
                   AutoGridWorld() = automatic ? w : nullptr;

@@ -10,7 +10,8 @@ build_pkgs=(cmake g++ make pkg-config libsdl2-dev libsdl2-mixer-dev libpng-dev z
 # libclang-rt-14-dev also brings FuzzedDataProvider.h, which the fuzz targets' replay uses;
 # clang-14 builds the simulation tests a second time (they must give g++'s hashes).
 test_pkgs=(libgtest-dev xvfb xauth xdotool imagemagick x11-utils libx11-dev libclang-rt-14-dev clang-14
-           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
+           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-mypy python3-venv python3-wheel
+           python3-setuptools python3-pip)
 bench_pkgs=(libbenchmark-dev)
 # The peers that ./benchmark peers runs the same scenes in.
 peers_pkgs=(libbox2d-dev chipmunk-dev)

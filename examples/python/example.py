@@ -1,9 +1,11 @@
-"""A soft ball dropped onto a slanted floor; writes picture.png.
+"""A soft ball dropped onto a slanted floor; writes picture.png and ball.plb.
 
 Run with the package importable, e.g. PYTHONPATH=build/python python3 examples/python/example.py
 """
 import math
+import pathlib
 import sys
+from typing import List
 
 import gelsim
 
@@ -20,12 +22,18 @@ for k, m in enumerate(rim):
     ball.constraints.add(m, hub, stiffness=0.3)
 ball.activate()
 
-contacts = []
-with gelsim.on_collision(lambda e: contacts.append(e.kind) and None):
+contacts: List[int] = []
+
+
+def count(event: gelsim.CollisionEvent) -> None:
+    contacts.append(event.kind)
+
+
+with gelsim.on_collision(count):
     world.step(240)
 
 x, y = ball.position
 print(f"ball at ({x:.1f}, {y:.1f}) after 240 steps, {len(contacts)} contacts, "
       f"{len(world.masses)} masses in the world")
-with open(sys.argv[1] if len(sys.argv) > 1 else "picture.png", "wb") as f:
-    f.write(world.picture(480, 320))
+pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "picture.png").write_bytes(world.picture(480, 320))
+ball.save(pathlib.Path("ball.plb"))

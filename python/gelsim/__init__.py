@@ -17,6 +17,10 @@ it the current world.
     open("world.png", "wb").write(world.picture(400, 300))
 """
 
+# NumPy first: the compiled module makes its arrays with it (and looks it up while it loads).
+import numpy as _numpy  # noqa: F401
+
+from ._version import __version__
 from ._gelsim import (
     Body,
     CollisionCallback,
@@ -38,6 +42,7 @@ from ._gelsim import (
 )
 
 __all__ = [
+    "__version__",
     "Body",
     "CollisionCallback",
     "CollisionEvent",

@@ -108,7 +108,9 @@ their masses, to the current world. The world's registry holds the body until fr
         .def(
             "add",
             [](MassTable& t, float x, float y, float mass, float radius, float friction, int32_t group) {
-                return Added(t.b->MassAdd(x, y, mass, radius, friction, group), "the mass table is full");
+                return Added(t.b->MassAdd(Finite(x, "x"), Finite(y, "y"), NonNegative(mass, "mass"),
+                                          NonNegative(radius, "radius"), Finite(friction, "friction"), group),
+                             "the mass table is full");
             },
             py::arg("x"), py::arg("y"), py::arg("mass") = 1.0f, py::arg("radius") = 5.0f,
             py::arg("friction") = 0.5f, py::arg("group") = -1,
@@ -144,14 +146,14 @@ their masses, to the current world. The world's registry holds the body until fr
     cons.def(
             "add",
             [](ConTable& t, int32_t m1, int32_t m2, float restLength, float stiffness) {
-                return Added(t.b->ConAdd(m1, m2, restLength, stiffness),
+                return Added(t.b->ConAdd(m1, m2, Finite(restLength, "rest_length"), Finite(stiffness, "stiffness")),
                              "a constraint needs two different masses of this body");
             },
             py::arg("mass1"), py::arg("mass2"), py::arg("rest_length") = 0.0f, py::arg("stiffness") = 1.0f,
             "Joins two mass indices; returns the new index. rest_length 0 or less takes the present distance. "
             "The constraint enters the world with activate() or assign().")
         .def(
-            "connect_all", [](ConTable& t, float stiffness) { t.b->ConAddAll(stiffness); },
+            "connect_all", [](ConTable& t, float stiffness) { t.b->ConAddAll(Finite(stiffness, "stiffness")); },
             py::arg("stiffness") = 1.0f, "Joins every pair of live masses at their present distance.")
         .def(
             "assign", [](ConTable& t, int32_t i) { t.b->ConAssign(i); }, py::arg("index"),
@@ -173,10 +175,10 @@ their masses, to the current world. The world's registry holds the body until fr
     images
         .def(
             "add",
-            [](ImageTable& t, std::variant<Ref<TImage>, std::string> src) {
+            [](ImageTable& t, std::variant<Ref<TImage>, PathArg> src) {
                 if (auto* img = std::get_if<Ref<TImage>>(&src))
                     return Added(t.b->ImageAdd(static_cast<TObject*>(img->Get())), "not an image");
-                return Added(t.b->ImageAdd(std::get<std::string>(src)), "no image could be loaded from that path");
+                return Added(t.b->ImageAdd(std::get<PathArg>(src)), "no image could be loaded from that path");
             },
             py::arg("image"), "Adds an Image (shared) or loads one from a path; returns its index.")
         .def(
@@ -212,7 +214,7 @@ their masses, to the current world. The world's registry holds the body until fr
              py::arg("name") = "Body", "An empty body, registered in the current world.")
         .def_static(
             "load",
-            [](const std::string& path, bool activate) {
+            [](const PathArg& path, bool activate) {
                 RequireFile(path);
                 Ref<TAdvBody> b = TAdvBody::Load(path, activate ? 1 : 0);
                 if (!b) throw FormatError(path + " is not a body file");
@@ -223,7 +225,7 @@ their masses, to the current world. The world's registry holds the body until fr
             "StreamError when it is damaged (FileFormatError when it is not a body file or inconsistent).")
         .def(
             "save",
-            [](TAdvBody& b, const std::string& path, bool backup, bool embedImages) {
+            [](TAdvBody& b, const PathArg& path, bool backup, bool embedImages) {
                 b.Save(path, backup ? 1 : 0, embedImages ? 1 : 0);
             },
             py::arg("path"), py::arg("backup") = false, py::arg("embed_images") = true,
@@ -252,14 +254,23 @@ their masses, to the current world. The world's registry holds the body until fr
             "compact", [](TAdvBody& b) { b.CleanIndex(); }, "Closes the holes of all four tables.")
         .def_property(
             "position", [](const TAdvBody& b) { return Pair(b.GetX(), b.GetY()); },
-            [](TAdvBody& b, Pair p) { b.Position(p.first, p.second); },
+            [](TAdvBody& b, Pair p) { b.Position(Finite(p.first, "x"), Finite(p.second, "y")); },
             "Centre of the reference mass (lowest live index); setting it moves the body there at rest.")
-        .def_property("rotation", &TAdvBody::GetRotation, &TAdvBody::Rotate,
-                      "Direction of the first constraint, degrees; setting it turns the body rigidly (at rest).")
-        .def("move", &TAdvBody::Move, py::arg("dx"), py::arg("dy"), "Shifts every mass; the shift becomes velocity.")
-        .def("translate", &TAdvBody::Translate, py::arg("dx"), py::arg("dy"), "Shifts every mass keeping velocities.")
-        .def("spin", &TAdvBody::Spin, py::arg("degrees"), "Turns about the reference mass as velocity.")
-        .def("turn", &TAdvBody::Turn, py::arg("degrees"), "Turns about the reference mass keeping velocities.")
+        .def_property(
+            "rotation", &TAdvBody::GetRotation, [](TAdvBody& b, float a) { b.Rotate(Finite(a, "rotation")); },
+            "Direction of the first constraint, degrees; setting it turns the body rigidly (at rest).")
+        .def(
+            "move", [](TAdvBody& b, float dx, float dy) { b.Move(Finite(dx, "dx"), Finite(dy, "dy")); },
+            py::arg("dx"), py::arg("dy"), "Shifts every mass; the shift becomes velocity.")
+        .def(
+            "translate", [](TAdvBody& b, float dx, float dy) { b.Translate(Finite(dx, "dx"), Finite(dy, "dy")); },
+            py::arg("dx"), py::arg("dy"), "Shifts every mass keeping velocities.")
+        .def(
+            "spin", [](TAdvBody& b, float a) { b.Spin(Finite(a, "degrees")); }, py::arg("degrees"),
+            "Turns about the reference mass as velocity.")
+        .def(
+            "turn", [](TAdvBody& b, float a) { b.Turn(Finite(a, "degrees")); }, py::arg("degrees"),
+            "Turns about the reference mass keeping velocities.")
         .def("freeze", &TAdvBody::Freeze)
         .def("thaw", &TAdvBody::Thaw)
         .def(
@@ -308,4 +319,9 @@ PYBIND11_MODULE(_gelsim, m) {
     gelsim_py::BindBodies(m);
     gelsim_py::BindWorld(m);
     gelsim_py::BindScenes(m);
+    // pybind11 finds NumPy's C interface on the first array, in a function-local static
+    // whose initialisation imports numpy with the GIL held; two threads making their first
+    // arrays at once would wait for each other for ever. Done here, under the import lock.
+    py::module_::import("numpy");
+    (void)py::detail::npy_api::get();
 }

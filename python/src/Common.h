@@ -3,6 +3,7 @@
 // checks that keep Python callers away from states the library does not support.
 #include <pybind11/pybind11.h>
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -14,16 +15,59 @@
 // last owner on either side lets go.
 PYBIND11_DECLARE_HOLDER_TYPE(T, kin::Ref<T>, true)
 
+namespace gelsim_py {
+/// A file path from Python (str, bytes or os.PathLike) as the file system's bytes.
+struct PathArg : std::string {};
+}  // namespace gelsim_py
+
 namespace pybind11::detail {
 template <typename T>
 struct holder_helper<kin::Ref<T>> {
     static T* get(const kin::Ref<T>& p) { return p.Get(); }
+};
+
+// Paths go through os.fspath and, for text, the file system encoding, as open() does: any
+// os.PathLike is taken, and a name that is not valid UTF-8 still reaches the same file.
+template <>
+struct type_caster<gelsim_py::PathArg> {
+    PYBIND11_TYPE_CASTER(gelsim_py::PathArg, const_name("os.PathLike"));
+    bool load(handle src, bool) {
+        object path = reinterpret_steal<object>(PyOS_FSPath(src.ptr()));
+        if (!path) {
+            PyErr_Clear();
+            return false;
+        }
+        if (PyUnicode_Check(path.ptr())) {
+            path = reinterpret_steal<object>(PyUnicode_EncodeFSDefault(path.ptr()));
+            if (!path) throw error_already_set();
+        }
+        char* data = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(path.ptr(), &data, &size) != 0) throw error_already_set();
+        value.assign(data, static_cast<size_t>(size));
+        if (value.find('\0') != std::string::npos) throw value_error("embedded null byte in a path");
+        return true;
+    }
 };
 }  // namespace pybind11::detail
 
 namespace gelsim_py {
 
 namespace py = pybind11;
+
+/// v itself; ValueError naming `what` unless v is a finite number. The library stores
+/// what it is given, so NaN and infinities are stopped here, before they reach the world.
+inline float Finite(float v, const char* what) {
+    if (!std::isfinite(v))
+        throw py::value_error(std::string(what) + " must be a finite number, not " + std::to_string(v));
+    return v;
+}
+/// v itself; ValueError unless v is finite and not negative (radius, weight).
+inline float NonNegative(float v, const char* what) {
+    if (!(Finite(v, what) >= 0.0f))
+        throw py::value_error(std::string(what) + " must not be negative, not " + std::to_string(v));
+    return v;
+}
 
 /// True while World.step runs (collision callbacks run inside it).
 bool Stepping();

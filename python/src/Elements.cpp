@@ -28,6 +28,12 @@ using Rgb = std::tuple<int32_t, int32_t, int32_t>;
 
 Ref<TAdvBody> OwnerOf(TObject* body) { return Ref<TAdvBody>(As<TAdvBody>(body)); }
 
+int32_t ZoneStyle(int32_t style) {
+    if (style < TZone::LINE || style > TZone::HOLE)
+        throw py::value_error("unknown zone style " + std::to_string(style) + " (Zone.LINE, LOOP, FILL or HOLE)");
+    return style;
+}
+
 // Vertices from an (N, 2) array, a flat sequence x0, y0, x1, y1, ..., or a sequence of
 // (x, y) pairs.
 std::vector<float> Vertices(const py::handle& obj) {
@@ -35,7 +41,9 @@ std::vector<float> Vertices(const py::handle& obj) {
     if (!a) throw py::type_error("vertices must be numbers: an (N, 2) array, (x, y) pairs or x0, y0, x1, y1, ...");
     if (a.ndim() == 2 && a.shape(1) != 2) throw py::value_error("vertices must have 2 columns (x, y)");
     if (a.ndim() > 2) throw py::value_error("vertices must be an (N, 2) array or a flat sequence");
-    return std::vector<float>(a.data(), a.data() + a.size());
+    std::vector<float> out(a.data(), a.data() + a.size());
+    for (const float v : out) Finite(v, "a vertex coordinate");
+    return out;
 }
 
 py::array_t<float> AsPairs(const std::vector<float>& flat) {
@@ -81,26 +89,33 @@ its centre one step earlier. A mass is simulated only while something holds it i
 world: an active constraint, or add_ref() called on it directly.)doc");
     AddFastFields(mass);
     mass.def(py::init([](float x, float y, float mass, float radius, float friction, int32_t group) {
-                 return TMass::Create(x, y, mass, radius, friction, group);
+                 return TMass::Create(Finite(x, "x"), Finite(y, "y"), NonNegative(mass, "mass"),
+                                      NonNegative(radius, "radius"), Finite(friction, "friction"), group);
              }),
              py::arg("x"), py::arg("y"), py::arg("mass") = 1.0f, py::arg("radius") = 5.0f,
              py::arg("friction") = 0.5f, py::arg("group") = -1,
              "A new mass at rest at (x, y), not yet in the world; group -1 gives it a collision group of its own.")
         .def_property(
             "position", [](const TMass& s) { return Pair(s.posX, s.posY); },
-            [](TMass& s, Pair p) { s.Position(p.first, p.second); },
+            [](TMass& s, Pair p) { s.Position(Finite(p.first, "x"), Finite(p.second, "y")); },
             "Centre (x, y). Setting it puts the mass there at rest (frozen masses too).")
         .def_property_readonly(
             "old_position", [](const TMass& s) { return Pair(s.oldPosX, s.oldPosY); },
             "Centre one step earlier.")
         .def_property(
             "velocity", [](const TMass& s) { return Pair(s.GetVX(), s.GetVY()); },
-            [](TMass& s, Pair v) { s.SetVelocity(v.first, v.second); },
+            [](TMass& s, Pair v) { s.SetVelocity(Finite(v.first, "vx"), Finite(v.second, "vy")); },
             "Velocity (vx, vy) in units per step; setting it does nothing to a frozen mass.")
         .def_property_readonly("speed", &TMass::GetVelocity, "Length of the velocity.")
-        .def_property("mass", &TMass::GetMass, &TMass::SetMass, "Weight, shares out separations.")
-        .def_property("radius", &TMass::GetRadius, &TMass::SetRadius, "Disc radius, world units.")
-        .def_property("friction", &TMass::GetFriction, &TMass::SetFriction, "Surface friction, kept in 0..1.")
+        .def_property(
+            "mass", &TMass::GetMass, [](TMass& s, float v) { s.SetMass(NonNegative(v, "mass")); },
+            "Weight, shares out separations.")
+        .def_property(
+            "radius", &TMass::GetRadius, [](TMass& s, float v) { s.SetRadius(NonNegative(v, "radius")); },
+            "Disc radius, world units.")
+        .def_property(
+            "friction", &TMass::GetFriction, [](TMass& s, float v) { s.SetFriction(Finite(v, "friction")); },
+            "Surface friction, kept in 0..1.")
         .def_property("group", &TMass::GetColGroup, &TMass::SetColGroup,
                       "Collision group: 0 meets nothing but the box, equal groups pass through each "
                       "other; setting -1 takes a fresh group of its own.")
@@ -118,10 +133,15 @@ world: an active constraint, or add_ref() called on it directly.)doc");
         .def_property_readonly(
             "body", [](const TMass& s) { return OwnerOf(s.GetAdvBody()); },
             "The IndexedBody it belongs to, or None.")
-        .def("move", &TMass::Move, py::arg("dx"), py::arg("dy"),
-             "Shifts the centre only, so the shift becomes velocity (frozen masses stay).")
-        .def("translate", &TMass::Translate, py::arg("dx"), py::arg("dy"), "Shifts the mass keeping its velocity.")
-        .def("add_velocity", &TMass::AddVelocity, py::arg("vx"), py::arg("vy"))
+        .def(
+            "move", [](TMass& s, float dx, float dy) { s.Move(Finite(dx, "dx"), Finite(dy, "dy")); }, py::arg("dx"),
+            py::arg("dy"), "Shifts the centre only, so the shift becomes velocity (frozen masses stay).")
+        .def(
+            "translate", [](TMass& s, float dx, float dy) { s.Translate(Finite(dx, "dx"), Finite(dy, "dy")); },
+            py::arg("dx"), py::arg("dy"), "Shifts the mass keeping its velocity.")
+        .def(
+            "add_velocity", [](TMass& s, float vx, float vy) { s.AddVelocity(Finite(vx, "vx"), Finite(vy, "vy")); },
+            py::arg("vx"), py::arg("vy"))
         .def("add_ref", &TMass::AddRef, "Adds a holder: the first one brings the mass into the current world.")
         .def("sub_ref", &TMass::SubRef, "Removes a holder: the last one takes the mass out of the world.")
         .def("copy", &TMass::Copy, "A new mass in the same state, not in the world and in no body.")
@@ -141,7 +161,7 @@ world while at least one body holds it assigned (assign/free), and it keeps its 
 masses there.)doc")
         .def(py::init([](TMass* m1, TMass* m2, float restLength, float stiffness) {
                  if (!m1 || !m2) throw py::value_error("a constraint needs two masses");
-                 return TConstraint::Create(m1, m2, restLength, stiffness);
+                 return TConstraint::Create(m1, m2, Finite(restLength, "rest_length"), Finite(stiffness, "stiffness"));
              }),
              py::arg("mass1"), py::arg("mass2"), py::arg("rest_length") = 0.0f, py::arg("stiffness") = 1.0f,
              "A new constraint (not yet in the world); rest_length 0 or less takes the present distance.")
@@ -149,10 +169,14 @@ masses there.)doc")
             "mass1", [](const TConstraint& c) { return c.m[0]; }, "First mass.")
         .def_property_readonly(
             "mass2", [](const TConstraint& c) { return c.m[1]; }, "Second mass.")
-        .def_property("rest_length", &TConstraint::GetRestLength, &TConstraint::SetRestLength,
-                      "Length it pulls towards; setting 0 or less takes the present length.")
-        .def_property("stiffness", &TConstraint::GetStiffness, &TConstraint::SetStiffness,
-                      "Share of the length error corrected per pass, kept in 0..1 when set.")
+        .def_property(
+            "rest_length", &TConstraint::GetRestLength,
+            [](TConstraint& c, float v) { c.SetRestLength(Finite(v, "rest_length")); },
+            "Length it pulls towards; setting 0 or less takes the present length.")
+        .def_property(
+            "stiffness", &TConstraint::GetStiffness,
+            [](TConstraint& c, float v) { c.SetStiffness(Finite(v, "stiffness")); },
+            "Share of the length error corrected per pass, kept in 0..1 when set.")
         .def_property_readonly("angle", &TConstraint::GetAngle, "Direction from mass1 to mass2, degrees.")
         .def_property_readonly("length", &TConstraint::GetLength, "Present length.")
         .def_property_readonly("stress", &TConstraint::GetStress, "length / rest_length.")
@@ -197,7 +221,7 @@ masses there.)doc")
     py::class_<TImage, Ref<TImage>>(m, "Image", "A picture for rigs and zones: RGBA frames and a handle (pivot).")
         .def_static(
             "load",
-            [](const std::string& name) {
+            [](const PathArg& name) {
                 Ref<TImage> img = LoadImage(name, -1);
                 if (!img) throw py::value_error("no image could be loaded from " + name);
                 return img;
@@ -282,7 +306,8 @@ the zone's position; rotation and scale are applied about it.)doc");
     zone.attr("HOLE") = TZone::HOLE;
     zone.def(py::init([](py::object vertices, int32_t style, float friction, int32_t group, int32_t level) {
                  RefuseWhileStepping("creating a Zone");
-                 Ref<TZone> z = TZone::Create(Vertices(vertices), style, friction, group, level);
+                 Ref<TZone> z =
+                     TZone::Create(Vertices(vertices), ZoneStyle(style), Finite(friction, "friction"), group, level);
                  if (!z) throw py::value_error("a zone needs at least 2 vertices (an even number of coordinates)");
                  return z;
              }),
@@ -291,7 +316,7 @@ the zone's position; rotation and scale are applied about it.)doc");
              "A new zone, active in the current world.")
         .def_static(
             "load",
-            [](const std::string& path) {
+            [](const PathArg& path) {
                 RefuseWhileStepping("loading a Zone");
                 RequireFile(path);
                 Ref<TZone> z = TZone::Load(path);
@@ -299,7 +324,10 @@ the zone's position; rotation and scale are applied about it.)doc");
                 return z;
             },
             py::arg("path"), "Reads a zone file (.plz) into a new active zone; a damaged file raises StreamError.")
-        .def("save", &TZone::Save, py::arg("path"), py::arg("backup") = false, py::arg("embed_image") = true,
+        .def(
+            "save",
+            [](TZone& z, const PathArg& path, bool backup, bool embed) { z.Save(path, backup ? 1 : 0, embed ? 1 : 0); },
+            py::arg("path"), py::arg("backup") = false, py::arg("embed_image") = true,
              "Writes a zone file (.plz added when the path has no extension); StreamError when it cannot.")
         .def(
             "copy",
@@ -325,22 +353,29 @@ the zone's position; rotation and scale are applied about it.)doc");
         .def_property_readonly(
             "active", [](const TZone& z) { return z.IsActive() != 0; })
         .def_property("name", &TZone::GetName, &TZone::SetName)
-        .def_property("friction", &TZone::GetFriction, &TZone::SetFriction, "Kept in 0..1.")
+        .def_property(
+            "friction", &TZone::GetFriction, [](TZone& z, float f) { z.SetFriction(Finite(f, "friction")); },
+            "Kept in 0..1.")
         .def_property(
             "style", &TZone::GetStyle,
             [](TZone& z, int32_t s) {
-                z.SetStyle(s);
+                z.SetStyle(ZoneStyle(s));
                 z.CalcQuadTree(z.GetQTLevel());
             },
             "LINE, LOOP, FILL or HOLE.")
         .def_property(
             "position", [](const TZone& z) { return Pair(z.offsetX, z.offsetY); },
-            [](TZone& z, Pair p) { z.Position(p.first, p.second); }, "World position of the local origin.")
-        .def("move", &TZone::Move, py::arg("dx"), py::arg("dy"))
-        .def_property("rotation", &TZone::GetRotation, &TZone::Rotate, "Degrees; positive turns +x toward +y.")
+            [](TZone& z, Pair p) { z.Position(Finite(p.first, "x"), Finite(p.second, "y")); },
+            "World position of the local origin.")
+        .def(
+            "move", [](TZone& z, float dx, float dy) { z.Move(Finite(dx, "dx"), Finite(dy, "dy")); }, py::arg("dx"),
+            py::arg("dy"))
+        .def_property(
+            "rotation", &TZone::GetRotation, [](TZone& z, float a) { z.Rotate(Finite(a, "rotation")); },
+            "Degrees; positive turns +x toward +y.")
         .def_property(
             "scale", [](const TZone& z) { return Pair(z.scaleX, z.scaleY); },
-            [](TZone& z, Pair s) { z.SetScale(s.first, s.second); })
+            [](TZone& z, Pair s) { z.SetScale(Finite(s.first, "scale x"), Finite(s.second, "scale y")); })
         .def_property(
             "color",
             [](const TZone& z) {

@@ -15,12 +15,8 @@
 #include "gelsim/core/ColEvent.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
-#include "gelsim/picture/WorldPicture.h"
 #include "gelsim/zones/Zone.h"
-#include "platform/Graphics.h"
 #include "platform/Hook.h"
-#include "platform/Png.h"
-#include "platform/Stream.h"
 
 namespace gelsim_py {
 
@@ -144,15 +140,69 @@ py::list LiveEntries(const std::vector<Ref<T>>& table, int32_t count) {
 
 using Rgb = std::tuple<int, int, int>;
 
-py::bytes Picture(TPhysics& w, int32_t width, int32_t height, std::optional<std::pair<float, float>> center,
-                  std::optional<float> zoom, float rotation, Rgb background) {
-    TPictureFrame frame;
-    frame.width = width, frame.height = height, frame.center = center, frame.zoom = zoom, frame.rotation = rotation;
-    frame.background[0] = static_cast<uint8_t>(std::clamp(std::get<0>(background), 0, 255));
-    frame.background[1] = static_cast<uint8_t>(std::clamp(std::get<1>(background), 0, 255));
-    frame.background[2] = static_cast<uint8_t>(std::clamp(std::get<2>(background), 0, 255));
-    const std::vector<uint8_t> bytes = WorldPicturePng(w, frame);
-    return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+// The renderer lives in gelsim._picture, which links SDL; it is imported on the first
+// picture, not with the package.
+py::object Picture(int32_t width, int32_t height, std::optional<std::pair<float, float>> center,
+                    std::optional<float> zoom, float rotation, Rgb background) {
+    return py::module_::import("gelsim._picture").attr("world_png")(width, height, center, zoom, rotation, background);
+}
+
+// The world whose grid is fitted before every step: a World made from Python, until its
+// grid is chosen by hand. Held, so that a later world cannot take its address; never
+// destroyed, as it may outlive the interpreter.
+Ref<TPhysics>& AutoGridWorld() {
+    static auto* world = new Ref<TPhysics>();
+    return *world;
+}
+
+bool CellsHold(int32_t cells, float extent, float across) {
+    // The step's own cell arithmetic: cells per unit as a float, as the world keeps it.
+    const float ratio = static_cast<float>(cells) / extent;
+    return across * ratio <= 1.0f;
+}
+
+// The finest grid in which no two touching masses can lie two cells apart: a cell must be
+// at least as wide and as tall as the two largest radii together (README, "Choosing the
+// grid size"). With fewer than 8 such cells per side the grid cannot be that coarse, so
+// every pair is tested instead. Depends only on the box and the radii, so it is the same
+// on every run.
+void FitGrid(TPhysics& w) {
+    float r1 = 0.0f, r2 = 0.0f;  // the two largest radii
+    int32_t masses = 0;
+    const size_t n = std::min(static_cast<size_t>(std::max(w.massCount, 0)), w.massArray.size());
+    for (size_t k = 0; k < n; ++k) {
+        const TMass* ms = w.massArray[k].Get();
+        if (!ms) continue;
+        ++masses;
+        const float r = ms->radius;
+        if (r > r1) {
+            r2 = r1;
+            r1 = r;
+        } else if (r > r2) {
+            r2 = r;
+        }
+    }
+    if (masses < 2) return;  // no pairs yet: the grid waits for them
+    const float across = r1 + r2;
+    const float width = w.boundsMaxX - w.boundsMinX, height = w.boundsMaxY - w.boundsMinY;
+    const float side = std::min(width, height);
+    int32_t cells = 0;
+    if (std::isfinite(side) && side > 0.0f && std::isfinite(across)) {
+        const double fit = across > 0.0f ? std::floor(static_cast<double>(side) / across) : TPhysics::MAX_GRID;
+        cells = static_cast<int32_t>(std::min<double>(fit, TPhysics::MAX_GRID));
+        while (cells >= 8 && !(CellsHold(cells, width, across) && CellsHold(cells, height, across))) --cells;
+    }
+    if (cells < 8) {
+        TPhysics::UseShiftedGrid(0);
+        return;
+    }
+    TPhysics::UseShiftedGrid(1);
+    TPhysics::SetGridSize(cells);
+}
+
+// Grid choices made by hand end the fitting.
+void ChooseGridByHand(const TPhysics& w) {
+    if (AutoGridWorld().Get() == &w) AutoGridWorld() = nullptr;
 }
 
 }  // namespace
@@ -161,6 +211,8 @@ bool Stepping() { return g_stepping; }
 
 void RunSteps(int32_t steps) {
     RefuseWhileStepping("stepping");
+    if (steps < 0) throw py::value_error("the step count must not be negative, not " + std::to_string(steps));
+    if (TPhysics* w = TPhysics::currentWorld.Get(); w && AutoGridWorld().Get() == w) FitGrid(*w);
     struct SteppingScope {
         SteppingScope() { g_stepping = true; }
         ~SteppingScope() { g_stepping = false; }
@@ -192,16 +244,45 @@ operation on it raises RuntimeError (its tables belong to the past). free() ends
 current world; so does leaving a ``with World() as w:`` block.
 
 Units are world units with y growing downwards; one step is one tick, so velocities and
-gravity are displacements per step.)doc");
+gravity are displacements per step.
 
-    world.def(py::init([](float width, float height, std::pair<float, float> gravity, int32_t iterations) {
+The grid: a World made here fits it by itself (auto_grid). Before the ticks of every
+step() call, the cells are made as fine as they can be while each is still at least as
+wide and as tall as the two largest radii among the active masses together, at most 128
+per side; when fewer than 8 cells per side would do, every pair of masses is tested
+instead. Setting use_grid or grid_size, or passing grid=None or a number of cells, chooses
+by hand and ends the fitting.)doc");
+
+    world.def(py::init([](float width, float height, std::pair<float, float> gravity, int32_t iterations,
+                          py::object grid) {
                   RefuseWhileStepping("creating a World");
-                  return TPhysics::Create(width, height, gravity.second, gravity.first, iterations);
+                  for (const auto& [v, what] : {std::pair(width, "width"), std::pair(height, "height"),
+                                                std::pair(gravity.first, "gravity x"),
+                                                std::pair(gravity.second, "gravity y")})
+                      Finite(v, what);
+                  const bool automatic = py::isinstance<py::str>(grid) && grid.cast<std::string>() == "auto";
+                  int32_t cells = 0;
+                  if (!automatic && !grid.is_none()) {
+                      if (!py::isinstance<py::int_>(grid) || py::isinstance<py::bool_>(grid))
+                          throw py::type_error("grid must be \"auto\", None or a number of cells per side");
+                      cells = grid.cast<int32_t>();
+                      if (cells < 1)
+                          throw py::value_error("grid must be at least 1 cell per side (8 are used at least)");
+                  }
+                  Ref<TPhysics> w = TPhysics::Create(width, height, gravity.second, gravity.first, iterations);
+                  AutoGridWorld() = automatic ? w : nullptr;
+                  if (cells > 0) {
+                      TPhysics::UseShiftedGrid(1);
+                      TPhysics::SetGridSize(cells);
+                  }
+                  return w;
               }),
               py::arg("width") = 1024.0f, py::arg("height") = 4096.0f,
               py::arg("gravity") = std::pair<float, float>(0.0f, 0.1f), py::arg("iterations") = 1,
+              py::arg("grid") = "auto",
               "A new current world with the box (0, 0)-(width, height), gravity (gx, gy) per step per step "
-              "and the given relaxation passes per step.")
+              "and the given relaxation passes per step. grid: \"auto\" (fitted before each step() call), None "
+              "(every pair tested) or the cells per side.")
         .def_static(
             "current", []() { return TPhysics::currentWorld; }, "The current World, or None.")
         .def_property_readonly(
@@ -239,7 +320,7 @@ gravity are displacements per step.)doc");
             },
             [](TPhysics& w, std::pair<float, float> g) {
                 RequireCurrent(&w);
-                TPhysics::SetGravity(g.first, g.second);
+                TPhysics::SetGravity(Finite(g.first, "gravity x"), Finite(g.second, "gravity y"));
             },
             "Gravity (gx, gy), world units per step per step.")
         .def_property(
@@ -261,7 +342,7 @@ gravity are displacements per step.)doc");
             },
             [](TPhysics& w, float f) {
                 RequireCurrent(&w);
-                TPhysics::SetFriction(f);
+                TPhysics::SetFriction(Finite(f, "friction"));
             },
             "World friction, added to each mass's own at the walls of the box.")
         .def_property(
@@ -272,7 +353,8 @@ gravity are displacements per step.)doc");
             },
             [](TPhysics& w, std::tuple<float, float, float, float> b) {
                 RequireCurrent(&w);
-                TPhysics::SetBounds(std::get<0>(b), std::get<1>(b), std::get<2>(b), std::get<3>(b));
+                TPhysics::SetBounds(Finite(std::get<0>(b), "min_x"), Finite(std::get<1>(b), "min_y"),
+                                    Finite(std::get<2>(b), "max_x"), Finite(std::get<3>(b), "max_y"));
             },
             "The box as (min_x, min_y, max_x, max_y); set it from two corners in any order.")
         .def_property(
@@ -283,9 +365,11 @@ gravity are displacements per step.)doc");
             },
             [](TPhysics& w, bool on) {
                 RequireCurrent(&w);
+                ChooseGridByHand(w);
                 TPhysics::UseShiftedGrid(on ? 1 : 0);
             },
-            "True: mass pairs are found through the spatial grid; False: every pair is tested.")
+            "True: mass pairs are found through the spatial grid; False: every pair is tested. Setting it "
+            "ends auto_grid.")
         .def_property(
             "grid_size",
             [](const TPhysics& w) {
@@ -294,9 +378,26 @@ gravity are displacements per step.)doc");
             },
             [](TPhysics& w, int32_t n) {
                 RequireCurrent(&w);
+                ChooseGridByHand(w);
                 TPhysics::SetGridSize(n);
             },
-            "Grid cells per side (clamped to 8..128), spread over the box as it is when set.")
+            "Grid cells per side (clamped to 8..128), spread over the box as it is when set. Setting it ends "
+            "auto_grid.")
+        .def_property(
+            "auto_grid",
+            [](const TPhysics& w) {
+                RequireCurrent(&w);
+                return AutoGridWorld().Get() == &w;
+            },
+            [](TPhysics& w, bool on) {
+                RequireCurrent(&w);
+                if (on)
+                    AutoGridWorld() = Ref<TPhysics>(&w);
+                else
+                    ChooseGridByHand(w);
+            },
+            "True while the grid is fitted to the box and the largest masses before every step() call "
+            "(see World); False keeps use_grid and grid_size as they are.")
         .def_property(
             "event_mode",
             [](const TPhysics& w) {
@@ -378,7 +479,7 @@ gravity are displacements per step.)doc");
             [](TPhysics& w, int32_t width, int32_t height, std::optional<std::pair<float, float>> center,
                std::optional<float> zoom, float rotation, Rgb background) {
                 RequireCurrent(&w);
-                return Picture(w, width, height, center, zoom, rotation, background);
+                return Picture(width, height, center, zoom, rotation, background);
             },
             py::arg("width") = 400, py::arg("height") = 300, py::kw_only(), py::arg("center") = py::none(),
             py::arg("zoom") = py::none(), py::arg("rotation") = 0.0f,
@@ -390,7 +491,7 @@ gravity are displacements per step.)doc");
             "_repr_png_",
             [](TPhysics& w) -> py::object {
                 if (TPhysics::currentWorld.Get() != &w) return py::none();
-                return Picture(w, 400, 300, std::nullopt, std::nullopt, 0.0f, Rgb(24, 24, 32));
+                return Picture(400, 300, std::nullopt, std::nullopt, 0.0f, Rgb(24, 24, 32));
             })
         .def("__repr__", [](const TPhysics& w) {
             if (TPhysics::currentWorld.Get() != &w) return std::string("<gelsim.World (no longer current)>");

@@ -21,7 +21,7 @@ struct Parsed {
 Parsed ParseFile(const std::string& path) {
     Parsed p;
     const auto read = [&p](TStream& s, const std::string& base) { return ReadBodyFile(s, p.data, base); };
-    p.trailing = ReadFormatFile(path, "body", read, p.data.tag);
+    p.trailing = ReadFormatFile(path, "body", read);
     return p;
 }
 

@@ -27,7 +27,7 @@ struct Parsed {
 Parsed ParseFile(const std::string& path) {
     Parsed p;
     const auto read = [&p](TStream& s, const std::string& base) { return ReadZoneFile(s, p.data, base); };
-    p.trailing = ReadFormatFile(path, "zone", read, p.data.tag);
+    p.trailing = ReadFormatFile(path, "zone", read);
     return p;
 }
 

@@ -411,6 +411,7 @@ TEST_F(BodyFiles, FailedLoadsAndSavesNameTheFileAndTheReason) {
     WriteAll(Path("locked.plb"), good);
     chmod(Path("locked.plb").c_str(), 0);
     std::filesystem::create_directory(Path("folder.plb"));
+    ASSERT_EQ(mkfifo(Path("pipe.plb").c_str(), 0600), 0);
     const bool root = geteuid() == 0;  // never refused for permissions
 
     struct LoadCase {
@@ -423,7 +424,7 @@ TEST_F(BodyFiles, FailedLoadsAndSavesNameTheFileAndTheReason) {
         {"zone.plb", Path("zone.plb") + ": not a body file (tag 'ZONE')", false},
         {"odd.plb", Path("odd.plb") + ": not a body file (tag '\\x89P\\x27\\x00')", false},
         {"short.plb", "Error reading from stream: " + Path("short.plb") + ": ends in the tag: needs 4 bytes, there are 2", true},
-        {"cut.plb", "Error reading from stream: " + Path("cut.plb") + ": ends in the mass table: needs 22 bytes, there are 20",
+        {"cut.plb", "Error reading from stream: " + Path("cut.plb") + ": ends in mass record 0: needs 21 bytes, there are 20",
          true},
         {"locked.plb", root ? "" : Path("locked.plb") + ": Permission denied", false},
     };
@@ -451,7 +452,7 @@ TEST_F(BodyFiles, FailedLoadsAndSavesNameTheFileAndTheReason) {
         {relative, relative + ": is a directory"},
         {Path("missing/x"), Path("missing/x.plb") + ": No such file or directory"},
         {Path("folder.plb/../missing/x.plb"), Path("folder.plb/../missing/x.plb") + ": No such file or directory"},
-        {"/dev/null", "/dev/null: not a regular file"},
+        {Path("pipe.plb"), Path("pipe.plb") + ": not a regular file"},
     };
     for (const SaveCase& c : saves) {
         try {

@@ -157,6 +157,33 @@ TEST_F(Tool, CheckPassesGoodFilesAndNamesTheFaultInOneLine) {
     EXPECT_EQ(Run("frobnicate " + Path("a.plb")).status, 2);
 }
 
+// A file the tool cannot read or write is named with the reason, in one line.
+TEST_F(Tool, FilesThatCannotBeReadOrWrittenAreNamedWithTheReason) {
+    RandomBody(2)->Save(Path("a.plb"), 0, 1);
+    const Bytes full = ReadAll(Path("a.plb"));
+    WriteAll(Path("cut.plb"), Bytes(full.begin(), full.begin() + 12));
+    ASSERT_EQ(Run("dump " + Path("a.plb") + " -o " + Path("a.json")).status, 0);
+    std::filesystem::create_directory(Path("folder.plb"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"check " + Path("absent.plb"), Path("absent.plb") + ": no such file"},
+        {"check " + Path("folder.plb"), Path("folder.plb") + ": is a directory"},
+        {"dump " + Path("cut.plb"),
+         "Error reading from stream: " + Path("cut.plb") + ": ends in the mass count: needs 13 bytes, there are 12"},
+        {"dump " + Path("a.plb") + " -o /dev/full", "/dev/full: No space left on device"},
+        {"build " + Path("absent.json") + " -o " + Path("b.plb"), Path("absent.json") + ": no such file"},
+        {"build " + Path("a.json") + " -o " + Path("folder.plb"), "Error writing to stream: " + Path("folder.plb") + ": is a directory"},
+        {"build " + Path("a.json") + " -o " + Path("missing/b"),
+         "Error writing to stream: " + Path("missing/b.plb") + ": No such file or directory"},
+    };
+    for (const auto& [args, reason] : cases) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err.rfind("invalid: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(reason + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
 TEST_F(Tool, BuildRefusesJsonItCannotStoreExactly) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {R"({"kind":"body","masses":{"count":1,"records":[{"index":0,"x":0,"y":0,"mass":1,"radius":1,"friction":0,"colGroup":1,"nmae":"typo"}]}})",

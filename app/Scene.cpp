@@ -9,6 +9,7 @@
 #include "app/Game.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/ColEvent.h"
+#include "gelsim/io/RecordFile.h"
 #include "platform/Graphics.h"
 #include "platform/Hook.h"
 
@@ -58,7 +59,8 @@ void LoadZones() {
         return;
     }
     if (!s.zones[0]) {
-        Report(std::string(GROUND_FILE) + (DataFileExists(path) ? " is not a zone file" : " is missing"));
+        Report(std::string(GROUND_FILE) + (DataFileExists(path) ? " is not a zone file" : " is missing"),
+               gelsim::LastLoadRefusal().message);
         return;
     }
     s.zones[0]->Position(512.0f, 4096.0f);

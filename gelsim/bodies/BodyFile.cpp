@@ -391,6 +391,13 @@ private:
     std::unordered_map<int32_t, int32_t> map_;
 };
 
+// Why an embedded picture could not be decoded, as the decoder put it (" (...)"), or ""
+// for a picture beside the file, which the decoder may never have seen.
+std::string Why(const TBodyFileImage& im) {
+    if (im.png.empty() || *PngLoadFailure() == '\0') return "";
+    return std::string(" (") + PngLoadFailure() + ")";
+}
+
 Ref<TImage> DecodeImage(const TBodyFileImage& im) {
     if (!im.png.empty()) {
         TBankStream bank(im.png.data(), static_cast<int64_t>(im.png.size()));
@@ -459,7 +466,8 @@ void FillBody(TAdvBody* b, const TBodyFileData& d, TBodyBuild mode) {
         SetMaskColor(r.maskR, r.maskG, r.maskB);
         Ref<TImage> img = DecodeImage(r);
         if (!img) {
-            if (exact) throw TFileFormatException("image " + Num(r.index) + ": the picture cannot be decoded");
+            if (exact)
+                throw TFileFormatException("image " + Num(r.index) + ": the picture cannot be decoded" + Why(r));
             continue;  // the entry stays empty; rigs showing it draw nothing
         }
         SetImageHandle(img.Get(), r.handleX, r.handleY);

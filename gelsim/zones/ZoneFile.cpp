@@ -306,7 +306,9 @@ Ref<TZone> BuildZone(const TZoneFileData& d, TZoneBuild mode) {
             SetImageHandle(img.Get(), d.handleX, d.handleY);
             z->image = img;
         } else if (exact) {
-            throw TFileFormatException("the zone's picture cannot be decoded");
+            // The decoder's reason, for an embedded picture (one beside the file may never have reached it).
+            const std::string why = d.png.empty() ? "" : PngLoadFailure();
+            throw TFileFormatException("the zone's picture cannot be decoded" + (why.empty() ? "" : " (" + why + ")"));
         }
     }
     z->UpdateArea();

@@ -37,4 +37,10 @@ Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& f
     return f ? LoadPixmapPNG(*f) : nullptr;
 }
 
+std::string PictureFault(const std::vector<uint8_t>& png, const std::string& file) {
+    const std::string why = *PngLoadFailure() ? std::string(" (") + PngLoadFailure() + ")" : "";
+    if (!png.empty()) return "the embedded picture cannot be decoded" + why;
+    return IsRegularFile(file) ? file + " is not a readable PNG" + why : file + " is missing";
+}
+
 }  // namespace kin::gelsim::cli

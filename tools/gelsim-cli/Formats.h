@@ -45,6 +45,9 @@ int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordR
 /// The picture of a record: the embedded PNG bytes when there are any, else the PNG file
 /// beside (file); null when neither decodes.
 Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& file);
+/// Why DecodePicture just gave null for a record with these bytes and a picture named
+/// `file` beside the file: missing, or the decoder's reason.
+std::string PictureFault(const std::vector<uint8_t>& png, const std::string& file);
 
 /// Every known format.
 const std::vector<const FileFormat*>& Formats();

@@ -9,7 +9,6 @@
 #include "app/Game.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/ColEvent.h"
-#include "gelsim/io/RecordFile.h"
 #include "platform/Graphics.h"
 #include "platform/Hook.h"
 
@@ -59,8 +58,7 @@ void LoadZones() {
         return;
     }
     if (!s.zones[0]) {
-        Report(std::string(GROUND_FILE) + (DataFileExists(path) ? " is not a zone file" : " is missing"),
-               gelsim::LastLoadRefusal().message);
+        Report(std::string(GROUND_FILE) + (DataFileExists(path) ? " is not a zone file" : " is missing"));
         return;
     }
     s.zones[0]->Position(512.0f, 4096.0f);

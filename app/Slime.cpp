@@ -5,7 +5,6 @@
 
 #include "app/Game.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/io/RecordFile.h"
 #include "platform/Graphics.h"
 #include "platform/Input.h"
 #include "platform/Random.h"
@@ -39,10 +38,7 @@ TSlime::TSlime(const std::string& bodyPath) {
     const std::string path = FindDataFile(bodyPath);
     try {
         ab = TAdvBody::Load(path, 1);
-        if (!ab) {
-            loadProblem_ = DataFileExists(path) ? bodyPath + " is not a body file" : bodyPath + " is missing";
-            loadReason_ = gelsim::LastLoadRefusal().message;  // the path looked at, and the tag found
-        }
+        if (!ab) loadProblem_ = DataFileExists(path) ? bodyPath + " is not a body file" : bodyPath + " is missing";
     } catch (const std::exception& e) {
         loadProblem_ = bodyPath + " could not be read";
         loadReason_ = e.what();

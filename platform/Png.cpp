@@ -30,7 +30,23 @@ constexpr uint64_t kInflateReserve = 64u << 10;
 // Kept free for what the caller holds around the pixels (the pixmap and image objects).
 constexpr uint64_t kCallerReserve = 16u << 10;
 
-[[noreturn]] void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// Why the thread's latest decode failed. A fixed buffer: it is written on the way to a
+// longjmp, where nothing may need destroying.
+thread_local char tFailure[160] = "";
+void Fail(const char* why) {
+    std::strncpy(tFailure, why ? why : "", sizeof tFailure - 1);
+    tFailure[sizeof tFailure - 1] = '\0';
+}
+// A decode that fails without a libpng message says so in its own words.
+std::nullptr_t Refuse(const char* why) {
+    if (tFailure[0] == '\0') Fail(why);
+    return nullptr;
+}
+
+[[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
+    Fail(message);
+    png_longjmp(png, 1);
+}
 void OnPngWarning(png_structp, png_const_charp) {}  // damage is reported by the result
 
 // ---------------------------------------------------------------------------------------
@@ -251,6 +267,8 @@ struct WriteGuard {
 
 // ---------------------------------------------------------------------------------------
 
+const char* PngLoadFailure() noexcept { return tFailure; }
+
 Ref<TPixmap> LoadPixmapPNG(TStream& stream) {
     // What the stream has left bounds everything: the chunks' lengths, the heap, the rows.
     const int64_t size = stream.Size(), pos = stream.Pos();
@@ -260,12 +278,13 @@ Ref<TPixmap> LoadPixmapPNG(TStream& stream) {
                                  : static_cast<uint64_t>(PNG_HEAP_UNSIZED);
     ReadContext ctx{&stream, Framing(left), Budget{allowed - kCallerReserve, 0}};
 
+    Fail("");
     ReadGuard g;
     g.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning, &ctx, TakeBlock,
                                      GiveBlock);
-    if (!g.png) return nullptr;
+    if (!g.png) return Refuse("out of memory");
     g.info = png_create_info_struct(g.png);
-    if (!g.info) return nullptr;
+    if (!g.info) return Refuse("out of memory");
     png_set_read_fn(g.png, &ctx, ReadFromStream);
     png_set_user_limits(g.png, PNG_MAX_DIMENSION, PNG_MAX_DIMENSION);
     png_set_chunk_malloc_max(g.png, kMaxChunkBytes);
@@ -274,23 +293,25 @@ Ref<TPixmap> LoadPixmapPNG(TStream& stream) {
     png_set_keep_unknown_chunks(g.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
 
     Header h;
-    if (!ReadHeader(g.png, g.info, &h) || h.width == 0 || h.height == 0) return nullptr;
+    if (!ReadHeader(g.png, g.info, &h) || h.width == 0 || h.height == 0) return Refuse("not a PNG header");
 
     // Refuse pictures whose data cannot fit in what is left of the stream, or whose pixels
     // would not fit in the heap allowed, before allocating for them: a few bytes must not
     // be able to ask for a gigabyte.
     const int64_t rest = left >= 0 ? size - stream.Pos() : -1;
-    if (rest >= 0 && h.filteredBytes > static_cast<uint64_t>(rest) * kMaxInflateRatio) return nullptr;
+    if (rest >= 0 && h.filteredBytes > static_cast<uint64_t>(rest) * kMaxInflateRatio)
+        return Refuse("the picture's data is too short for its size");
     const size_t stride = static_cast<size_t>(h.width) * 4u;
     const size_t total = stride * h.height;
-    if (!ctx.budget.Take(total) || ctx.budget.limit - ctx.budget.held < kInflateReserve) return nullptr;
+    if (!ctx.budget.Take(total) || ctx.budget.limit - ctx.budget.held < kInflateReserve)
+        return Refuse("the picture is too large for the data that holds it");
 
     // Every pass of an interlaced picture touches the whole of it, and a progressive one
     // fills it row by row: either way the buffer is taken at its full size, once.
     std::vector<uint8_t> pixels(total);
     const bool read = h.interlaced ? ReadPasses(g.png, pixels.data(), stride, h.height, h.passes)
                                    : ReadRows(g.png, pixels.data(), stride, h.height);
-    if (!read || !ReadEnd(g.png)) return nullptr;
+    if (!read || !ReadEnd(g.png)) return Refuse("damaged picture data");
 
     auto pixmap = MakeRef<TPixmap>(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height), std::move(pixels));
     pixmap->SetHasAlpha(h.hasAlpha);

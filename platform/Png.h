@@ -27,6 +27,9 @@ constexpr int64_t PNG_HEAP_UNSIZED = int64_t(64) << 20;
 /// left, a picture wider or taller than PNG_MAX_DIMENSION or one that needs more heap
 /// than stated above (the stream position is then unspecified).
 Ref<TPixmap> LoadPixmapPNG(TStream& stream);
+/// Why the calling thread's latest LoadPixmapPNG gave null, as libpng or the checks above
+/// put it ("IDAT: CRC error"); "" after a success. Valid until the thread's next decode.
+const char* PngLoadFailure() noexcept;
 /// Encodes pixmap as an 8-bit RGBA PNG at zlib level 0-9 (clamped); the same pixels and
 /// level always give the same bytes. Raises TStreamWriteException when
 /// the stream refuses bytes; returns false when encoding itself failed.

@@ -12,6 +12,22 @@
 namespace kin {
 
 // ---------------------------------------------------------------------------------------
+// Errors
+
+namespace {
+// The detail of a message that starts with lead: what follows "lead: ".
+const char* After(const char* text, const char* lead) noexcept {
+    const size_t n = std::strlen(lead);
+    if (std::strncmp(text, lead, n) != 0 || text[n] != ':') return "";
+    return text[n + 1] == ' ' ? text + n + 2 : text + n + 1;
+}
+}  // namespace
+
+// The base class's text: a file format error overrides what() with its own reason.
+const char* TStreamReadException::Detail() const noexcept { return After(std::runtime_error::what(), kText); }
+const char* TStreamWriteException::Detail() const noexcept { return After(std::runtime_error::what(), kText); }
+
+// ---------------------------------------------------------------------------------------
 // Exact transfers
 
 void TStream::ReadBytes(void* buf, int64_t n) {
@@ -20,7 +36,11 @@ void TStream::ReadBytes(void* buf, int64_t n) {
     int64_t done = 0;
     while (done < n) {
         int64_t got = Read(p + done, n - done);
-        if (got <= 0) throw TStreamReadException();
+        if (got <= 0) {
+            // Where the data ran out, for readers that report it; the text stays the bare one.
+            const int64_t pos = Pos();
+            throw TStreamReadException(pos >= 0 ? pos + (n - done) : -1, Size());
+        }
         done += got;
     }
 }

@@ -2,7 +2,8 @@
 // Byte streams: files, memory banks and the built-in media, behind one interface.
 // Readers that need an exact number of bytes use ReadBytes/WriteBytes, which raise
 // TStreamReadException ("Error reading from stream") or TStreamWriteException
-// ("Error writing to stream") on a short transfer; these reach the caller.
+// ("Error writing to stream") on a short transfer; these reach the caller. Readers and
+// savers that know more (the file, the record, the system's reason) add it after a colon.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -14,12 +15,38 @@ namespace kin {
 
 class TStreamReadException : public std::runtime_error {
 public:
-    TStreamReadException() : std::runtime_error("Error reading from stream") {}
+    /// The bare text "Error reading from stream".
+    TStreamReadException() : std::runtime_error(kText) {}
+    /// "Error reading from stream: " + detail (what was being read, and why it failed).
+    explicit TStreamReadException(const std::string& detail)
+        : std::runtime_error(detail.empty() ? std::string(kText) : std::string(kText) + ": " + detail) {}
+    /// A short read (bare text): it needed the first `needed` bytes of a stream of `size` (-1: unknown).
+    TStreamReadException(int64_t needed, int64_t size) : std::runtime_error(kText), needed_(needed), size_(size) {}
+    /// The text after "Error reading from stream: " ("" when there is none).
+    const char* Detail() const noexcept;
+    /// Bytes from the start that the short read needed (-1 when unknown or not a short read).
+    int64_t Needed() const noexcept { return needed_; }
+    /// The stream's size when the short read failed (-1 when unknown).
+    int64_t StreamSize() const noexcept { return size_; }
+
+private:
+    static constexpr const char* kText = "Error reading from stream";
+    int64_t needed_ = -1;
+    int64_t size_ = -1;
 };
 
 class TStreamWriteException : public std::runtime_error {
 public:
-    TStreamWriteException() : std::runtime_error("Error writing to stream") {}
+    /// The bare text "Error writing to stream".
+    TStreamWriteException() : std::runtime_error(kText) {}
+    /// "Error writing to stream: " + detail (the file, and the system's reason).
+    explicit TStreamWriteException(const std::string& detail)
+        : std::runtime_error(detail.empty() ? std::string(kText) : std::string(kText) + ": " + detail) {}
+    /// The text after "Error writing to stream: " ("" when there is none).
+    const char* Detail() const noexcept;
+
+private:
+    static constexpr const char* kText = "Error writing to stream";
 };
 
 class TStream : public TObject {

@@ -96,11 +96,27 @@ std::vector<uint8_t> ReadEmbeddedPng(TStream& s, int32_t index) {
             throw TFileFormatException("image " + Num(index) + ": a chunk of the embedded PNG is too long");
         // Refuse early what cannot be there, rather than reading up to the end first.
         const int64_t size = s.Size(), pos = s.Pos();
-        if (size >= 0 && pos >= 0 && int64_t(len) + 4 > size - pos) throw TStreamReadException();
+        if (size >= 0 && pos >= 0 && int64_t(len) + 4 > size - pos) throw TStreamReadException(pos + int64_t(len) + 4, size);
         AppendExact(s, png, uint64_t(len) + 4);  // data and CRC
         if (iend) return png;
     }
 }
+
+// Which part of the file the reader is in, so that data that ends early can be reported
+// by record. Kept as a table name and an index: nothing is built unless the read fails.
+struct ReadPlace {
+    const char* item = "the tag";  // a table's item ("mass") with index >= 0, else a part
+    int32_t index = -1;
+    void Part(const char* part) {
+        item = part;
+        index = -1;
+    }
+    void Record(const char* table, int32_t i) {
+        item = table;
+        index = i;
+    }
+    std::string Text() const { return index >= 0 ? std::string(item) + " record " + Num(index) : item; }
+};
 
 }  // namespace
 
@@ -124,18 +140,24 @@ bool BodyFileVersion(const std::string& tag, int32_t& version) {
     return true;
 }
 
-bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
+namespace {
+
+bool ReadBodyRecords(TStream& s, TBodyFileData& d, const std::string& imageBase, ReadPlace& at) {
     d = TBodyFileData{};
     d.tag = ReadString(s, 4);
     if (!BodyFileVersion(d.tag, d.version)) return false;
     const Checker check;
+    at.Part("the name line");
     d.name = ReadLine(s);
 
     SeenSet masses, cons, images, rigs;
+    at.Part("the mass count");
     d.massCount = ReadInt(s);
     check.Count("mass", d.massCount);
-    for (int32_t idx; (idx = ReadInt(s)) != -1;) {
+    at.Part("the mass table");
+    for (int32_t idx; (idx = ReadInt(s)) != -1; at.Part("the mass table")) {
         check.Record("mass", idx, d.massCount, masses);
+        at.Record("mass", idx);
         TBodyFileMass m;
         m.index = idx;
         m.x = ReadFloat(s);
@@ -151,10 +173,13 @@ bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
         d.masses.push_back(std::move(m));
     }
 
+    at.Part("the constraint count");
     d.conCount = ReadInt(s);
     check.Count("constraint", d.conCount);
-    for (int32_t idx; (idx = ReadInt(s)) != -1;) {
+    at.Part("the constraint table");
+    for (int32_t idx; (idx = ReadInt(s)) != -1; at.Part("the constraint table")) {
         check.Record("constraint", idx, d.conCount, cons);
+        at.Record("constraint", idx);
         TBodyFileCon c;
         c.index = idx;
         c.mass1 = ReadInt(s);
@@ -168,11 +193,15 @@ bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
     }
 
     d.hasEmbeddedByte = d.version > 110;
+    at.Part("the images-embedded byte");
     d.imagesEmbedded = d.hasEmbeddedByte ? ReadByte(s) : 0;
+    at.Part("the image count");
     d.imageCount = ReadInt(s);
     check.Count("image", d.imageCount);
-    for (int32_t idx; (idx = ReadInt(s)) != -1;) {
+    at.Part("the image table");
+    for (int32_t idx; (idx = ReadInt(s)) != -1; at.Part("the image table")) {
         check.Record("image", idx, d.imageCount, images);
+        at.Record("image", idx);
         TBodyFileImage im;
         im.index = idx;
         im.maskR = ReadByte(s);
@@ -188,10 +217,13 @@ bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
         d.images.push_back(std::move(im));
     }
 
+    at.Part("the rig count");
     d.rigCount = ReadInt(s);
     check.Count("rig", d.rigCount);
-    for (int32_t idx; (idx = ReadInt(s)) != -1;) {
+    at.Part("the rig table");
+    for (int32_t idx; (idx = ReadInt(s)) != -1; at.Part("the rig table")) {
         check.Record("rig", idx, d.rigCount, rigs);
+        at.Record("rig", idx);
         TBodyFileRig r;
         r.index = idx;
         r.image = ReadInt(s);
@@ -214,6 +246,19 @@ bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
         d.rigs.push_back(std::move(r));
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadBodyFile(TStream& s, TBodyFileData& d, const std::string& imageBase) {
+    ReadPlace at;
+    try {
+        return ReadBodyRecords(s, d, imageBase, at);
+    } catch (const TFileFormatException&) {
+        throw;
+    } catch (const TStreamReadException& e) {
+        throw EndedIn(at.Text(), e);
+    }
 }
 
 void ValidateBodyFile(const TBodyFileData& d) {
@@ -346,6 +391,13 @@ private:
     std::unordered_map<int32_t, int32_t> map_;
 };
 
+// Why an embedded picture could not be decoded, as the decoder put it (" (...)"), or ""
+// for a picture beside the file, which the decoder may never have seen.
+std::string Why(const TBodyFileImage& im) {
+    if (im.png.empty() || *PngLoadFailure() == '\0') return "";
+    return std::string(" (") + PngLoadFailure() + ")";
+}
+
 Ref<TImage> DecodeImage(const TBodyFileImage& im) {
     if (!im.png.empty()) {
         TBankStream bank(im.png.data(), static_cast<int64_t>(im.png.size()));
@@ -414,7 +466,8 @@ void FillBody(TAdvBody* b, const TBodyFileData& d, TBodyBuild mode) {
         SetMaskColor(r.maskR, r.maskG, r.maskB);
         Ref<TImage> img = DecodeImage(r);
         if (!img) {
-            if (exact) throw TFileFormatException("image " + Num(r.index) + ": the picture cannot be decoded");
+            if (exact)
+                throw TFileFormatException("image " + Num(r.index) + ": the picture cannot be decoded" + Why(r));
             continue;  // the entry stays empty; rigs showing it draw nothing
         }
         SetImageHandle(img.Get(), r.handleX, r.handleY);
@@ -537,7 +590,7 @@ TBodyFileData CollectBody(const TAdvBody& b, int32_t embedImages) {
 Ref<TAdvBody> TAdvBody::Load(const std::string& path, int32_t activate) {
     TBodyFileData d;
     const auto read = [&d](TStream& s, const std::string& base) { return ReadBodyFile(s, d, base); };
-    if (ReadRecordFile(path, true, read).status != TRecordRead::READ) return nullptr;
+    if (ReadRecordFile(path, "body", true, read).status != TRecordRead::READ) return nullptr;
     Ref<TAdvBody> b = BuildBody(d, TBodyBuild::LOAD);
     if (activate != 0) b->Activate();
     return b;

@@ -318,8 +318,9 @@ const char* kHeaderTop = R"(/*
  * and otherwise its "nothing" answer. Every function forgets the previous failure when it
  * starts, so right after any call gelsim_last_error() is NULL if that call succeeded and
  * the message if it failed. The message is kept per thread (a thread-local buffer), valid
- * until the thread's next call. A load that finds no file or no body file returns NULL
- * without an error.
+ * until the thread's next call. Messages about files name the file and the reason. A load
+ * that finds no file, or a file of another kind, returns NULL and fails with the reason,
+ * e.g. "PATH: no such file", or "PATH: not a body file" with the tag found.
  *
  * Callbacks. The collision-event hook takes a C function and a user pointer
  * (gelsim_event_hook_add); a zone's contact response is a C function of the zone

@@ -10,6 +10,7 @@
 
 #include "gelsim.h"
 #include "gelsim/bodies/Procedural.h"
+#include "gelsim/io/RecordFile.h"
 
 namespace kin::gelsim::capi {
 
@@ -33,6 +34,15 @@ T Done(T&& v) noexcept {
 void Fail() noexcept;
 /// Records a failure with a message of the interface's own.
 void FailWith(const char* message) noexcept;
+/// Ends a call that returned a new object: null from a load that found no file, or a file
+/// of another kind, is a failure with the library's reason ("PATH: no such file").
+template <class T>
+Ref<T> Done(Ref<T>&& v) noexcept {
+    tError.failed = false;
+    if (!v && LastLoadRefusal().status != TRecordRead::READ) FailWith(LastLoadRefusal().message.c_str());
+    ForgetLoadRefusal();
+    return std::move(v);
+}
 
 // Handles point at the object's TObject part, so a handle of a derived kind can be passed
 // where a handle of its base kind is expected.

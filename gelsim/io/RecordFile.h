@@ -29,19 +29,36 @@ enum class TRecordRead {
 struct TRecordReadResult {
     TRecordRead status = TRecordRead::NO_FILE;
     int64_t trailing = 0;  // bytes after what the reader took (when READ)
+    int error = 0;         // the system's error number when the file could not be opened or found
+    std::string refusal;   // when not READ: "PATH: no such file", "PATH: not a body file (tag 'ZONE')", ...
 };
 
-/// Reads the file at path (resolved against the working directory) through read. With
-/// recover, a save of that file that was cut short is finished or undone first, as loading
-/// does. The reader's exceptions (TStreamReadException, TFileFormatException) pass through.
-TRecordReadResult ReadRecordFile(const std::string& path, bool recover, const TRecordReader& read);
+/// Reads the file at path (resolved against the working directory) through read; kind
+/// ("body", "zone") names the format in a refusal. With recover, a save of that file that
+/// was cut short is finished or undone first, as loading does. The reader's exceptions
+/// pass through with path put in front of their reason: TStreamReadException as
+/// "Error reading from stream: PATH: ends in ...", TFileFormatException as "PATH: ...".
+TRecordReadResult ReadRecordFile(const std::string& path, const char* kind, bool recover, const TRecordReader& read);
+
+/// What the calling thread's latest ReadRecordFile (and so TAdvBody::Load or TZone::Load)
+/// refused, so that an interface can say why a load gave null: status READ and an empty
+/// message when it read the file or raised.
+struct TLoadRefusal {
+    TRecordRead status = TRecordRead::READ;
+    int error = 0;        // the system's error number, 0 when none
+    std::string message;  // as TRecordReadResult::refusal
+};
+/// The calling thread's latest refusal (see TLoadRefusal); valid until its next read.
+const TLoadRefusal& LastLoadRefusal() noexcept;
+/// Forgets the calling thread's latest refusal.
+void ForgetLoadRefusal() noexcept;
 
 /// Saves a file of the library: the path is resolved and completed with ext when it has
 /// none; write puts the file's bytes into a stream; companions lists the files stored
 /// beside it (given the completed path without extension), saved together with it. With
 /// backup the old file is kept as path + ".bak". Raises TStreamWriteException when path
-/// is a folder or anything cannot be written (nothing changes then). Returns the path
-/// written.
+/// is a folder or anything cannot be written (nothing changes then), naming the file as
+/// the caller spelled it and the system's reason. Returns the path written.
 std::string SaveRecordFile(const std::string& path, const char* ext, bool backup,
                            const std::function<void(TStream& s)>& write,
                            const std::function<std::vector<TFileBytes>(const std::string& base)>& companions);

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -47,7 +49,22 @@ bool IsDirectory(const std::string& path) {
     return !path.empty() && fs::is_directory(fs::path(path), ec);
 }
 
+std::string SystemReason(int error) {
+    char buf[256] = {};
+    // The GNU strerror_r may answer with a static text instead of filling buf.
+    const auto text = strerror_r(error, buf, sizeof buf);
+    if constexpr (std::is_same_v<decltype(text), const int>)
+        return text == 0 ? std::string(buf) : "error " + std::to_string(error);
+    else
+        return std::string(text);
+}
+
 namespace {
+
+// A failed save of the file `shown`: the system's reason for error.
+[[noreturn]] void Refuse(const std::string& shown, int error) {
+    throw TStreamWriteException(shown + ": " + SystemReason(error));
+}
 
 // The folder of a path with its trailing "/" ("" for a bare name) and its last part.
 std::string FolderOf(const std::string& path) {
@@ -60,18 +77,20 @@ std::string NameOf(const std::string& path) {
 }
 
 // A temporary file "<folder>.<stem>.tmpXXXXXX"; removed on destruction unless committed.
+// Its failures name `shown`, the file it is to become: the temporary name means nothing to
+// whoever reads the message.
 class TempFile {
 public:
-    TempFile(const std::string& folder, const std::string& stem) {
+    TempFile(const std::string& folder, const std::string& stem, const std::string& shown) : shown_(shown) {
         std::string pattern = folder + "." + stem + ".tmpXXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
         fd_ = mkstemp(buf.data());
-        if (fd_ < 0) throw TStreamWriteException();
+        if (fd_ < 0) Refuse(shown_, errno);
         path_ = buf.data();
     }
     /// The temporary file of a plain save of target: ".<name>.tmpXXXXXX" beside it.
-    explicit TempFile(const std::string& target) : TempFile(FolderOf(target), NameOf(target)) {}
+    explicit TempFile(const std::string& target) : TempFile(FolderOf(target), NameOf(target), target) {}
     ~TempFile() {
         if (fd_ >= 0) close(fd_);
         if (!path_.empty() && !committed_ && !kept_) unlink(path_.c_str());
@@ -88,27 +107,29 @@ public:
         while (size > 0) {
             const ssize_t n = ::write(fd_, p, size);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) throw TStreamWriteException();
+            if (n < 0) Refuse(shown_, errno);
+            if (n == 0) Refuse(shown_, ENOSPC);  // a device that takes nothing has no room
             p += n;
             size -= static_cast<size_t>(n);
         }
     }
     /// Gives the file the permissions it should end with, syncs and closes it.
     void Finish(mode_t mode) {
-        if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) throw TStreamWriteException();
+        if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) Refuse(shown_, errno);
         const int fd = fd_;
         fd_ = -1;
-        if (close(fd) != 0) throw TStreamWriteException();
+        if (close(fd) != 0) Refuse(shown_, errno);
     }
     /// Renames the finished file over target.
     void CommitTo(const std::string& target) {
-        if (std::rename(path_.c_str(), target.c_str()) != 0) throw TStreamWriteException();
+        if (std::rename(path_.c_str(), target.c_str()) != 0) Refuse(shown_, errno);
         committed_ = true;
     }
 
 private:
     int fd_ = -1;
     std::string path_;
+    std::string shown_;
     bool committed_ = false;
     bool kept_ = false;
 };
@@ -131,36 +152,37 @@ void SyncFolderOf(const std::string& path) {
 
 // The mode the saved file should have; raises when path cannot be a file's.
 mode_t TargetMode(const std::string& path, bool& exists) {
-    if (path.empty() || IsDirectory(path)) throw TStreamWriteException();
+    if (path.empty()) throw TStreamWriteException("no file name given");
+    if (IsDirectory(path)) throw TStreamWriteException(path + ": is a directory");
     struct stat st;
     exists = stat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) throw TStreamWriteException();
+    if (exists && !S_ISREG(st.st_mode)) throw TStreamWriteException(path + ": not a regular file");
     return exists ? static_cast<mode_t>(st.st_mode & 07777) : NewFileMode();
 }
 
 // Copies the existing file at path to path + ".bak", atomically.
 void Backup(const std::string& path, mode_t mode) {
     const std::string bak = path + ".bak";
-    if (IsDirectory(bak)) throw TStreamWriteException();
+    if (IsDirectory(bak)) throw TStreamWriteException(bak + ": is a directory");
     TempFile copy(bak);
     const int in = open(path.c_str(), O_RDONLY);
-    if (in < 0) throw TStreamWriteException();
+    if (in < 0) Refuse(path, errno);
     std::vector<uint8_t> buf(1 << 16);
-    bool ok = true;
+    int readError = 0;
     for (;;) {
         const ssize_t n = ::read(in, buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
+        if (n < 0) readError = errno;
         if (n <= 0) break;
         try {
             copy.Write(buf.data(), static_cast<size_t>(n));
         } catch (...) {
-            ok = false;
-            break;
+            close(in);
+            throw;
         }
     }
     close(in);
-    if (!ok) throw TStreamWriteException();
+    if (readError != 0) Refuse(path, readError);
     copy.Finish(mode);
     copy.CommitTo(bak);
 }
@@ -252,12 +274,12 @@ void SaveFileSet(const std::string& path, const void* data, size_t size, const s
     const std::string folder = FolderOf(path), target = NameOf(path);
     for (const TFileBytes& c : companions)
         if (FolderOf(c.path) != folder || !IsPlainName(NameOf(c.path)) || IsDirectory(c.path))
-            throw TStreamWriteException();
+            throw TStreamWriteException(c.path + (IsDirectory(c.path) ? ": is a directory" : ": not beside " + path));
 
     // Everything new is written and synced before anything old is touched.
     std::vector<std::unique_ptr<TempFile>> temps;
     for (const TFileBytes& c : companions) {
-        temps.push_back(std::make_unique<TempFile>(folder, target + "~" + NameOf(c.path)));
+        temps.push_back(std::make_unique<TempFile>(folder, target + "~" + NameOf(c.path), c.path));
         temps.back()->Write(c.data, c.size);
         temps.back()->Finish(NewFileMode());
     }
@@ -278,7 +300,7 @@ void SaveFileSet(const std::string& path, const void* data, size_t size, const s
         text += NameOf(temps[i]->Path()) + "\t" + NameOf(companions[i].path) + "\n";
     text += NameOf(body.Path()) + "\t" + target + "\nend\n";
     {
-        TempFile journal(folder, target + ".journal");
+        TempFile journal(folder, target + ".journal", path);
         journal.Write(text.data(), text.size());
         journal.Finish(mode);
         journal.CommitTo(JournalPath(path));
@@ -287,7 +309,9 @@ void SaveFileSet(const std::string& path, const void* data, size_t size, const s
     for (auto& t : temps) t->Keep();
     body.Keep();
     RollForward(path);
-    if (IsRegularFile(JournalPath(path))) throw TStreamWriteException();  // completed by the next save or load
+    if (IsRegularFile(JournalPath(path)))  // completed by the next save or load
+        throw TStreamWriteException(path + ": the new files could not all be renamed into place; the next load or "
+                                           "save of it completes the change");
 }
 
 }  // namespace kin::gelsim

@@ -4,7 +4,8 @@
 // A save never destroys data: the new contents go to a temporary file in the target's
 // folder, which is flushed and synced and only then renamed over the target. A backup of
 // the old file is made the same way before the rename. When anything fails the target
-// and its backup are left as they were and TStreamWriteException is raised.
+// and its backup are left as they were and TStreamWriteException is raised, naming the
+// file (the target, its backup or a picture beside it) and the system's reason.
 //
 // A file with companions (pictures beside it) is saved as a set: every new file is written
 // and synced under a temporary name first, then a journal naming the renames still to do
@@ -17,6 +18,9 @@
 #include <vector>
 
 namespace kin::gelsim {
+
+/// The system's text for an error number (strerror), e.g. "Permission denied".
+std::string SystemReason(int error);
 
 /// Absolute path with "." and ".." folded (relative paths against the working directory).
 std::string ResolvePath(const std::string& path);

@@ -6,6 +6,15 @@
 
 namespace kin::gelsim {
 
+TStreamReadException EndedIn(const std::string& item, const TStreamReadException& e) {
+    std::string text = "ends in " + item;
+    if (e.Needed() >= 0 && e.StreamSize() >= 0)
+        text += ": needs " + std::to_string(e.Needed()) + " bytes, there are " + std::to_string(e.StreamSize());
+    else if (*e.Detail() != '\0')
+        text += std::string(": ") + e.Detail();
+    return TStreamReadException(text);
+}
+
 void WriteInt(TStream& s, int32_t v) {
     const auto u = static_cast<uint32_t>(v);
     const uint8_t b[4] = {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u >> 16),

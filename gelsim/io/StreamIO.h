@@ -23,6 +23,10 @@ private:
     std::string reason_;
 };
 
+/// The read error of a reader whose data ran out (e, as a primitive raised it) while it
+/// read `item`: "ends in ITEM: needs N bytes, there are M" after the leading text.
+TStreamReadException EndedIn(const std::string& item, const TStreamReadException& e);
+
 /// 4 bytes, two's complement, little-endian.
 void WriteInt(TStream& s, int32_t v);
 int32_t ReadInt(TStream& s);

@@ -27,7 +27,7 @@ int64_t Remaining(TStream& s) {
 // growing only with what arrives.
 void AppendExact(TStream& s, std::vector<uint8_t>& out, uint64_t n) {
     const int64_t left = Remaining(s);
-    if (left >= 0 && n > static_cast<uint64_t>(left)) throw TStreamReadException();
+    if (left >= 0 && n > static_cast<uint64_t>(left)) throw TStreamReadException(s.Pos() + int64_t(n), s.Size());
     constexpr uint64_t kPiece = 1 << 16;
     while (n > 0) {
         const uint64_t take = n < kPiece ? n : kPiece;
@@ -62,7 +62,7 @@ std::vector<uint8_t> ReadEmbeddedPng(TStream& s) {
     // Byte by byte, so that a file cut inside a true signature stays a cut file.
     for (const uint8_t expected : kPngSignature) {
         uint8_t b = 0;
-        if (s.Read(&b, 1) != 1) throw TStreamReadException();
+        if (s.Read(&b, 1) != 1) throw TStreamReadException(s.Pos() + 1, s.Size());
         png.push_back(b);
         if (b != expected) {
             AppendRest(s, png);
@@ -134,12 +134,18 @@ uint8_t HasImageByte(int32_t hasImage) {
 
 }  // namespace
 
-bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
+namespace {
+
+// Reads the records; `at` names the part being read, for the error when the data ends.
+bool ReadZoneRecords(TStream& s, TZoneFileData& d, const std::string& imageBase, const char*& at) {
     d = TZoneFileData{};
+    at = "the tag";
     d.tag = ReadString(s, 4);
     // The tag decides first: anything else is not a zone file, however short.
     if (d.tag != "ZONE") return false;
+    at = "the version byte";
     d.version = ReadByte(s);
+    at = "the name line";
     {
         const std::string raw = ReadRawLine(s);
         TBankStream line(raw.data(), static_cast<int64_t>(raw.size()));
@@ -147,13 +153,17 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
         if (raw != d.name + "\r\n") d.nameLine = raw;
     }
 
+    at = "the coordinate count";
     const int32_t count = ReadInt(s);
     CheckCoordCount(count);
+    at = "the coordinates";
     const int64_t left = Remaining(s);
-    if (left >= 0 && int64_t(count) * 4 > left) throw TStreamReadException();  // it cannot all be there
+    if (left >= 0 && int64_t(count) * 4 > left)  // it cannot all be there
+        throw TStreamReadException(s.Pos() + int64_t(count) * 4, s.Size());
     d.coords.reserve(static_cast<size_t>(left >= 0 ? count : std::min(count, 1 << 16)));
     for (int32_t i = 0; i < count; ++i) d.coords.push_back(ReadFloat(s));
 
+    at = "the zone's settings";
     d.style = ReadInt(s);
     d.friction = ReadFloat(s);
     d.offsetX = ReadFloat(s);
@@ -171,8 +181,10 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
     CheckLevel(d.qtLevel);
     d.imgScaleX = ReadFloat(s);
     d.imgScaleY = ReadFloat(s);
+    at = "the quad tree";
     d.quadTree = TQuadTree::Read(s);
 
+    at = "the picture's settings";
     d.hasImage = ReadByte(s);
     if (d.hasImage == 0) return true;
     d.maskR = ReadByte(s);
@@ -182,11 +194,25 @@ bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
     d.handleX = ReadFloat(s);
     d.handleY = ReadFloat(s);
     d.embedded = ReadByte(s);
+    at = "the embedded picture";
     if (d.embedded != 0)
         d.png = ReadEmbeddedPng(s);
     else if (!imageBase.empty())
         d.file = ZoneImagePath(imageBase);
     return true;
+}
+
+}  // namespace
+
+bool ReadZoneFile(TStream& s, TZoneFileData& d, const std::string& imageBase) {
+    const char* at = "the tag";
+    try {
+        return ReadZoneRecords(s, d, imageBase, at);
+    } catch (const TFileFormatException&) {
+        throw;
+    } catch (const TStreamReadException& e) {
+        throw EndedIn(at, e);
+    }
 }
 
 void ValidateZoneFile(const TZoneFileData& d) {
@@ -280,7 +306,9 @@ Ref<TZone> BuildZone(const TZoneFileData& d, TZoneBuild mode) {
             SetImageHandle(img.Get(), d.handleX, d.handleY);
             z->image = img;
         } else if (exact) {
-            throw TFileFormatException("the zone's picture cannot be decoded");
+            // The decoder's reason, for an embedded picture (one beside the file may never have reached it).
+            const std::string why = d.png.empty() ? "" : PngLoadFailure();
+            throw TFileFormatException("the zone's picture cannot be decoded" + (why.empty() ? "" : " (" + why + ")"));
         }
     }
     z->UpdateArea();
@@ -333,7 +361,7 @@ TZoneFileData CollectZone(const TZone& z, int32_t embedImage) {
 Ref<TZone> TZone::Load(const std::string& path) {
     TZoneFileData d;
     const auto read = [&d](TStream& s, const std::string& base) { return ReadZoneFile(s, d, base); };
-    if (ReadRecordFile(path, true, read).status != TRecordRead::READ) return nullptr;
+    if (ReadRecordFile(path, "zone", true, read).status != TRecordRead::READ) return nullptr;
     Ref<TZone> z = BuildZone(d, TZoneBuild::LOAD);
     z->Activate();
     return z;

@@ -2,7 +2,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <filesystem>
+#include <cerrno>
 #include <limits>
 #include <string>
 #include <variant>
@@ -11,6 +11,7 @@
 #include "Common.h"
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/core/ColEvent.h"
+#include "gelsim/io/RecordFile.h"
 #include "gelsim/io/StreamIO.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Stream.h"
@@ -20,12 +21,16 @@ namespace gelsim_py {
 using namespace kin;
 using namespace kin::gelsim;
 
-void RequireFile(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        PyErr_SetString(PyExc_FileNotFoundError, ("no such file: " + path).c_str());
-        throw py::error_already_set();
-    }
+void RaiseRefusedLoad() {
+    // The library's reason why the load just made gave null, as the fitting Python error.
+    const TLoadRefusal& why = LastLoadRefusal();
+    if (why.status == TRecordRead::OTHER_FORMAT) throw FormatError(why.message);
+    PyObject* type = why.error == ENOENT   ? PyExc_FileNotFoundError
+                     : why.error == EISDIR ? PyExc_IsADirectoryError
+                     : why.error == EACCES ? PyExc_PermissionError
+                                           : PyExc_OSError;
+    PyErr_SetString(type, why.message.c_str());
+    throw py::error_already_set();
 }
 
 namespace {
@@ -215,9 +220,8 @@ their masses, to the current world. The world's registry holds the body until fr
         .def_static(
             "load",
             [](const PathArg& path, bool activate) {
-                RequireFile(path);
                 Ref<TAdvBody> b = TAdvBody::Load(path, activate ? 1 : 0);
-                if (!b) throw FormatError(path + " is not a body file");
+                if (!b) RaiseRefusedLoad();
                 return b;
             },
             py::arg("path"), py::arg("activate") = true,

@@ -80,8 +80,9 @@ void RefuseWhileStepping(const char* what);
 /// Raises RuntimeError unless w is the current world.
 void RequireCurrent(const kin::gelsim::TPhysics* w);
 
-/// Raises FileNotFoundError unless path names a regular file.
-void RequireFile(const std::string& path);
+/// Raises why the latest load gave null: FileNotFoundError, IsADirectoryError,
+/// PermissionError or OSError, or FileFormatError for a file of another kind.
+[[noreturn]] void RaiseRefusedLoad();
 /// gelsim.FileFormatError with a message, as a C++ exception the module translates.
 class FormatError : public std::runtime_error {
 public:

@@ -318,9 +318,8 @@ the zone's position; rotation and scale are applied about it.)doc");
             "load",
             [](const PathArg& path) {
                 RefuseWhileStepping("loading a Zone");
-                RequireFile(path);
                 Ref<TZone> z = TZone::Load(path);
-                if (!z) throw FormatError(path + " is not a zone file");
+                if (!z) RaiseRefusedLoad();
                 return z;
             },
             py::arg("path"), "Reads a zone file (.plz) into a new active zone; a damaged file raises StreamError.")

@@ -79,3 +79,28 @@ def test_damaged_body_files_raise_stream_errors(world, tmp_path):
     with pytest.raises(gelsim.StreamError):
         make_body().save(str(tmp_path / "no" / "such" / "folder.plb"))
     assert issubclass(gelsim.StreamError, OSError) and issubclass(gelsim.FileFormatError, gelsim.StreamError)
+
+
+def test_failed_loads_and_saves_name_the_file_and_the_reason(world, tmp_path):
+    body = make_body()
+    good = str(tmp_path / "good.plb")
+    body.save(good)
+    short, zone, missing = (str(tmp_path / n) for n in ("short.plb", "zone.plz", "missing.plb"))
+    (tmp_path / "short.plb").write_bytes((tmp_path / "good.plb").read_bytes()[:12])
+    (tmp_path / "zone.plz").write_bytes(b"ZONE\x01")
+    cases = [
+        (lambda: gelsim.IndexedBody.load(missing), FileNotFoundError, f"{missing}: no such file"),
+        (lambda: gelsim.IndexedBody.load(str(tmp_path)), IsADirectoryError, f"{tmp_path}: is a directory"),
+        (lambda: gelsim.IndexedBody.load(zone), gelsim.FileFormatError, f"{zone}: not a body file (tag 'ZONE')"),
+        (lambda: gelsim.Zone.load(good), gelsim.FileFormatError, f"{good}: not a zone file (tag 'B111')"),
+        (lambda: gelsim.Zone.load(missing), FileNotFoundError, f"{missing}: no such file"),
+        (lambda: gelsim.IndexedBody.load(short), gelsim.StreamError,
+         f"Error reading from stream: {short}: ends in the mass count: needs 14 bytes, there are 12"),
+        (lambda: body.save(str(tmp_path)), gelsim.StreamError, f"Error writing to stream: {tmp_path}: is a directory"),
+        (lambda: body.save(str(tmp_path / "no" / "x")), gelsim.StreamError,
+         f"Error writing to stream: {tmp_path / 'no' / 'x.plb'}: No such file or directory"),
+    ]
+    for call, error, message in cases:
+        with pytest.raises(error) as raised:
+            call()
+        assert str(raised.value) == message

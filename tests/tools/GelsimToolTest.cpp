@@ -152,11 +152,49 @@ TEST_F(Tool, CheckPassesGoodFilesAndNamesTheFaultInOneLine) {
     std::filesystem::remove(Path("a_img0.png"));
     b->Save(Path("sep.plb"), 0, 0);
     std::filesystem::remove(Path("sep_img" + std::to_string(b->iIndex - 1) + ".png"));
-    EXPECT_NE(Run("check " + Path("sep.plb")).err.find("is missing or not a readable PNG"), std::string::npos);
+    EXPECT_NE(Run("check " + Path("sep.plb")).err.find("sep_img" + std::to_string(b->iIndex - 1) + ".png is missing\n"), std::string::npos);
     WriteAll(Path("junk.plb"), Bytes{'J', 'U', 'N', 'K'});
     EXPECT_EQ(Run("check " + Path("junk.plb")).status, 1);
     EXPECT_EQ(Run("check").status, 2);
     EXPECT_EQ(Run("frobnicate " + Path("a.plb")).status, 2);
+}
+
+// A file the tool cannot read or write is named with the reason, in one line.
+TEST_F(Tool, FilesThatCannotBeReadOrWrittenAreNamedWithTheReason) {
+    RandomBody(2)->Save(Path("a.plb"), 0, 1);
+    const Bytes full = ReadAll(Path("a.plb"));
+    WriteAll(Path("cut.plb"), Bytes(full.begin(), full.begin() + 12));
+    ASSERT_EQ(Run("dump " + Path("a.plb") + " -o " + Path("a.json")).status, 0);
+    std::filesystem::create_directory(Path("folder.plb"));
+    Ref<TAdvBody> pictured = RandomBody(4);
+    pictured->ImageAdd(SolidImage(3, 3).Get());
+    pictured->Save(Path("pic.plb"), 0, 1);
+    Bytes damaged = ReadAll(Path("pic.plb"));
+    const std::string idat = "IDAT";
+    const auto at = std::search(damaged.begin(), damaged.end(), idat.begin(), idat.end());
+    ASSERT_NE(at, damaged.end());
+    at[5] ^= 0xFF;  // the picture data's compression header
+    WriteAll(Path("pic.plb"), damaged);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"check " + Path("pic.plb"), Path("pic.plb") + ": image 0" +  // the first picture in the file
+                                         ": the embedded picture cannot be decoded (IDAT: incorrect header check)"},
+        {"check " + Path("absent.plb"), Path("absent.plb") + ": no such file"},
+        {"check " + Path("folder.plb"), Path("folder.plb") + ": is a directory"},
+        {"dump " + Path("cut.plb"),
+         "Error reading from stream: " + Path("cut.plb") + ": ends in the mass count: needs 13 bytes, there are 12"},
+        {"dump " + Path("a.plb") + " -o /dev/full", "/dev/full: No space left on device"},
+        {"build " + Path("absent.json") + " -o " + Path("b.plb"), Path("absent.json") + ": no such file"},
+        {"build " + Path("a.json") + " -o " + Path("folder.plb"), "Error writing to stream: " + Path("folder.plb") + ": is a directory"},
+        {"build " + Path("a.json") + " -o " + Path("missing/b"),
+         "Error writing to stream: " + Path("missing/b.plb") + ": No such file or directory"},
+    };
+    for (const auto& [args, reason] : cases) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err.rfind("invalid: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(reason + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
 }
 
 TEST_F(Tool, BuildRefusesJsonItCannotStoreExactly) {

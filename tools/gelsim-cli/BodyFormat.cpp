@@ -21,7 +21,7 @@ struct Parsed {
 Parsed ParseFile(const std::string& path) {
     Parsed p;
     const auto read = [&p](TStream& s, const std::string& base) { return ReadBodyFile(s, p.data, base); };
-    p.trailing = ReadFormatFile(path, "body", read, p.data.tag);
+    p.trailing = ReadFormatFile(path, "body", read);
     return p;
 }
 
@@ -307,9 +307,7 @@ std::string CheckRecords(const TBodyFileData& d) {
             throw ToolError("rig " + std::to_string(r.index) + " has no " + (r.image < 0 ? "image" : "mass"));
     for (const auto& im : d.images)
         if (!DecodePicture(im.png, im.file))
-            throw ToolError("image " + std::to_string(im.index) + ": " +
-                            (im.png.empty() ? im.file + " is missing or not a readable PNG"
-                                            : std::string("the embedded picture cannot be decoded")));
+            throw ToolError("image " + std::to_string(im.index) + ": " + PictureFault(im.png, im.file));
     return "body \"" + BytesToText(d.name) + "\", version " + std::to_string(d.version) + ", " +
            std::to_string(d.masses.size()) + " of " + std::to_string(d.massCount) + " masses, " +
            std::to_string(d.cons.size()) + " of " + std::to_string(d.conCount) + " constraints, " +

@@ -21,15 +21,10 @@ std::string BuildFromJson(const std::vector<uint8_t>& text, const std::string& i
     throw ToolError(input + ": unknown kind \"" + kind + "\"");
 }
 
-int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordReader& read, const std::string& tag) {
-    const TRecordReadResult r = ReadRecordFile(path, false, read);
-    switch (r.status) {
-        case TRecordRead::READ: return r.trailing;
-        case TRecordRead::NO_FILE: throw ToolError(path + ": not a file");
-        case TRecordRead::CANNOT_OPEN: throw ToolError(path + ": cannot be read");
-        case TRecordRead::OTHER_FORMAT: break;
-    }
-    throw ToolError(path + ": not a " + kind + " file (tag \"" + BytesToText(tag) + "\")");
+int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordReader& read) {
+    const TRecordReadResult r = ReadRecordFile(path, kind, false, read);
+    if (r.status != TRecordRead::READ) throw ToolError(r.refusal);
+    return r.trailing;
 }
 
 Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& file) {
@@ -40,6 +35,12 @@ Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& f
     if (file.empty() || !IsRegularFile(file)) return nullptr;
     Ref<TFileStream> f = TFileStream::Open(file, TFileStream::READ);
     return f ? LoadPixmapPNG(*f) : nullptr;
+}
+
+std::string PictureFault(const std::vector<uint8_t>& png, const std::string& file) {
+    const std::string why = *PngLoadFailure() ? std::string(" (") + PngLoadFailure() + ")" : "";
+    if (!png.empty()) return "the embedded picture cannot be decoded" + why;
+    return IsRegularFile(file) ? file + " is not a readable PNG" + why : file + " is missing";
 }
 
 }  // namespace kin::gelsim::cli

@@ -37,14 +37,17 @@ std::string BuildFromJson(const std::vector<uint8_t>& text, const std::string& i
 
 /// Reads the file at path through a format's reader with the library's load skeleton;
 /// unlike loading, it leaves an interrupted save alone (the tool only reads). Raises
-/// ToolError when path is no file, cannot be read or is no file of the kind (naming tag,
-/// which the reader fills before it refuses); the reader's read errors pass through.
+/// ToolError with the library's reason when path is no file, cannot be read or is no file
+/// of the kind (naming the tag found); the reader's read errors pass through.
 /// Returns the number of bytes after the records.
-int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordReader& read, const std::string& tag);
+int64_t ReadFormatFile(const std::string& path, const char* kind, const TRecordReader& read);
 
 /// The picture of a record: the embedded PNG bytes when there are any, else the PNG file
 /// beside (file); null when neither decodes.
 Ref<TPixmap> DecodePicture(const std::vector<uint8_t>& png, const std::string& file);
+/// Why DecodePicture just gave null for a record with these bytes and a picture named
+/// `file` beside the file: missing, or the decoder's reason.
+std::string PictureFault(const std::vector<uint8_t>& png, const std::string& file);
 
 /// Every known format.
 const std::vector<const FileFormat*>& Formats();

@@ -1,11 +1,14 @@
 #include "JsonFields.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
+
+#include "gelsim/io/SafeFile.h"
 
 namespace kin::gelsim::cli {
 
@@ -155,17 +158,29 @@ const Json& Need(const Json& obj, const char* key, const std::string& where) {
     return *it;
 }
 
+// "PATH: " and why the system refused it (errno as the stream left it).
+std::string Refused(const std::string& path, int error, const char* otherwise) {
+    if (error == ENOENT) return path + ": no such file";
+    return path + ": " + (error != 0 ? SystemReason(error) : std::string(otherwise));
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    if (IsDirectory(path)) throw ToolError(path + ": is a directory");
+    errno = 0;
     std::ifstream f(path, std::ios::binary);
-    if (!f) throw ToolError(path + ": cannot be read");
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (!f) throw ToolError(Refused(path, errno, "cannot be read"));
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    if (f.bad()) throw ToolError(Refused(path, errno, "cannot be read"));
+    return bytes;
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (IsDirectory(path)) throw ToolError(path + ": is a directory");
+    errno = 0;
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     f.flush();
-    if (!f) throw ToolError(path + ": cannot be written");
+    if (!f) throw ToolError(Refused(path, errno, "cannot be written"));
 }
 
 }  // namespace kin::gelsim::cli

@@ -9,6 +9,7 @@
 //
 // Exit status: 0 done, 1 the file or the JSON is not valid (one line on standard error),
 // 2 wrong usage.
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -53,8 +54,10 @@ int Help() {
 }
 
 const FileFormat& FormatOfFile(const std::string& path) {
+    if (IsDirectory(path)) throw ToolError(path + ": is a directory");
+    errno = 0;
     std::ifstream f(path, std::ios::binary);
-    if (!f) throw ToolError(path + ": cannot be read");
+    if (!f) throw ToolError(path + ": " + (errno == ENOENT ? "no such file" : errno ? SystemReason(errno) : "cannot be read"));
     std::string tag(4, '\0');
     f.read(tag.data(), 4);
     tag.resize(static_cast<size_t>(f.gcount()));
@@ -120,11 +123,12 @@ int main(int argc, char** argv) {
     try {
         return kin::gelsim::cli::Run(args);
     } catch (const std::exception& e) {
-        // Library read errors carry no file name; keep the report to one line.
+        // The library names the file it read or wrote; other errors get the input's name.
+        // Keep the report to one line.
         std::string why = e.what();
         for (char& c : why)
             if (c == '\n' || c == '\r') c = ' ';
-        if (why.rfind(file, 0) != 0) why = file + ": " + why;
+        if (why.find(file) == std::string::npos) why = file + ": " + why;
         std::fprintf(stderr, "invalid: %s\n", why.c_str());
         return 1;
     }

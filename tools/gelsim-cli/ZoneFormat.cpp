@@ -27,7 +27,7 @@ struct Parsed {
 Parsed ParseFile(const std::string& path) {
     Parsed p;
     const auto read = [&p](TStream& s, const std::string& base) { return ReadZoneFile(s, p.data, base); };
-    p.trailing = ReadFormatFile(path, "zone", read, p.data.tag);
+    p.trailing = ReadFormatFile(path, "zone", read);
     return p;
 }
 
@@ -280,8 +280,7 @@ std::string Check(const std::string& path) {
     const TZoneFileData& d = p.data;
     if (p.trailing > 0) throw ToolError(std::to_string(p.trailing) + " bytes follow the end of the zone");
     if (d.hasImage != 0 && !DecodePicture(d.png, d.file))
-        throw ToolError(d.png.empty() ? "the picture " + d.file + " is missing or not a readable PNG"
-                                      : std::string("the embedded picture cannot be decoded"));
+        throw ToolError((d.png.empty() ? "the picture " : "") + PictureFault(d.png, d.file));
     // The stored tree is used as it is; say whether it is the one the vertices give.
     Ref<TZone> z = BuildZone(d, TZoneBuild::LOAD);
     const Ref<TQuadTree> stored = z->quadTree;

@@ -5,9 +5,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <cstring>
 #include <random>
 
+#include "gelsim/io/RecordFile.h"
 #include "platform/Png.h"
 #include "tests/support/BodyFixture.h"
 #include "tests/support/CountingAllocator.h"
@@ -391,9 +393,101 @@ TEST_F(BodyFiles, UnwritablePathsRaiseTheWriteError) {
     try {
         b->Save(Path("missing/x.plb"), 0, 0);
     } catch (const TStreamWriteException& e) {
-        EXPECT_STREQ(e.what(), "Error writing to stream");
+        EXPECT_EQ(std::string(e.what()), "Error writing to stream: " + Path("missing/x.plb") + ": No such file or directory");
     }
     EXPECT_EQ(Listing(), std::vector<std::string>{"folder.plb"});
+}
+
+// Every failed load or save says which file and why: a null load through the thread's
+// refusal, a raised one through its message.
+TEST_F(BodyFiles, FailedLoadsAndSavesNameTheFileAndTheReason) {
+    Ref<TAdvBody> b = RandomBody(3);
+    b->Save(Path("good.plb"), 0, 1);
+    const Bytes good = ReadAll(Path("good.plb"));
+    WriteAll(Path("zone.plb"), Bytes{'Z', 'O', 'N', 'E', 1, 2});
+    WriteAll(Path("odd.plb"), Bytes{0x89, 'P', '\'', 0});
+    WriteAll(Path("short.plb"), Bytes{'B', 'O'});
+    WriteAll(Path("cut.plb"), Bytes(good.begin(), good.begin() + 20));
+    WriteAll(Path("locked.plb"), good);
+    chmod(Path("locked.plb").c_str(), 0);
+    std::filesystem::create_directory(Path("folder.plb"));
+    ASSERT_EQ(mkfifo(Path("pipe.plb").c_str(), 0600), 0);
+    const bool root = geteuid() == 0;  // never refused for permissions
+
+    struct LoadCase {
+        std::string file, message;  // message: the refusal, or the exception's text
+        bool raises;
+    };
+    const std::vector<LoadCase> loads = {
+        {"absent.plb", Path("absent.plb") + ": no such file", false},
+        {"folder.plb", Path("folder.plb") + ": is a directory", false},
+        {"zone.plb", Path("zone.plb") + ": not a body file (tag 'ZONE')", false},
+        {"odd.plb", Path("odd.plb") + ": not a body file (tag '\\x89P\\x27\\x00')", false},
+        {"short.plb", "Error reading from stream: " + Path("short.plb") + ": ends in the tag: needs 4 bytes, there are 2", true},
+        {"cut.plb", "Error reading from stream: " + Path("cut.plb") + ": ends in mass record 0: needs 21 bytes, there are 20",
+         true},
+        {"locked.plb", root ? "" : Path("locked.plb") + ": Permission denied", false},
+    };
+    for (const LoadCase& c : loads) {
+        if (c.message.empty()) continue;
+        try {
+            EXPECT_EQ(TAdvBody::Load(Path(c.file), 0), nullptr) << c.file;
+            EXPECT_FALSE(c.raises) << c.file;
+            EXPECT_EQ(LastLoadRefusal().message, c.message);
+        } catch (const TStreamReadException& e) {
+            EXPECT_TRUE(c.raises) << c.file;
+            EXPECT_EQ(std::string(e.what()), c.message);
+            EXPECT_EQ(LastLoadRefusal().message, "");
+        }
+    }
+    EXPECT_NE(TAdvBody::Load(Path("good.plb"), 0), nullptr);
+    EXPECT_EQ(LastLoadRefusal().message, "");
+
+    struct SaveCase {
+        std::string path, message;
+    };
+    const std::string relative = std::filesystem::relative(Path("folder.plb")).string();
+    const std::vector<SaveCase> saves = {
+        {Path("folder.plb"), Path("folder.plb") + ": is a directory"},
+        {relative, relative + ": is a directory"},
+        {Path("missing/x"), Path("missing/x.plb") + ": No such file or directory"},
+        {Path("folder.plb/../missing/x.plb"), Path("folder.plb/../missing/x.plb") + ": No such file or directory"},
+        {Path("pipe.plb"), Path("pipe.plb") + ": not a regular file"},
+    };
+    for (const SaveCase& c : saves) {
+        try {
+            b->Save(c.path, 1, 1);
+            ADD_FAILURE() << c.path;
+        } catch (const TStreamWriteException& e) {
+            EXPECT_EQ(std::string(e.what()), "Error writing to stream: " + c.message);
+        }
+    }
+    // A device that refuses bytes (a full disk, here a file-size limit) gives the system's reason.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 16;
+    void (*oldSignal)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string what;
+    try {
+        b->Save(Path("big.plb"), 1, 1);
+    } catch (const TStreamWriteException& e) {
+        what = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(what, "Error writing to stream: " + Path("big.plb") + ": File too large");
+    if (!root) {
+        chmod(dir.c_str(), 0500);
+        try {
+            b->Save(Path("good.plb"), 1, 1);
+            ADD_FAILURE() << "saved into a read-only folder";
+        } catch (const TStreamWriteException& e) {
+            EXPECT_EQ(std::string(e.what()), "Error writing to stream: " + Path("good.plb") + ": Permission denied");
+        }
+        chmod(dir.c_str(), 0700);
+    }
 }
 
 TEST_F(BodyFiles, AFailedSaveLeavesTheFileAndItsBackupAsTheyWere) {
@@ -458,6 +552,11 @@ Bytes Rig(int32_t index, int32_t image, int32_t mass, int32_t con) {
         WriteLine(s, "r");
     });
 }
+/// b without its last n bytes.
+Bytes Cut(Bytes b, size_t n) {
+    b.resize(b.size() - n);
+    return b;
+}
 /// A file with one mass; cons, image and rig parts supplied by the case.
 Bytes Hostile(const Bytes& cons, const Bytes& images, const Bytes& rigs) {
     return Concat({Header(1), Mass(0), Ints({-1}), cons, Bytes{1}, images, rigs});
@@ -479,7 +578,8 @@ Bytes ClaimedSize(uint32_t w, uint32_t h) {
 struct HostileCase {
     const char* name;
     Bytes file;
-    const char* error;  // substring of the format error, "" for the plain read error
+    const char* error;  // substring of the format error, or with ends the read error's reason
+    bool ends = false;  // the data ends early: the read error naming the file, the record and the bytes
 };
 
 class HostileFiles : public BodyFiles, public ::testing::WithParamInterface<HostileCase> {};
@@ -490,11 +590,12 @@ TEST_P(HostileFiles, RaiseAClearError) {
         TAdvBody::Load(Path("h.plb"), 1);
         ADD_FAILURE() << "loaded";
     } catch (const TFileFormatException& e) {
-        EXPECT_NE(std::string(GetParam().error), "") << e.what();
+        EXPECT_FALSE(GetParam().ends) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind(Path("h.plb") + ": ", 0), 0u) << e.what();
         EXPECT_NE(std::string(e.what()).find(GetParam().error), std::string::npos) << e.what();
     } catch (const TStreamReadException& e) {
-        EXPECT_EQ(std::string(GetParam().error), "");
-        EXPECT_STREQ(e.what(), "Error reading from stream");
+        EXPECT_TRUE(GetParam().ends) << e.what();
+        EXPECT_EQ(std::string(e.what()), "Error reading from stream: " + Path("h.plb") + ": " + GetParam().error);
     }
 }
 
@@ -525,8 +626,10 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"NotAPng", Hostile(kNoCons, Concat({Ints({1}), Image(0, Bytes(16, 'x')), Ints({-1})}), kNoRigs),
                     "not a PNG"},
         HostileCase{"ChunkPastTheEnd", Hostile(kNoCons, Concat({Ints({1}), Image(0, BadChunkLength()), Ints({-1})}), kNoRigs),
-                    ""},
-        HostileCase{"EndsEarly", Concat({Header(1), Mass(0)}), ""}),
+                    "ends in image record 0: needs 2130706572 bytes, there are 164", true},
+        HostileCase{"EndsEarly", Concat({Header(1), Mass(0)}), "ends in the mass table: needs 55 bytes, there are 51", true},
+        HostileCase{"EndsInARecord", Cut(Concat({Header(2), Mass(0), Mass(1)}), 3),
+                    "ends in mass record 1: needs 91 bytes, there are 88", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 /// Runs f with the address space capped at what the process maps now plus `room` bytes, so

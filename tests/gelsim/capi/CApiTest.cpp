@@ -3,6 +3,7 @@
 // and failures that come back as codes and messages, never as exceptions (the functions
 // are noexcept to C++, so an escaping exception would end the test program).
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -67,6 +68,49 @@ TEST(CInterface, OneFunctionPerRowAndNothingElse) {
 
 class CInterfaceErrors : public BodyWorld {};
 
+// A load that gives NULL and a save that fails both say which file and why.
+TEST_F(CInterfaceErrors, FileFailuresNameTheFileAndTheReason) {
+    GelsimAdvBody* body = gelsim_AdvBodyCreate();
+    ASSERT_EQ(gelsim_AdvBodyMassAdd(body, 100, 100, 1, 5, 0.5f, 1), 0);
+    const std::string good = Path("good.plb"), zone = Path("zone.plz"), cut = Path("cut.plb");
+    ASSERT_EQ(gelsim_AdvBodySave(body, good.data(), good.size()), GELSIM_OK);
+    const float square[] = {0, 0, 50, 0, 50, 50, 0, 50};
+    GelsimZone* z = gelsim_ZoneCreate(square, 8, GELSIM_ZONE_FILL, 0.5f, -1, 3);
+    ASSERT_EQ(gelsim_ZoneSave(z, zone.data(), zone.size(), 0, 0), GELSIM_OK);
+    const Bytes bytes = ReadAll(good);
+    WriteAll(cut, Bytes(bytes.begin(), bytes.begin() + 12));
+    std::vector<GelsimObject*> made;  // released at the end: releasing is a call, which clears the message
+    auto loadBody = [&](const std::string& p) { made.push_back(gelsim_advbody_object(gelsim_AdvBodyLoad(p.data(), p.size(), 0))); };
+    auto loadZone = [&](const std::string& p) { made.push_back(gelsim_zone_object(gelsim_ZoneLoad(p.data(), p.size()))); };
+    const std::string absent = Path("absent.plb");
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { loadBody(absent); }, absent + ": no such file"},
+        {[&] { loadBody(dir); }, dir + ": is a directory"},
+        {[&] { loadBody(zone); }, zone + ": not a body file (tag 'ZONE')"},
+        {[&] { loadZone(good); }, good + ": not a zone file (tag 'B111')"},
+        {[&] { loadBody(cut); }, "Error reading from stream: " + cut + ": ends in the mass count: needs 14 bytes, there are 12"},
+        {[&] { gelsim_AdvBodySave(body, dir.data(), dir.size()); }, "Error writing to stream: " + dir + ": is a directory"},
+        {[&] { gelsim_ZoneSave(z, "/no/such/x.plz", 14, 0, 0); },
+         "Error writing to stream: /no/such/x.plz: No such file or directory"},
+    };
+    for (const auto& [call, message] : cases) {
+        call();
+        ASSERT_NE(gelsim_last_error(), nullptr) << message;
+        EXPECT_EQ(std::string(gelsim_last_error()), message);
+    }
+    // A load that finds its file succeeds without a message, and an earlier refusal does not
+    // come back with a later NULL of another kind.
+    loadBody(absent);
+    loadBody(good);
+    EXPECT_EQ(gelsim_last_error(), nullptr);
+    loadBody(absent);
+    EXPECT_EQ(gelsim_ZoneCreate(square, 3, GELSIM_ZONE_FILL, 0.5f, -1, 3), nullptr);
+    EXPECT_TRUE(!gelsim_last_error() || std::string(gelsim_last_error()).find(absent) == std::string::npos);
+    for (GelsimObject* o : made) gelsim_object_release(o);
+    gelsim_zone_release(z);
+    gelsim_advbody_release(body);
+}
+
 TEST_F(CInterfaceErrors, FailuresComeBackAsCodesAndMessages) {
     GelsimAdvBody* body = gelsim_AdvBodyCreate();
     ASSERT_EQ(gelsim_AdvBodyMassAdd(body, 100, 100, 1, 5, 0.5f, 1), 0);
@@ -75,7 +119,7 @@ TEST_F(CInterfaceErrors, FailuresComeBackAsCodesAndMessages) {
     // Body and zone files that cannot be written or read.
     EXPECT_EQ(gelsim_AdvBodySave(body, dir.data(), dir.size()), GELSIM_ERROR);
     ASSERT_NE(gelsim_last_error(), nullptr);
-    EXPECT_STREQ(gelsim_last_error(), "Error writing to stream");
+    EXPECT_EQ(std::string(gelsim_last_error()), "Error writing to stream: " + dir + ": is a directory");
     const float square[] = {0, 0, 50, 0, 50, 50, 0, 50};
     GelsimZone* zone = gelsim_ZoneCreate(square, 8, GELSIM_ZONE_FILL, 0.5f, -1, 3);
     EXPECT_EQ(gelsim_ZoneSave(zone, dir.data(), dir.size(), 0, 0), GELSIM_ERROR);

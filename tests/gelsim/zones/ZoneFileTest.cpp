@@ -2,6 +2,7 @@
 // inside and beside the file, safe saving, and damaged or hostile files: every cut raises
 // the read error, nonsense counts and nesting are refused, bad pictures load without image.
 #include "tests/support/ZoneFixture.h"
+#include "gelsim/io/RecordFile.h"
 #include "gelsim/io/StreamIO.h"
 #include "platform/Png.h"
 
@@ -229,7 +230,7 @@ TEST_F(ZoneFiles, UnwritablePathsRaiseTheWriteErrorAndChangeNothing) {
         z->Save(Path("missing/x"), 0, 0);
         ADD_FAILURE() << "saved into a missing folder";
     } catch (const TStreamWriteException& e) {
-        EXPECT_STREQ(e.what(), "Error writing to stream");
+        EXPECT_EQ(std::string(e.what()), "Error writing to stream: " + Path("missing/x.plz") + ": No such file or directory");
     }
     z->SetName("changed");
     chmod(dir.c_str(), 0500);
@@ -245,6 +246,44 @@ TEST_F(ZoneFiles, UnwritablePathsRaiseTheWriteErrorAndChangeNothing) {
 
 // ---------------------------------------------------------------------------------------
 // Damaged and hostile files
+
+// A failed load or save names the file and says why: null loads through the thread's
+// refusal, the rest through the exception's text.
+TEST_F(ZoneFiles, FailedLoadsAndSavesNameTheFileAndTheReason) {
+    Ref<TZone> z = TZone::Create(Square(0, 0, 10), TZone::FILL, 0.5f, 2, 3);
+    z->Save(Path("good.plz"), 0, 0);
+    const Bytes good = ReadAll(Path("good.plz"));
+    WriteAll(Path("cut.plz"), Bytes(good.begin(), good.begin() + 30));
+    WriteAll(Path("tree.plz"), Bytes(good.begin(), good.end() - 6));
+    WriteAll(Path("body.plz"), Bytes{'B', '1', '1', '1', 13, 10});
+    std::filesystem::create_directory(Path("folder.plz"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"absent.plz", Path("absent.plz") + ": no such file"},
+        {"folder.plz", Path("folder.plz") + ": is a directory"},
+        {"body.plz", Path("body.plz") + ": not a zone file (tag 'B111')"},
+        {"cut.plz", "Error reading from stream: " + Path("cut.plz") + ": ends in the coordinates: needs 47 bytes, there are 30"},
+        {"tree.plz", "Error reading from stream: " + Path("tree.plz") + ": ends in the quad tree: needs " +
+                         std::to_string(good.size() - 5) + " bytes, there are " + std::to_string(good.size() - 6)},
+    };
+    for (const auto& [file, message] : cases) {
+        try {
+            EXPECT_EQ(TZone::Load(Path(file)), nullptr) << file;
+            EXPECT_EQ(LastLoadRefusal().message, message);
+        } catch (const TStreamReadException& e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+    }
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {Path("folder.plz"), Path("folder.plz") + ": is a directory"},
+             {Path("missing/x"), Path("missing/x.plz") + ": No such file or directory"}}) {
+        try {
+            z->Save(path, 1, 0);
+            ADD_FAILURE() << path;
+        } catch (const TStreamWriteException& e) {
+            EXPECT_EQ(std::string(e.what()), "Error writing to stream: " + message);
+        }
+    }
+}
 
 TEST_F(ZoneFiles, EveryCutRaisesTheReadError) {
     for (int32_t embed : {0, 1}) {

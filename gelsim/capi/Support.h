@@ -5,11 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
 #include "gelsim.h"
 #include "gelsim/bodies/Procedural.h"
+#include "gelsim/capi/CTypes.h"
 
 namespace kin::gelsim::capi {
 
@@ -33,9 +36,79 @@ T Done(T&& v) noexcept {
 void Fail() noexcept;
 /// Records a failure with a message of the interface's own.
 void FailWith(const char* message) noexcept;
+/// Raises the failure of fn whose event callback returned something that is not an event.
+[[noreturn]] void ThrowCallbackFault(const char* fn);
 
 // Handles point at the object's TObject part, so a handle of a derived kind can be passed
 // where a handle of its base kind is expected.
+//
+// Every handle is checked on entry, before it is followed: NULL where an object is needed,
+// an object of another kind (a wrong cast), and in checked builds an object that is not
+// alive (released, freed, or a pointer that was never a handle). In other builds a
+// dangling pointer cannot be told from a live object without following it, so using one
+// is undefined behaviour, as with any C library.
+
+/// True when the object at o is alive (always true outside checked builds).
+inline bool IsLive(const TObject* o) noexcept {
+#ifdef GELSIM_CHECKED
+    return detail::LiveObjects().Contains(o);
+#else
+    (void)o;
+    return true;
+#endif
+}
+
+/// True when the live object o is a T. The object's dynamic type decides: the exact type
+/// is one comparison of its type's address, and only a derived type (an indexed body
+/// where a base body is expected) or another kind takes the full cast.
+template <class T>
+bool IsKind(TObject* o) noexcept {
+    if constexpr (std::is_same_v<T, TObject>) {
+        return true;
+    } else {
+        return &typeid(*o) == &typeid(T) || dynamic_cast<T*>(o) != nullptr;
+    }
+}
+
+/// Refusals of a call, recorded as its failure; each returns false. fn is the C function's
+/// name, param the parameter's.
+bool RefuseNull(const char* fn, const char* param) noexcept;
+bool RefuseDead(const char* fn, const char* param) noexcept;
+bool RefuseKind(const char* fn, const char* param, const char* kind, TObject* o) noexcept;
+bool RefuseNoWorld(const char* fn) noexcept;
+
+/// Checks handle, parameter param of fn, as an object of kind T (NULL allowed unless
+/// required); records the failure and returns false when it is refused.
+template <class T, class H>
+bool Check(H* handle, bool required, const char* fn, const char* param) noexcept {
+    TObject* o = reinterpret_cast<TObject*>(handle);
+    if (!o) [[unlikely]]
+        return !required || RefuseNull(fn, param);
+    if (!IsLive(o)) [[unlikely]]
+        return RefuseDead(fn, param);
+    if (!IsKind<T>(o)) [[unlikely]]
+        return RefuseKind(fn, param, Kind<T>::handle, o);
+    return true;
+}
+
+/// True when there is a current world; otherwise records "no current world" for fn.
+inline bool HasWorld(const char* fn) noexcept {
+    return TPhysics::currentWorld.Get() != nullptr || RefuseNoWorld(fn);
+}
+
+/// Event-callback results that were refused (not NULL, not the event handed over and not
+/// a live event) on this thread so far. A call that can run callbacks compares the count
+/// before and after and fails when it grew (Watched).
+inline thread_local uint32_t tCallbackFaults = 0;
+
+/// v, the result of fn's C++ call; raises when an event callback's result was refused
+/// during the call (faults is tCallbackFaults from before the call).
+template <class T>
+T&& Watched(T&& v, uint32_t faults, const char* fn) {
+    if (tCallbackFaults != faults) [[unlikely]]
+        ThrowCallbackFault(fn);
+    return std::forward<T>(v);
+}
 
 /// The object behind a handle (null for null); the handle must be of kind T or derived.
 template <class T, class H>

@@ -325,23 +325,41 @@ const char* kHeaderTop = R"(/*
  * buffer to learn the size. Out-parameters are pointers to the caller's variables; NULL
  * drops that value.
  *
- * A NULL object passed to a method does nothing and the function returns its "nothing"
- * answer: 0, 0.0f, NULL, a length of 0, or -1 from the adders, the MaxIndex functions and
- * GetIndex.
+ * Mistakes a caller can make are refused, never followed: the function returns
+ * GELSIM_ERROR if it returns a status, and otherwise its "nothing" answer (0, 0.0f, NULL,
+ * a length of 0, or -1 from the adders, the MaxIndex functions and GetIndex), and
+ * gelsim_last_error() says what was wrong and in which function. They are:
+ *  - NULL for the object a function acts on (the first argument of a method, the event of
+ *    gelsim_ColEventEmit and gelsim_ColEventPost). Other object arguments may be NULL
+ *    where the operation takes "none" (no image, no other object), and
+ *    gelsim_KIND_release and gelsim_KIND_retain do nothing with NULL, as free does.
+ *  - A handle of another kind, for any object argument: every object knows its kind, and
+ *    each handle is checked on entry (a plain body passed where an indexed body is
+ *    expected, a mass cast to a zone). Of the handle functions, a release or retain of
+ *    the wrong kind does nothing.
+ *  - A world function (gelsim_Physics..., gelsim_World...) called when there is no current
+ *    world: "no current world". The creating functions make one.
+ *  - A released or freed handle, or a pointer that was never a handle: in checked builds
+ *    (GELSIM_CHECKED, which the sanitizer builds define) the library keeps the set of live
+ *    objects and refuses it. In other builds using such a handle is undefined behaviour,
+ *    as in any C library: the library cannot tell it from a live object without following
+ *    it.
  *
  * Errors. No C++ exception leaves this interface. A function whose C++ form raises (saving
  * a body or zone to a path that cannot be written, loading a damaged file, running out of
- * memory, a NULL string with a non-zero length) returns GELSIM_ERROR if it returns a status,
- * and otherwise its "nothing" answer. Every function forgets the previous failure when it
- * starts, so right after any call gelsim_last_error() is NULL if that call succeeded and
- * the message if it failed. The message is kept per thread (a thread-local buffer), valid
- * until the thread's next call. A load that finds no file or no body file returns NULL
- * without an error.
+ * memory, a NULL string with a non-zero length) fails the same way. Every function forgets
+ * the previous failure when it starts, so right after any call gelsim_last_error() is NULL
+ * if that call succeeded and the message if it failed. The message is kept per thread (a
+ * thread-local buffer), valid until the thread's next call. A load that finds no file or
+ * no body file returns NULL without an error.
  *
  * Callbacks. The collision-event hook takes a C function and a user pointer
  * (gelsim_event_hook_add); a zone's contact response is a C function of the zone
  * (gelsim_ZoneOverrideCollision). Both are called during gelsim_PhysicsUpdate and may call
- * this interface.
+ * this interface. An event callback that returns anything but NULL, its event or a live
+ * event (a handle of another kind; in checked builds also a released or made-up pointer)
+ * is refused: the event passes on unchanged, and the call that ran the callback
+ * (gelsim_PhysicsUpdate, gelsim_ColEventEmit) returns GELSIM_ERROR with a message.
  *
  * Threads. The engine is single-threaded: call it from one thread.
  */

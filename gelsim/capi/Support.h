@@ -51,7 +51,7 @@ void FailWith(const char* message) noexcept;
 /// True when the object at o is alive (always true outside checked builds).
 inline bool IsLive(const TObject* o) noexcept {
 #ifdef GELSIM_CHECKED
-    return detail::LiveObjects().Contains(o);
+    return ::kin::detail::LiveObjects().Contains(o);
 #else
     (void)o;
     return true;

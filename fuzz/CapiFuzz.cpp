@@ -52,6 +52,10 @@ GELSIM_C_KINDS(CF_KIND_OF)
 #define CF_KIND_AS(Name, lower, Cxx) \
     [](GelsimObject* o) { return reinterpret_cast<GelsimObject*>(gelsim_object_as_##lower(o)); },
 GelsimObject* (*const kAs[kKinds])(GelsimObject*) = {GELSIM_C_KINDS(CF_KIND_AS)};
+#define CF_KIND_RETAIN(Name, lower, Cxx) [](GelsimObject* o) { gelsim_##lower##_retain(reinterpret_cast<Gelsim##Name*>(o)); },
+#define CF_KIND_RELEASE(Name, lower, Cxx) [](GelsimObject* o) { gelsim_##lower##_release(reinterpret_cast<Gelsim##Name*>(o)); },
+void (*const kRetain[kKinds])(GelsimObject*) = {GELSIM_C_KINDS(CF_KIND_RETAIN)};
+void (*const kRelease[kKinds])(GelsimObject*) = {GELSIM_C_KINDS(CF_KIND_RELEASE)};
 
 enum Tag { GOOD, NUL, FOREIGN, DEAD, BOGUS };
 
@@ -370,10 +374,11 @@ void Other(Ctx& c) {
             c.mustRefuse = false;
             const int k = c.in.ConsumeIntegralInRange<int>(0, kKinds - 1);
             GelsimObject* o = c.AnyHandle(k, false);
-            gelsim_object_retain(o);  // any object is an object
+            kRetain[k](o);
             const bool ok = gelsim_last_error() == nullptr;
             if (c.mustRefuse) Require(!ok, "retaining a bad handle was not refused");
-            if (ok) gelsim_object_release(o);
+            if (ok) kRelease[k](o);
+            Require(gelsim_last_error() == nullptr || !ok, "a release after a retain failed");
             break;
         }
         case 3: {  // checked casts and reference counts

@@ -2,6 +2,7 @@
 // What the C functions are made of: the thread's error state, handle conversions, and the
 // conversions of strings, arrays and out-parameters. Used by the generated definitions
 // (CRows.cpp in the build tree) and by CApi.cpp.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,15 +59,23 @@ inline bool IsLive(const TObject* o) noexcept {
 #endif
 }
 
-/// True when the live object o is a T. The object's dynamic type decides: the exact type
-/// is one comparison of its type's address, and only a derived type (an indexed body
-/// where a base body is expected) or another kind takes the full cast.
+/// The last type derived from T that was accepted as a T (an indexed body where a base body
+/// is expected), remembered so that the next such handle is accepted as fast as a T.
+template <class T>
+inline std::atomic<const std::type_info*> tDerivedKind{nullptr};
+
+/// True when the live object o is a T: its dynamic type is T or the derived type last seen,
+/// one or two comparisons of its type's address; any other type takes the full cast.
 template <class T>
 bool IsKind(TObject* o) noexcept {
     if constexpr (std::is_same_v<T, TObject>) {
         return true;
     } else {
-        return &typeid(*o) == &typeid(T) || dynamic_cast<T*>(o) != nullptr;
+        const std::type_info* t = &typeid(*o);
+        if (t == &typeid(T) || t == tDerivedKind<T>.load(std::memory_order_relaxed)) return true;
+        if (!dynamic_cast<T*>(o)) return false;
+        tDerivedKind<T>.store(t, std::memory_order_relaxed);
+        return true;
     }
 }
 
@@ -77,18 +86,28 @@ bool RefuseDead(const char* fn, const char* param) noexcept;
 bool RefuseKind(const char* fn, const char* param, const char* kind, TObject* o) noexcept;
 bool RefuseNoWorld(const char* fn) noexcept;
 
-/// Checks handle, parameter param of fn, as an object of kind T (NULL allowed unless
-/// required); records the failure and returns false when it is refused.
-template <class T, class H>
-bool Check(H* handle, bool required, const char* fn, const char* param) noexcept {
-    TObject* o = reinterpret_cast<TObject*>(handle);
-    if (!o) [[unlikely]]
-        return !required || RefuseNull(fn, param);
-    if (!IsLive(o)) [[unlikely]]
-        return RefuseDead(fn, param);
-    if (!IsKind<T>(o)) [[unlikely]]
-        return RefuseKind(fn, param, Kind<T>::handle, o);
+/// Check's slow path: NULL, an object that is not alive, a derived type or another kind.
+template <class T>
+[[gnu::noinline]] bool CheckSlowly(TObject* o, bool required, const char* fn, const char* param) noexcept {
+    if (!o) return !required || RefuseNull(fn, param);
+    if (!IsLive(o)) return RefuseDead(fn, param);
+    if (!IsKind<T>(o)) return RefuseKind(fn, param, Kind<T>::handle, o);
     return true;
+}
+
+/// Checks handle, parameter param of fn, as an object of kind T (NULL allowed unless
+/// required); records the failure and returns false when it is refused. Inlined into
+/// every C function: a live object of exactly the kind costs a load and a comparison.
+template <class T, class H>
+[[gnu::always_inline]] inline bool Check(H* handle, bool required, const char* fn, const char* param) noexcept {
+    TObject* o = reinterpret_cast<TObject*>(handle);
+    if (o && IsLive(o)) [[likely]] {
+        if constexpr (std::is_same_v<T, TObject>)
+            return true;
+        else if (&typeid(*o) == &typeid(T))
+            return true;
+    }
+    return CheckSlowly<T>(o, required, fn, param);
 }
 
 /// True when there is a current world; otherwise records "no current world" for fn.

@@ -93,10 +93,11 @@ struct Ctx {
         }
     }
     int32_t AnyInt() {
-        switch (in.ConsumeIntegralInRange<int>(0, 7)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 15)) {
             case 0: return in.ConsumeIntegral<int32_t>();
-            case 1: return -1;
-            default: return in.ConsumeIntegralInRange<int32_t>(0, 9);
+            case 1: return in.ConsumeBool() ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
+            case 2: return -1;
+            default: return in.ConsumeIntegralInRange<int32_t>(0, 6);
         }
     }
     std::string TempDir() const;
@@ -445,6 +446,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             kRows[in.ConsumeIntegralInRange<size_t>(0, std::size(kRows) - 1)](c);
         else
             Other(c);
+        // Any number of passes is the program's to ask for, but a step of a billion passes
+        // only makes the run slow.
+        if (kin::gelsim::TPhysics* w = kin::gelsim::TPhysics::currentWorld.Get(); w && w->i > 4) w->i = 4;
     }
     // Everything back: callbacks off, the queue empty, the world gone, the handles released.
     for (Answer& a : gAnswers)

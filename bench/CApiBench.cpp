@@ -3,7 +3,7 @@
 // way a C program or a foreign-function interface calls them. Times are per call.
 #include <benchmark/benchmark.h>
 
-#include "gelsim.h"
+#include <gelsim.h>
 
 namespace {
 

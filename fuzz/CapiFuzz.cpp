@@ -13,6 +13,8 @@
 // The harness owns one reference to every handle it keeps (borrowed results are retained),
 // so outside checked builds it never hands the interface a dangling handle.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <gelsim.h>
+#include <gelsim_picture.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -27,10 +29,8 @@
 #include <vector>
 
 #include "Harness.h"
-#include "gelsim.h"
 #include "gelsim/bodies/Procedural.h"
 #include "gelsim/capi/CTypes.h"
-#include "gelsim_picture.h"
 
 using kin::fuzz::Require;
 

@@ -17,7 +17,7 @@
 #include <utility>
 
 #ifdef GELSIM_CHECKED
-#include "platform/detail/LiveObjects.h"
+#include "platform/LiveObjects.h"
 #endif
 
 namespace kin {

@@ -1,8 +1,8 @@
 // The C interface driven the way a careless C program drives it: the input is a sequence of
 // calls, each one of the 302 procedural functions or of the handle, list, event-hook and
 // picture functions, with arguments made from the input's bytes: any floats, small and
-// random indices, strings that name files of fuzzed bytes (bodies and zones are loaded from
-// them and saved to them), NULL strings with a length, caller buffers of any size, and
+// random indices, strings that name files of fuzzed bytes in a scratch folder (bodies, zones
+// and images are loaded from them, bodies and zones saved to them), NULL strings with a length, caller buffers of any size, and
 // handles that are live, NULL, of another kind, and in checked builds released or never
 // made. Nothing may crash, leak or reach undefined behaviour, and:
 //   - a call that acts returns GELSIM_ERROR exactly when gelsim_last_error() has a message;
@@ -101,12 +101,12 @@ struct Ctx {
         }
     }
     std::string TempDir() const;
+    // A name in the scratch folder, whatever the string is used for: saving to any other name
+    // ("" or "x" in the current folder) would leave files behind.
     std::string AnyString() {
-        static const char* kMedia[] = {"incbin::blob.png", "incbin::del.png", "incbin::nothing.png"};
         switch (in.ConsumeIntegralInRange<int>(0, 5)) {
             case 0: return TempDir();  // a folder: nothing can be written or read there
-            case 1: return in.PickValueInArray(kMedia);
-            case 2: return "";
+            case 1: return TempDir() + "/picture.png";  // a picture the run saved, or nothing
             default: {
                 // A file in the scratch folder; a name made of the input's bytes has no '/'.
                 std::string name = in.ConsumeRandomLengthString(12);
@@ -359,8 +359,7 @@ void Other(Ctx& c) {
         case 0: {  // a file of fuzzed bytes, to be loaded
             const std::string path = c.AnyString();
             const std::string bytes = c.in.ConsumeRandomLengthString(4096);
-            if (path != c.TempDir() && path.rfind("incbin::", 0) != 0 && !path.empty())
-                std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+            if (path != c.TempDir()) std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
             break;
         }
         case 1: {  // the harness gives a handle back
@@ -418,6 +417,9 @@ void Other(Ctx& c) {
             std::vector<uint8_t> png(c.in.ConsumeIntegralInRange<size_t>(0, 4096));
             const size_t n = gelsim_picture_png(w, h, png.data(), png.size());
             Require((n == 0) == (gelsim_last_error() != nullptr), "a picture's size and the message disagree");
+            const std::string path = c.TempDir() + "/picture.png";  // an image for ImageAdd
+            const int32_t saved = gelsim_picture_save(path.data(), path.size(), w, h);
+            Require((saved == GELSIM_ERROR) == (gelsim_last_error() != nullptr), "a save's status and message disagree");
             break;
         }
         default: {  // a few steps

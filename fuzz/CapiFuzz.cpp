@@ -192,8 +192,9 @@ template <>
 struct Gen<const char*> {
     static const char* Make(Ctx& c, bool) {
         if (c.in.ConsumeIntegralInRange<int>(0, 15) == 0) {  // NULL with a length: refused
-            c.pendingLen = c.in.ConsumeIntegralInRange<size_t>(0, 3);
-            if (c.pendingLen) c.mustRefuse = true;
+            // (NULL with no length is "", which would save ".plb" into the current folder.)
+            c.pendingLen = c.in.ConsumeIntegralInRange<size_t>(1, 3);
+            c.mustRefuse = true;
             return nullptr;
         }
         c.strings.push_back(c.AnyString());

@@ -16,14 +16,25 @@
 #include <cstdint>
 #include <utility>
 
+#ifdef GELSIM_CHECKED
+#include "platform/LiveObjects.h"
+#endif
+
 namespace kin {
 
 class TObject {
 public:
+#ifdef GELSIM_CHECKED
+    // Checked builds keep the set of live objects, so that handles from outside the
+    // program can be checked before they are followed.
+    TObject() noexcept { detail::LiveObjects().Add(this); }
+    virtual ~TObject() { detail::LiveObjects().Remove(this); }
+#else
     TObject() = default;
+    virtual ~TObject() = default;
+#endif
     TObject(const TObject&) = delete;
     TObject& operator=(const TObject&) = delete;
-    virtual ~TObject() = default;
 
     /// Adds one owner.
     void Retain() const noexcept { ++refs_; }

@@ -1,6 +1,7 @@
 // The hand-written part of the C interface: errors, object handles, lists and the
 // collision-event hook. The 302 procedural functions are generated (CRows.cpp).
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -16,6 +17,57 @@ void FailWith(const char* message) noexcept {
     const size_t n = std::min(std::strlen(message), sizeof tError.message - 1);
     std::memcpy(tError.message, message, n);
     tError.message[n] = '\0';
+}
+
+namespace {
+
+// Records "what (fn)" as the current call's failure.
+bool Refuse(const char* fn, const char* what) noexcept {
+    tError.failed = true;
+    std::snprintf(tError.message, sizeof tError.message, "%s (%s)", what, fn);
+    return false;
+}
+
+// The C kind of a live object: the most derived kind it is (kinds are listed with a
+// derived kind after its base), or GelsimObject for an object of no other kind.
+const char* KindName(TObject* o) noexcept {
+    const char* name = "a GelsimObject";
+#define GELSIM_C_KIND_NAME(Name, lower, Cxx) \
+    if (As<Cxx>(o)) name = "a Gelsim" #Name;
+    GELSIM_C_KINDS(GELSIM_C_KIND_NAME)
+#undef GELSIM_C_KIND_NAME
+    return name;
+}
+
+}  // namespace
+
+bool RefuseNull(const char* fn, const char* param) noexcept {
+    char what[96];
+    std::snprintf(what, sizeof what, "%s is NULL", param);
+    return Refuse(fn, what);
+}
+
+bool RefuseDead(const char* fn, const char* param) noexcept {
+    char what[128];
+    std::snprintf(what, sizeof what, "%s is not a live object: released, freed or never made", param);
+    return Refuse(fn, what);
+}
+
+bool RefuseKind(const char* fn, const char* param, const char* kind, TObject* o) noexcept {
+    char what[192];
+    std::snprintf(what, sizeof what, "%s is %s, not a %s", param, KindName(o), kind);
+    return Refuse(fn, what);
+}
+
+bool RefuseNoWorld(const char* fn) noexcept { return Refuse(fn, "no current world"); }
+
+void ThrowCallbackFault(const char* fn) {
+    char what[256];
+    std::snprintf(what, sizeof what,
+                  "an event callback returned something other than NULL, its event or a live event; "
+                  "the event was passed on unchanged (%s)",
+                  fn);
+    throw std::runtime_error(what);
 }
 
 void Fail() noexcept {
@@ -73,13 +125,21 @@ std::vector<Ref<TCEventHook>>& CHooks() {
 }
 
 // The hook entry of every C callback: hands the event over and takes back the one to pass
-// on (borrowed). C code raises nothing, and nothing here raises.
+// on (borrowed). C code raises nothing, and nothing here raises. A result that is not NULL,
+// the event itself or a live event is refused before it is followed any further than its
+// kind (its liveness too in checked builds): the event passes on unchanged and the call
+// that ran the callback fails (tCallbackFaults).
 Ref<TObject> RunCEventHook(int32_t, TObject* data, TObject* context) noexcept {
     const auto* h = static_cast<const TCEventHook*>(context);
     TColEvent* event = As<TColEvent>(data);
     if (!event) return data;  // not an event: a program's own data on the hook
     GelsimColEvent* out = h->fn(reinterpret_cast<GelsimColEvent*>(Borrow(event)), h->user);
-    return Ref<TObject>(In<TObject>(out));
+    TObject* o = reinterpret_cast<TObject*>(out);
+    if (o && o != data && !(IsLive(o) && IsKind<TColEvent>(o))) {
+        ++tCallbackFaults;
+        return data;
+    }
+    return Ref<TObject>(o);
 }
 
 }  // namespace
@@ -94,35 +154,41 @@ extern "C" {
 
 const char* gelsim_last_error(void) GELSIM_NOEXCEPT { return tError.failed ? tError.message : nullptr; }
 
-// Handles of every kind: retain, release, checked cast from an object handle.
+// Handles of every kind: retain, release (NULL: nothing, as free does), checked cast from
+// an object handle.
 #define GELSIM_C_KIND_FUNCTIONS(Name, lower, Cxx)                                                \
     void gelsim_##lower##_retain(Gelsim##Name* obj) GELSIM_NOEXCEPT {                            \
         Enter();                                                                                 \
-        if (obj) reinterpret_cast<TObject*>(obj)->Retain();                                      \
+        if (obj && Check<Cxx>(obj, false, "gelsim_" #lower "_retain", "obj"))                    \
+            reinterpret_cast<TObject*>(obj)->Retain();                                           \
     }                                                                                            \
     void gelsim_##lower##_release(Gelsim##Name* obj) GELSIM_NOEXCEPT {                           \
         Enter();                                                                                 \
-        if (obj) reinterpret_cast<TObject*>(obj)->Release();                                     \
+        if (obj && Check<Cxx>(obj, false, "gelsim_" #lower "_release", "obj"))                   \
+            reinterpret_cast<TObject*>(obj)->Release();                                          \
     }                                                                                            \
     Gelsim##Name* gelsim_object_as_##lower(GelsimObject* obj) GELSIM_NOEXCEPT {                  \
         Enter();                                                                                 \
+        if (!Check<TObject>(obj, true, "gelsim_object_as_" #lower, "obj")) return nullptr;       \
         return reinterpret_cast<Gelsim##Name*>(Borrow(As<Cxx>(reinterpret_cast<TObject*>(obj)))); \
     }
 GELSIM_C_KINDS(GELSIM_C_KIND_FUNCTIONS)
 
 int32_t gelsim_object_refcount(GelsimObject* obj) GELSIM_NOEXCEPT {
     Enter();
-    return obj ? reinterpret_cast<TObject*>(obj)->RefCount() : 0;
+    if (!Check<TObject>(obj, true, "gelsim_object_refcount", "obj")) return 0;
+    return reinterpret_cast<TObject*>(obj)->RefCount();
 }
 
 int32_t gelsim_list_count(GelsimList* list) GELSIM_NOEXCEPT {
     Enter();
-    return list ? In<TList>(list)->Count() : 0;
+    if (!Check<TList>(list, true, "gelsim_list_count", "list")) return 0;
+    return In<TList>(list)->Count();
 }
 
 size_t gelsim_list_items(GelsimList* list, GelsimObject** buf, size_t buf_count) GELSIM_NOEXCEPT {
     Enter();
-    if (!list) return 0;
+    if (!Check<TList>(list, true, "gelsim_list_items", "list")) return 0;
     size_t n = 0;
     for (TObject* o : *In<TList>(list)) {
         if (buf && n < buf_count) buf[n] = reinterpret_cast<GelsimObject*>(o);

@@ -62,6 +62,11 @@ struct CParam<T*> {
     static constexpr int width = 1;
     static std::string Decl(const std::string& n) { return std::string(Kind<T>::handle) + "* " + n; }
     static std::string Arg(const std::string& n) { return std::string("In<") + Kind<T>::cxx + ">(" + n + ")"; }
+    /// The C++ condition that accepts the handle n on entry to the C function fn.
+    static std::string Check(const std::string& n, bool required, const std::string& fn) {
+        return std::string("Check<") + Kind<T>::cxx + ">(" + n + ", " + (required ? "true" : "false") + ", \"" + fn +
+               "\", \"" + n + "\")";
+    }
 };
 
 /// A string: bytes and their count (not NUL-terminated; null only with a count of 0).

@@ -30,6 +30,22 @@ struct Param {
     int width;
     std::string (*decl)(const std::string&);
     std::string (*arg)(const std::string&);
+    // An object handle's C type and entry check; null for other parameters.
+    const char* handle;
+    std::string (*check)(const std::string&, bool, const std::string&);
+};
+
+// A parameter's handle type and check, when it is an object handle.
+template <class P>
+struct HandleParam {
+    static constexpr const char* handle = nullptr;
+    static constexpr std::string (*check)(const std::string&, bool, const std::string&) = nullptr;
+};
+template <class T>
+    requires std::is_class_v<T>
+struct HandleParam<T*> {
+    static constexpr const char* handle = Kind<T>::handle;
+    static constexpr std::string (*check)(const std::string&, bool, const std::string&) = &CParam<T*>::Check;
 };
 
 struct Row {
@@ -50,7 +66,8 @@ struct Sig;
 template <class R, class... P>
 struct Sig<R(P...)> {
     static void Fill(Row& r) {
-        r.params = {Param{CParam<P>::width, &CParam<P>::Decl, &CParam<P>::Arg}...};
+        r.params = {Param{CParam<P>::width, &CParam<P>::Decl, &CParam<P>::Arg, HandleParam<P>::handle,
+                          HandleParam<P>::check}...};
         r.resultType = CResult<R>::Type();
         r.resultExtra = CResult<R>::Extra();
         r.resultReturn = &CResult<R>::Return;
@@ -308,9 +325,25 @@ const char* kHeaderTop = R"(/*
  * buffer to learn the size. Out-parameters are pointers to the caller's variables; NULL
  * drops that value.
  *
- * A NULL object passed to a method does nothing and the function returns its "nothing"
- * answer: 0, 0.0f, NULL, a length of 0, or -1 from the adders, the MaxIndex functions and
- * GetIndex.
+ * Mistakes a caller can make are refused, never followed: the function returns
+ * GELSIM_ERROR if it returns a status, and otherwise its "nothing" answer (0, 0.0f, NULL,
+ * a length of 0, or -1 from the adders, the MaxIndex functions and GetIndex), and
+ * gelsim_last_error() says what was wrong and in which function. They are:
+ *  - NULL for the object a function acts on (the first argument of a method, the event of
+ *    gelsim_ColEventEmit and gelsim_ColEventPost). Other object arguments may be NULL
+ *    where the operation takes "none" (no image, no other object), and
+ *    gelsim_KIND_release and gelsim_KIND_retain do nothing with NULL, as free does.
+ *  - A handle of another kind, for any object argument: every object knows its kind, and
+ *    each handle is checked on entry (a plain body passed where an indexed body is
+ *    expected, a mass cast to a zone). Of the handle functions, a release or retain of
+ *    the wrong kind does nothing.
+ *  - A world function (gelsim_Physics..., gelsim_World...) called when there is no current
+ *    world: "no current world". The creating functions make one.
+ *  - A released or freed handle, or a pointer that was never a handle: in checked builds
+ *    (GELSIM_CHECKED, which the sanitizer builds define) the library keeps the set of live
+ *    objects and refuses it. In other builds using such a handle is undefined behaviour,
+ *    as in any C library: the library cannot tell it from a live object without following
+ *    it.
  *
  * Errors. No C++ exception leaves this interface. A function whose C++ form raises (saving
  * a body or zone to a path that cannot be written, loading a damaged file, running out of
@@ -325,7 +358,10 @@ const char* kHeaderTop = R"(/*
  * Callbacks. The collision-event hook takes a C function and a user pointer
  * (gelsim_event_hook_add); a zone's contact response is a C function of the zone
  * (gelsim_ZoneOverrideCollision). Both are called during gelsim_PhysicsUpdate and may call
- * this interface.
+ * this interface. An event callback that returns anything but NULL, its event or a live
+ * event (a handle of another kind; in checked builds also a released or made-up pointer)
+ * is refused: the event passes on unchanged, and the call that ran the callback
+ * (gelsim_PhysicsUpdate, gelsim_ColEventEmit) returns GELSIM_ERROR with a message.
  *
  * Threads. The engine is single-threaded: call it from one thread.
  */
@@ -449,6 +485,34 @@ GELSIM_API int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) 
     return h;
 }
 
+// True when the row acts on an object of its own kind, its first parameter (a method, or
+// Emit and Post of an event): that object must not be NULL.
+bool ActsOnOwnObject(const Row& r) {
+    return !r.params.empty() && r.params[0].handle && r.params[0].handle == "Gelsim" + r.type;
+}
+
+// True for the world's functions, which need a current world: all but the creating ones.
+bool NeedsWorld(const Row& r) { return (r.type == "Physics" || r.type == "World") && r.op != "Create"; }
+
+// The statements a C function starts with: the refusals of a caller's mistakes, checked
+// before anything is followed (see Support.h), each returning the row's failure value.
+std::string EntryChecks(const Row& r) {
+    std::string s;
+    const std::string refused = ") return " + FailureValue(r) + ";\n";
+    if (NeedsWorld(r)) s += "    if (!HasWorld(\"" + CName(r) + "\")" + refused;
+    for (size_t i = 0; i < r.params.size(); ++i)
+        if (r.params[i].check) {
+            const bool required = i == 0 && ActsOnOwnObject(r);
+            s += "    if (!" + r.params[i].check(r.names[i], required, CName(r)) + refused;
+        }
+    return s;
+}
+
+// True for the functions that may run event callbacks and so answer for what the callbacks
+// return: the type-level ones (the step, Emit) and the world's second names. Methods run
+// no callbacks.
+bool RunsCallbacks(const Row& r) { return r.kind == RowKind::FN || r.kind == RowKind::FZ || r.type == "World"; }
+
 std::string Source(const std::vector<Row>& rows) {
     std::string s = R"(// The C interface's procedural functions. Generated by gelsim_cgen; do not edit.
 #include "gelsim/capi/Support.h"
@@ -458,8 +522,13 @@ using namespace kin::gelsim::capi;
     for (const Row& r : rows) {
         std::string args;
         for (size_t i = 0; i < r.params.size(); ++i) args += (i ? ", " : "") + r.params[i].arg(r.names[i]);
-        const std::string call = "::kin::gelsim::Gel" + r.type + r.op + "(" + args + ")";
+        std::string call = "::kin::gelsim::Gel" + r.type + r.op + "(" + args + ")";
         s += "\nextern \"C\" " + r.resultType + " " + CName(r) + "(" + CParams(r) + ") GELSIM_NOEXCEPT {\n";
+        s += EntryChecks(r);
+        if (RunsCallbacks(r)) {
+            s += "    const uint32_t faults = tCallbackFaults;\n";
+            call = "Watched(" + call + ", faults, \"" + CName(r) + "\")";
+        }
         s += "    try {\n        " + r.resultReturn("Done(" + call + ")") + "\n";
         s += "    } catch (...) {\n        Fail();\n    }\n";
         s += "    return " + FailureValue(r) + ";\n}\n";

@@ -19,7 +19,7 @@ namespace {
 
 std::vector<uint8_t> CurrentPicture(int32_t width, int32_t height) {
     TPhysics* w = TPhysics::currentWorld.Get();
-    if (!w) throw std::runtime_error("there is no current world to draw");
+    if (!w) throw std::runtime_error("no current world: nothing to draw");
     TPictureFrame frame;
     frame.width = width, frame.height = height;
     return WorldPicturePng(*w, frame);

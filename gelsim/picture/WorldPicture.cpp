@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "gelsim/bodies/AdvBody.h"
@@ -32,8 +33,12 @@ struct SavedView {
 };
 
 // Box around what there is to see: active masses (with their radii) and active zones; the
-// world's box when there is nothing.
-void SceneBox(const TPhysics& w, float& x0, float& y0, float& x1, float& y1) {
+// world's box when there is nothing. Worked out in double: a box of floats spans up to
+// twice the largest float, and a margin of 50 units is lost in a float's rounding far from
+// the origin (at 1e30 the next float is 1e23 away). A box of no size is widened by 50
+// units or a millionth of its distance from the origin, whichever is more, so it always has
+// a positive span; false when there is no finite box at all (a world with no size).
+bool SceneBox(const TPhysics& w, double& x0, double& y0, double& x1, double& y1) {
     bool any = false;
     auto take = [&](float ax, float ay, float bx, float by) {
         if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by)) return;
@@ -41,7 +46,8 @@ void SceneBox(const TPhysics& w, float& x0, float& y0, float& x1, float& y1) {
             x0 = ax, y0 = ay, x1 = bx, y1 = by, any = true;
             return;
         }
-        x0 = std::min(x0, ax), y0 = std::min(y0, ay), x1 = std::max(x1, bx), y1 = std::max(y1, by);
+        x0 = std::min<double>(x0, ax), y0 = std::min<double>(y0, ay);
+        x1 = std::max<double>(x1, bx), y1 = std::max<double>(y1, by);
     };
     for (int32_t k = 0; k < w.massCount && k < static_cast<int32_t>(w.massArray.size()); ++k)
         if (const TMass* m = w.massArray[static_cast<size_t>(k)].Get())
@@ -51,11 +57,16 @@ void SceneBox(const TPhysics& w, float& x0, float& y0, float& x1, float& y1) {
             for (size_t i = 0; i + 1 < z->area.size(); i += 2)
                 take(z->area[i] + z->offsetX, z->area[i + 1] + z->offsetY, z->area[i] + z->offsetX,
                      z->area[i + 1] + z->offsetY);
-    if (!any || x1 - x0 <= 0.0f || y1 - y0 <= 0.0f) {
-        if (!any) x0 = w.boundsMinX, y0 = w.boundsMinY, x1 = w.boundsMaxX, y1 = w.boundsMaxY;
-        if (x1 - x0 <= 0.0f) x0 -= 50.0f, x1 += 50.0f;
-        if (y1 - y0 <= 0.0f) y0 -= 50.0f, y1 += 50.0f;
-    }
+    if (!any) take(w.boundsMinX, w.boundsMinY, w.boundsMaxX, w.boundsMaxY);
+    if (!any) return false;
+    auto widen = [](double& a, double& b) {
+        if (b - a > 0.0) return;
+        const double half = std::max(50.0, std::max(std::fabs(a), std::fabs(b)) * 1e-6);
+        a -= half, b += half;
+    };
+    widen(x0, x1);
+    widen(y0, y1);
+    return true;
 }
 
 void DrawWorld(TPhysics& w) {
@@ -93,14 +104,18 @@ std::vector<uint8_t> WorldPicturePng(TPhysics& w, const TPictureFrame& frame) {
     std::vector<uint8_t> pixels;
     try {
         SetGraphics(g.Get());
-        float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        SceneBox(w, x0, y0, x1, y1);
-        const float margin = 0.05f;
-        const float fit = std::min(static_cast<float>(width) / ((x1 - x0) * (1.0f + 2.0f * margin)),
-                                   static_cast<float>(height) / ((y1 - y0) * (1.0f + 2.0f * margin)));
-        TPhysics::SetDrawCoords(frame.center ? frame.center->first : (x0 + x1) * 0.5f,
-                                frame.center ? frame.center->second : (y0 + y1) * 0.5f);
-        TPhysics::SetDrawZoom(frame.zoom ? *frame.zoom : fit);
+        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        const bool framed = SceneBox(w, x0, y0, x1, y1);
+        if (!framed && (!frame.center || !frame.zoom))
+            throw std::runtime_error("nothing to frame: the world has no finite box and nothing in it");
+        const double margin = 0.05;
+        // The smallest normal float at least: a scene of every float's span fits in any size.
+        const double fit = std::max<double>(std::numeric_limits<float>::min(),
+                                            std::min(width / ((x1 - x0) * (1.0 + 2.0 * margin)),
+                                                     height / ((y1 - y0) * (1.0 + 2.0 * margin))));
+        TPhysics::SetDrawCoords(frame.center ? frame.center->first : static_cast<float>((x0 + x1) * 0.5),
+                                frame.center ? frame.center->second : static_cast<float>((y0 + y1) * 0.5));
+        TPhysics::SetDrawZoom(frame.zoom ? *frame.zoom : static_cast<float>(fit));
         TPhysics::SetDrawRotation(frame.rotation);
         SetClsColor(frame.background[0], frame.background[1], frame.background[2]);
         Cls();

@@ -64,6 +64,7 @@ int32_t TZone::Activate() {
 
 int32_t TZone::DeActivate() {
     if (aIndex < 0) return 0;
+    const Ref<TZone> self(this);  // the world's reference, dropped below, may be the last
     TPhysics::GiveZoneEntry(aIndex, this);
     aIndex = -1;
     return 0;

@@ -68,7 +68,7 @@ const std::map<std::string, std::set<std::string>>& AllowedEdges() {
         {"gelsim/picture", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"app", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
         {"tools", {"app", "scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
-        {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
+        {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/capi", "platform"}},
         {"scenes", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"bench", {"app", "media", "scenes", "tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"python", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/picture", "platform"}},

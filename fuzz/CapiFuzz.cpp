@@ -29,8 +29,10 @@
 #include <vector>
 
 #include "Harness.h"
+#include "Values.h"
 #include "gelsim/bodies/Procedural.h"
 #include "gelsim/capi/CTypes.h"
+#include "gelsim/capi/CallTraits.h"
 
 using kin::fuzz::Require;
 
@@ -75,23 +77,7 @@ struct Ctx {
 
     explicit Ctx(FuzzedDataProvider& p) : in(p) {}
 
-    float AnyFloat() {
-        static const float kSpecial[] = {0.0f, -0.0f, 1.0f, -1.0f, 1e30f, -1e30f, 1e-30f,
-                                         std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
-                                         std::numeric_limits<float>::infinity(),
-                                         -std::numeric_limits<float>::infinity(),
-                                         std::numeric_limits<float>::quiet_NaN()};
-        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-            case 0: return in.PickValueInArray(kSpecial);
-            case 1: {
-                const uint32_t bits = in.ConsumeIntegral<uint32_t>();
-                float f;
-                std::memcpy(&f, &bits, sizeof f);
-                return f;
-            }
-            default: return in.ConsumeFloatingPointInRange<float>(-64.0f, 1100.0f);
-        }
-    }
+    float AnyFloat() { return kin::fuzz::AnyFloat(in); }
     int32_t AnyInt() {
         switch (in.ConsumeIntegralInRange<int>(0, 15)) {
             case 0: return in.ConsumeIntegral<int32_t>();
@@ -288,17 +274,8 @@ void Invoke(Ctx& c, R (*fn)(P...) noexcept, R failure, bool own, bool status, bo
     }
 }
 
-template <class R, class... P>
-R FailureOf(R (*)(P...) noexcept) {
-    if constexpr (std::is_same_v<R, int32_t>)
-        return GELSIM_ERROR;
-    else
-        return R{};
-}
-template <class F, class H>
-struct OwnFirst : std::false_type {};
-template <class H, class R, class P0, class... P>
-struct OwnFirst<R (*)(P0, P...) noexcept, H> : std::is_same<P0, H*> {};
+using kin::gelsim::capi::FailureOf;
+using kin::gelsim::capi::OwnFirst;
 template <class F>
 struct CxxResult;
 template <class R, class... P>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "Values.h"
 #include "gelsim/core/Body.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
@@ -18,26 +19,9 @@
 
 using namespace kin;
 using namespace kin::gelsim;
+using kin::fuzz::AnyFloat;
 
 namespace {
-
-float AnyFloat(FuzzedDataProvider& in) {
-    constexpr float kInf = std::numeric_limits<float>::infinity();
-    static const float kSpecial[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e30f, -1e30f, 1e-30f,
-                                     std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
-                                     std::numeric_limits<float>::denorm_min(), kInf, -kInf,
-                                     std::numeric_limits<float>::quiet_NaN()};
-    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-        case 0: return in.PickValueInArray(kSpecial);
-        case 1: {
-            const uint32_t bits = in.ConsumeIntegral<uint32_t>();
-            float f;
-            std::memcpy(&f, &bits, sizeof f);
-            return f;
-        }
-        default: return in.ConsumeFloatingPointInRange<float>(-64.0f, 1100.0f);  // in an ordinary box
-    }
-}
 
 template <class T>
 T* Pick(FuzzedDataProvider& in, const std::vector<Ref<T>>& v) {

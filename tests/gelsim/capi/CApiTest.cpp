@@ -15,6 +15,7 @@
 
 #include "tests/support/BodyFixture.h"
 #include "gelsim.h"
+#include "gelsim/capi/CallTraits.h"
 #include "gelsim/capi/CTypes.h"
 #include "gelsim_picture.h"
 
@@ -186,20 +187,8 @@ TEST_F(CInterfaceErrors, FailuresComeBackAsCodesAndMessages) {
 
 // --- a caller's mistakes ----------------------------------------------------------------
 
-// The failure value of a C function returning R that only acts (status) or gives an object.
-template <class R, class... P>
-R FailureOf(R (*)(P...) noexcept) {
-    if constexpr (std::is_same_v<R, int32_t>)
-        return GELSIM_ERROR;
-    else
-        return R{};
-}
-
-// True when fn is a method of the kind H: its first parameter is an H handle.
-template <class F, class H>
-struct OwnFirst : std::false_type {};
-template <class H, class R, class P0, class... P>
-struct OwnFirst<R (*)(P0, P...) noexcept, H> : std::is_same<P0, H*> {};
+using kin::gelsim::capi::FailureOf;
+using kin::gelsim::capi::OwnFirst;
 
 // Calls fn with first as its first argument and zero for every other one (NULL strings and
 // buffers with a length of 0, NULL out-parameters); true when the call was refused: it

@@ -80,8 +80,9 @@ private:
     std::string failed_;
 };
 
-/// FNV-1a over the bit patterns of every active mass's current and old position (x, y, old
-/// x, old y) in world-table order; the 64-bit offset basis with no world.
+/// 64-bit FNV-1a over the bytes (lowest first) of the bit patterns of every active mass's
+/// current and old position (x, y, old x, old y) in world-table order; the offset basis with
+/// no world.
 uint64_t WorldHash();
 /// "hash " and the 16 lower-case hex digits of h.
 std::string HashLine(uint64_t h);

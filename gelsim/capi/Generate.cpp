@@ -289,6 +289,46 @@ std::string Note(const Row& r) {
     return "";
 }
 
+// True when the row acts on an object of its own kind, its first parameter (a method, or
+// Emit and Post of an event): that object must not be NULL.
+bool ActsOnOwnObject(const Row& r) {
+    return !r.params.empty() && r.params[0].handle && r.params[0].handle == "Gelsim" + r.type;
+}
+
+// Methods that answer -1 when the object, or one it would bring into the current world,
+// belongs to another world. The procedural function drops that answer, so the C function
+// calls the method itself (the object is checked not NULL on entry) and reports the
+// refusal with the message given here.
+struct WorldRefusal {
+    const char* type;
+    const char* op;
+    const char* what;
+};
+constexpr WorldRefusal kWorldRefusals[] = {
+    {"Constraint", "Assign", "the constraint, one of its masses or the body belongs to another world"},
+    {"AdvBody", "Activate", "the body belongs to another world"},
+    {"AdvBody", "ConAssign", "the constraint, one of its masses or the body belongs to another world"},
+    {"Zone", "Activate", "the zone belongs to another world"},
+};
+
+// The refusal of a row, or null. Every listed method must be a method row acting on its own
+// object, so a row renamed or reshaped fails the generation instead of losing its check.
+const WorldRefusal* RefusalOf(const Row& r) {
+    for (const WorldRefusal& w : kWorldRefusals)
+        if (r.type == w.type && r.op == w.op) {
+            if (r.kind != RowKind::DO || !ActsOnOwnObject(r))
+                throw std::runtime_error(CName(r) + ": a world refusal on a row that is not a method");
+            return &w;
+        }
+    return nullptr;
+}
+
+void CheckRefusalsExist(const std::vector<Row>& rows) {
+    for (const WorldRefusal& w : kWorldRefusals)
+        if (std::none_of(rows.begin(), rows.end(), [&](const Row& r) { return r.type == w.type && r.op == w.op; }))
+            throw std::runtime_error(std::string("no row ") + w.type + w.op + " for its world refusal");
+}
+
 const char* kHeaderTop = R"(/*
  * gelsim.h: the C interface of the gelsim soft-body library.
  *
@@ -502,6 +542,7 @@ GELSIM_API int32_t gelsim_physics_step(GelsimPhysics* w, int32_t n) GELSIM_NOEXC
         bool said = false;  // the description already says the result is borrowed
         for (const std::string& line : doc) said = said || (note == "Borrowed, or NULL." && line.find("borrowed") != std::string::npos);
         if (!note.empty() && !said) doc.push_back(note);
+        if (const WorldRefusal* w = RefusalOf(r)) doc.push_back(std::string("GELSIM_ERROR when ") + w->what + ".");
         for (size_t i = 0; i < doc.size(); ++i) {
             for (size_t at; (at = doc[i].find("*/")) != std::string::npos;) doc[i].replace(at, 2, "* /");
             h += (i ? " * " : "/** ") + doc[i] + (i + 1 == doc.size() ? " */\n" : "\n");
@@ -516,12 +557,6 @@ GELSIM_API int32_t gelsim_physics_step(GelsimPhysics* w, int32_t n) GELSIM_NOEXC
 #endif /* GELSIM_H */
 )";
     return h;
-}
-
-// True when the row acts on an object of its own kind, its first parameter (a method, or
-// Emit and Post of an event): that object must not be NULL.
-bool ActsOnOwnObject(const Row& r) {
-    return !r.params.empty() && r.params[0].handle && r.params[0].handle == "Gelsim" + r.type;
 }
 
 // True for the world's functions, which need a current world: all but the creating ones.
@@ -539,40 +574,6 @@ std::string EntryChecks(const Row& r) {
             s += "    if (!" + r.params[i].check(r.names[i], required, CName(r)) + refused;
         }
     return s;
-}
-
-// Methods that answer -1 when the object, or one it would bring into the current world,
-// belongs to another world. The procedural function drops that answer, so the C function
-// calls the method itself (the object is checked not NULL on entry) and reports the
-// refusal with the message given here.
-struct WorldRefusal {
-    const char* type;
-    const char* op;
-    const char* what;
-};
-constexpr WorldRefusal kWorldRefusals[] = {
-    {"Constraint", "Assign", "the constraint, one of its masses or the body belongs to another world"},
-    {"AdvBody", "Activate", "the body belongs to another world"},
-    {"AdvBody", "ConAssign", "the constraint, one of its masses or the body belongs to another world"},
-    {"Zone", "Activate", "the zone belongs to another world"},
-};
-
-// The refusal of a row, or null. Every listed method must be a method row acting on its own
-// object, so a row renamed or reshaped fails the generation instead of losing its check.
-const WorldRefusal* RefusalOf(const Row& r) {
-    for (const WorldRefusal& w : kWorldRefusals)
-        if (r.type == w.type && r.op == w.op) {
-            if (r.kind != RowKind::DO || !ActsOnOwnObject(r))
-                throw std::runtime_error(CName(r) + ": a world refusal on a row that is not a method");
-            return &w;
-        }
-    return nullptr;
-}
-
-void CheckRefusalsExist(const std::vector<Row>& rows) {
-    for (const WorldRefusal& w : kWorldRefusals)
-        if (std::none_of(rows.begin(), rows.end(), [&](const Row& r) { return r.type == w.type && r.op == w.op; }))
-            throw std::runtime_error(std::string("no row ") + w.type + w.op + " for its world refusal");
 }
 
 // True for the functions that may run event callbacks and so answer for what the callbacks

@@ -340,8 +340,8 @@ const char* kHeaderTop = R"(/*
  * operation exactly as in the C++ name (GelAdvBodyMassMove is gelsim_AdvBodyMassMove):
  * the C name is found from the C++ one and back, and it cannot collide with the C++
  * functions when a C++ program includes both. Functions of the C interface's own (errors,
- * handles, lists, the event hook) are lower case throughout: gelsim_last_error,
- * gelsim_mass_release. Types are Gelsim + the kind: GelsimMass, GelsimAdvBody.
+ * handles, lists, the event hook, switching worlds) are lower case throughout:
+ * gelsim_last_error, gelsim_mass_release, gelsim_physics_step. Types are Gelsim + the kind: GelsimMass, GelsimAdvBody.
  *
  * Each C function does what its procedural function does. Functions that only act return
  * a status: GELSIM_OK (0), or GELSIM_ERROR (-1) when they failed. Functions that answer

@@ -129,8 +129,11 @@ int32_t TAdvBody::CleanIndex() {
 int32_t TAdvBody::Activate() {
     // A body joins no world but the one whose registry holds it.
     if (GetWorld() && GetWorld() != TPhysics::currentWorld.Get()) return -1;
-    for (int32_t i : cArray.Below(cIndex)) ConAssign(i);
-    return 0;
+    // A constraint or mass of another world stays out; the others go in, and -1 says so.
+    int32_t result = 0;
+    for (int32_t i : cArray.Below(cIndex))
+        if (ConAssign(i) < 0) result = -1;
+    return result;
 }
 
 int32_t TAdvBody::DeActivate() {

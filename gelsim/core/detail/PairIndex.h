@@ -178,6 +178,13 @@ struct PairIndexAccess {
     /// its group; each cell's list holds exactly the cell's entries; the counts agree.
     /// Returns the first fault found, or an empty string.
     static std::string Validate(const TPhysics& w);
+    // Saving and restoring a world's state (WorldState.cpp):
+    /// Appends cell (c, r)'s masses to out in list order, changing nothing.
+    static void ListOrder(const TPhysics& w, int32_t c, int32_t r, std::vector<TMass*>& out);
+    /// Empties every cell of w's grid, lists and index, and forgets the pair search.
+    static void ClearCells(TPhysics& w);
+    /// Appends m (a mass of w's table that is in no cell) to the end of cell (c, r).
+    static void Append(TPhysics& w, TMass* m, int32_t c, int32_t r);
 };
 
 }  // namespace detail

@@ -1,0 +1,44 @@
+// World states from arbitrary bytes: they are refused with the read error, or they load
+// as a new world that saves again to bytes that load to the same world, restores in place
+// over another world, and steps.
+#include <vector>
+
+#include "Harness.h"
+#include "gelsim/core/ColEvent.h"
+#include "gelsim/core/Physics.h"
+#include "gelsim/core/WorldState.h"
+#include "gelsim/zones/Zone.h"
+#include "platform/Stream.h"
+
+using namespace kin;
+using namespace kin::gelsim;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The world a state without zones takes them from: the seeds' four squares.
+    Ref<TPhysics> zoneWorld = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
+    const std::vector<float> square = {0, 0, 10, 0, 10, 10, 0, 10};
+    std::vector<Ref<TZone>> zones;
+    for (int32_t style : {TZone::LINE, TZone::LOOP, TZone::FILL, TZone::HOLE})
+        zones.push_back(TZone::Create(square, style, 0.5f, 3, 3));
+    try {
+        Ref<TPhysics> w = LoadState(data, size, zoneWorld.Get());
+        const std::vector<uint8_t> again = SaveState(*w);
+        {
+            Ref<TPhysics> copy = LoadState(again.data(), again.size(), zoneWorld.Get());
+            fuzz::Require(SaveState(*copy) == again, "a loaded state saves to bytes that load differently");
+            // In place over a world that is not the current one.
+            RestoreState(*w, again.data(), again.size());
+            fuzz::Require(SaveState(*w) == again, "a state restored in place saves differently");
+        }
+        TPhysics::currentWorld = w;
+        // A few steps, unless the state asks for more work than a fuzzer can wait for.
+        if (w->i >= 0 && w->i <= 4 && w->massCount <= 256)
+            for (int s = 0; s < 3; ++s) TPhysics::Update();
+        SaveState(*w);
+    } catch (const TStreamReadException&) {
+    }
+    TColEvent::Flush();
+    TPhysics::Free();
+    zones.clear();
+    return 0;
+}

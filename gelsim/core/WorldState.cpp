@@ -161,48 +161,86 @@ float FromBits(uint32_t u) { return std::bit_cast<float>(u); }
 // Bytes
 // ---------------------------------------------------------------------------------------
 
+// Writes into a vector kept longer than what is written (the caller trims it with
+// Finish), so that each number is a few stores and no call.
 class Out {
 public:
-    explicit Out(std::vector<uint8_t>& b) : b_(b) {}
-    void U8(uint32_t v) { b_.push_back(static_cast<uint8_t>(v)); }
+    explicit Out(std::vector<uint8_t>& b) : b_(b), n_(b.size()) {}
+    void U8(uint32_t v) {
+        Room(1);
+        b_[n_++] = static_cast<uint8_t>(v);
+    }
     void U32(uint32_t v) {
-        const uint8_t x[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                              static_cast<uint8_t>(v >> 24)};
-        b_.insert(b_.end(), x, x + 4);
+        Room(4);
+        uint8_t* p = b_.data() + n_;
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+        p[2] = static_cast<uint8_t>(v >> 16);
+        p[3] = static_cast<uint8_t>(v >> 24);
+        n_ += 4;
     }
     void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
     void F32(float v) { U32(Bits(v)); }
     void Var(uint64_t v) {
+        Room(10);
+        uint8_t* p = b_.data() + n_;
+        size_t k = 0;
         while (v >= 0x80) {
-            b_.push_back(static_cast<uint8_t>(v | 0x80));
+            p[k++] = static_cast<uint8_t>(v | 0x80);
             v >>= 7;
         }
-        b_.push_back(static_cast<uint8_t>(v));
+        p[k++] = static_cast<uint8_t>(v);
+        n_ += k;
     }
     void SVar(int64_t v) { Var((static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63)); }
     void Str(const std::string& s) {
         Var(s.size());
-        b_.insert(b_.end(), s.begin(), s.end());
+        Raw(s.data(), s.size());
     }
     void Raw(const void* p, size_t n) {
-        const auto* c = static_cast<const uint8_t*>(p);
-        b_.insert(b_.end(), c, c + n);
+        Room(n);
+        if (n) std::memcpy(b_.data() + n_, p, n);
+        n_ += n;
     }
     // A section: its tag, then a length patched in by End.
     size_t Begin(const char* tag) {
         Raw(tag, 4);
-        const size_t at = b_.size();
+        const size_t at = n_;
         U32(0);
         return at;
     }
     void End(size_t at) {
-        const uint32_t len = static_cast<uint32_t>(b_.size() - at - 4);
+        const uint32_t len = static_cast<uint32_t>(n_ - at - 4);
         for (int k = 0; k < 4; ++k) b_[at + static_cast<size_t>(k)] = static_cast<uint8_t>(len >> (8 * k));
     }
-    std::vector<uint8_t>& Bytes() { return b_; }
+    void Finish() { b_.resize(n_); }
+    /// Room for k more bytes: the writes below that are told there is room check nothing.
+    void Room(size_t k) {
+        if (n_ + k > b_.size()) b_.resize(std::max(b_.size() * 2, n_ + k + 256));
+    }
+    void VarInRoom(uint64_t v) {
+        uint8_t* p = b_.data() + n_;
+        size_t k = 0;
+        while (v >= 0x80) {
+            p[k++] = static_cast<uint8_t>(v | 0x80);
+            v >>= 7;
+        }
+        p[k++] = static_cast<uint8_t>(v);
+        n_ += k;
+    }
+    void SVarInRoom(int64_t v) { VarInRoom((static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63)); }
+    void U32InRoom(uint32_t v) {
+        uint8_t* p = b_.data() + n_;
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+        p[2] = static_cast<uint8_t>(v >> 16);
+        p[3] = static_cast<uint8_t>(v >> 24);
+        n_ += 4;
+    }
 
 private:
     std::vector<uint8_t>& b_;
+    size_t n_;
 };
 
 class In {
@@ -296,9 +334,10 @@ void PutInts(Out& o, const int32_t* v, size_t n) {
             ++j;
         }
         if (j - i >= 3) {
-            o.Var((j - i) << 1);
-            o.SVar(int64_t(v[i]) - prev);
-            o.SVar(int64_t(v[i + 1]) - v[i]);
+            o.Room(30);
+            o.VarInRoom((j - i) << 1);
+            o.SVarInRoom(int64_t(v[i]) - prev);
+            o.SVarInRoom(int64_t(v[i + 1]) - v[i]);
             prev = v[j - 1];
             i = j;
             continue;
@@ -306,9 +345,10 @@ void PutInts(Out& o, const int32_t* v, size_t n) {
         size_t k = i;
         while (k < n && !(k + 2 < n && int64_t(v[k + 1]) - v[k] == int64_t(v[k + 2]) - v[k + 1])) ++k;
         if (k == i) k = i + 1;
-        o.Var(((k - i) << 1) | 1);
+        o.Room(10 + (k - i) * 10);
+        o.VarInRoom(((k - i) << 1) | 1);
         for (size_t q = i; q < k; ++q) {
-            o.SVar(int64_t(v[q]) - prev);
+            o.SVarInRoom(int64_t(v[q]) - prev);
             prev = v[q];
         }
         i = k;
@@ -476,6 +516,29 @@ struct Decoded {
 // Saving
 // ---------------------------------------------------------------------------------------
 
+// A saver's working columns, kept by the thread between saves: each save then writes into
+// memory that is already there.
+struct SaveScratch {
+    std::vector<TMass*> masses;
+    std::vector<int32_t> massRank;
+    std::vector<TConstraint*> cons;
+    std::vector<int32_t> conRank;
+    struct MassFields {
+        std::vector<float> pos, radius, mass, friction, group;
+        std::vector<int32_t> frozen, aIndex, gridx, gridy, refCounter, abID, index, name;
+    } mf;
+    struct ConFields {
+        std::vector<int32_t> m0, m1;
+        std::vector<float> restLength, stiffness;
+        std::vector<int32_t> refCounter, aIndex, abID, index, name;
+    } cf;
+};
+
+SaveScratch& TheSaveScratch() {
+    thread_local SaveScratch s;
+    return s;
+}
+
 class Saver {
 public:
     Saver(const TPhysics& w, bool withZones, std::vector<uint8_t>& bytes) : w_(w), zones_(withZones), o_(bytes) {}
@@ -497,13 +560,17 @@ public:
         // The collision events' place: a mode and the pending events will go here.
         o_.End(ev);
         o_.End(o_.Begin("END!"));
+        o_.Finish();
     }
 
 private:
     // Numbers every mass, constraint, rig and image of the state.
     void Number() {
+        masses_.clear();
+        cons_.clear();
         const int32_t nm = std::min(w_.massCount, static_cast<int32_t>(w_.massArray.size()));
         massRank_.assign(static_cast<size_t>(std::max(nm, 0)), -1);
+        masses_.reserve(static_cast<size_t>(std::max(nm, 0)));
         for (int32_t e = 0; e < nm; ++e)
             if (TMass* m = w_.massArray[static_cast<size_t>(e)].Get()) {
                 massRank_[static_cast<size_t>(e)] = static_cast<int32_t>(masses_.size());
@@ -512,6 +579,7 @@ private:
         tableMasses_ = masses_.size();
         const int32_t nc = std::min(w_.conCount, static_cast<int32_t>(w_.conArray.size()));
         conRank_.assign(static_cast<size_t>(std::max(nc, 0)), -1);
+        cons_.reserve(static_cast<size_t>(std::max(nc, 0)));
         for (int32_t e = 0; e < nc; ++e)
             if (TConstraint* c = w_.conArray[static_cast<size_t>(e)].Get()) {
                 conRank_[static_cast<size_t>(e)] = static_cast<int32_t>(cons_.size());
@@ -549,11 +617,14 @@ private:
                 if (m) MassId(m.Get());
     }
 
-    int32_t MassId(const TMass* m) {
+    [[gnu::always_inline]] int32_t MassId(const TMass* m) {
         if (!m) return -1;
         const int32_t e = m->aIndex;
         if (e >= 0 && static_cast<size_t>(e) < massRank_.size() && w_.massArray[static_cast<size_t>(e)].Get() == m)
             return massRank_[static_cast<size_t>(e)];
+        return ExtraMassId(m);
+    }
+    [[gnu::noinline]] int32_t ExtraMassId(const TMass* m) {
         auto [it, fresh] = extraMass_.try_emplace(m, static_cast<int32_t>(masses_.size()));
         if (fresh) masses_.push_back(const_cast<TMass*>(m));
         return it->second;
@@ -575,7 +646,11 @@ private:
     }
     int32_t NameId(const std::string& s) {
         if (s.empty()) return 0;
-        if (!lastName_.empty() && s == lastName_) return lastNameId_;
+        if (s.size() == lastName_.size()) {
+            bool same = true;
+            for (size_t k = 0; same && k < s.size(); ++k) same = s[k] == lastName_[k];
+            if (same) return lastNameId_;
+        }
         auto [it, fresh] = nameId_.try_emplace(s, static_cast<int32_t>(names_.size() + 1));
         if (fresh) names_.push_back(&it->first);
         lastName_ = s;
@@ -603,8 +678,10 @@ private:
     // are few and carry their own).
     void Names() {
         names_.clear();
-        for (const TMass* m : masses_) massName_.push_back(NameId(m->name));
-        for (const TConstraint* c : cons_) conName_.push_back(NameId(c->name));
+        // The fields of every mass and constraint are gathered in one pass over the objects
+        // (the columns are then written from these), which also numbers their names.
+        GatherMasses();
+        GatherCons();
         const size_t s = o_.Begin("NAME");
         o_.Var(names_.size());
         for (const std::string* n : names_) o_.Str(*n);
@@ -649,80 +726,98 @@ private:
         for (int32_t k = 0; k < fc; ++k) o_.Var(static_cast<uint32_t>(free[static_cast<size_t>(k)]));
     }
 
+
+    void GatherMasses() {
+        const size_t n = masses_.size();
+        SaveScratch::MassFields& f = mf_;
+        f.pos.resize(4 * n);
+        for (auto* c : {&f.radius, &f.mass, &f.friction, &f.group}) c->resize(n);
+        for (auto* c : {&f.frozen, &f.aIndex, &f.gridx, &f.gridy, &f.refCounter, &f.abID, &f.index, &f.name}) c->resize(n);
+        const int32_t gs = Cells(w_.gridsize);
+        const float rx = w_.ratiox, ry = w_.ratioy;
+        for (size_t k = 0; k < n; ++k) {
+            const TMass* m = masses_[k];
+            f.pos[4 * k] = m->posX;
+            f.pos[4 * k + 1] = m->posY;
+            f.pos[4 * k + 2] = m->oldPosX;
+            f.pos[4 * k + 3] = m->oldPosY;
+            f.radius[k] = m->radius;
+            f.mass[k] = m->mass;
+            f.friction[k] = m->friction;
+            f.group[k] = m->colGroup;
+            f.frozen[k] = m->frozen;
+            f.aIndex[k] = m->aIndex;
+            // A table mass's cell as its difference from the cell of its centre.
+            const bool table = k < tableMasses_;
+            f.gridx[k] = m->gridx - (table ? CellOf(m->posX, rx, gs) : 0);
+            f.gridy[k] = m->gridy - (table ? CellOf(m->posY, ry, gs) : 0);
+            f.refCounter[k] = m->refCounter;
+            f.abID[k] = m->abID;
+            f.index[k] = m->index;
+            f.name[k] = NameId(m->name);
+        }
+    }
+
     void Masses() {
         const size_t s = o_.Begin("MASS");
         TableOf(w_.massArray, w_.massCount, w_.massFree, w_.massFreeCount);
         const size_t n = masses_.size();
+        const SaveScratch::MassFields& f = mf_;
         o_.Var(tableMasses_);
-        std::vector<int32_t> iv(n);
-        for (size_t k = 0; k < tableMasses_; ++k) iv[k] = masses_[k]->aIndex;
-        PutInts(o_, iv.data(), tableMasses_);  // their entries (the table's own view)
+        PutInts(o_, f.aIndex.data(), tableMasses_);  // their entries (the table's own view)
         o_.Var(n);
-        for (const TMass* m : masses_) {
-            const float p[4] = {m->posX, m->posY, m->oldPosX, m->oldPosY};
-            if constexpr (std::endian::native == std::endian::little)
-                o_.Raw(p, sizeof p);
-            else
-                for (float f : p) o_.F32(f);
-        }
-        std::vector<float> fv(n);
-        auto floats = [&](auto get) {
-            for (size_t k = 0; k < n; ++k) fv[k] = get(masses_[k]);
-            PutFloats(o_, fv.data(), n);
-        };
-        auto ints = [&](auto get) {
-            for (size_t k = 0; k < n; ++k) iv[k] = get(masses_[k], k);
-            PutInts(o_, iv.data(), n);
-        };
-        floats([](const TMass* m) { return m->radius; });
-        floats([](const TMass* m) { return m->mass; });
-        floats([](const TMass* m) { return m->friction; });
-        floats([](const TMass* m) { return static_cast<float>(m->colGroup); });
-        ints([](const TMass* m, size_t) { return m->frozen; });
-        ints([](const TMass* m, size_t) { return m->aIndex; });
-        const int32_t gs = Cells(w_.gridsize);
-        ints([&](const TMass* m, size_t k) {
-            return k < tableMasses_ ? m->gridx - CellOf(m->posX, w_.ratiox, gs) : m->gridx;
-        });
-        ints([&](const TMass* m, size_t k) {
-            return k < tableMasses_ ? m->gridy - CellOf(m->posY, w_.ratioy, gs) : m->gridy;
-        });
-        ints([](const TMass* m, size_t) { return m->refCounter; });
-        ints([](const TMass* m, size_t) { return m->abID; });
-        ints([](const TMass* m, size_t) { return m->index; });
-        ints([&](const TMass*, size_t k) { return massName_[k]; });
+        if constexpr (std::endian::native == std::endian::little)
+            o_.Raw(f.pos.data(), 16 * n);
+        else
+            for (float x : f.pos) o_.F32(x);
+        for (const auto* c : {&f.radius, &f.mass, &f.friction, &f.group}) PutFloats(o_, c->data(), n);
+        for (const auto* c : {&f.frozen, &f.aIndex, &f.gridx, &f.gridy, &f.refCounter, &f.abID, &f.index, &f.name})
+            PutInts(o_, c->data(), n);
         o_.End(s);
+    }
+
+
+    void GatherCons() {
+        const size_t n = cons_.size();
+        SaveScratch::ConFields& f = cf_;
+        for (auto* c : {&f.m0, &f.m1, &f.refCounter, &f.aIndex, &f.abID, &f.index, &f.name}) c->resize(n);
+        f.restLength.resize(n);
+        f.stiffness.resize(n);
+        for (size_t k = 0; k < n; ++k) {
+            const TConstraint* c = cons_[k];
+            f.m0[k] = MassId(c->m[0].Get());
+            f.m1[k] = MassId(c->m[1].Get());
+            f.restLength[k] = c->restLength;
+            f.stiffness[k] = c->stiffness;
+            f.refCounter[k] = c->refCounter;
+            f.aIndex[k] = c->aIndex;
+            f.abID[k] = c->abID;
+            f.index[k] = c->index;
+            f.name[k] = NameId(c->name);
+        }
     }
 
     void Cons() {
         const size_t s = o_.Begin("CONS");
         TableOf(w_.conArray, w_.conCount, w_.conFree, w_.conFreeCount);
         const size_t n = cons_.size();
+        const SaveScratch::ConFields& f = cf_;
         o_.Var(tableCons_);
-        std::vector<int32_t> iv(n);
-        for (size_t k = 0; k < tableCons_; ++k) iv[k] = cons_[k]->aIndex;
-        PutInts(o_, iv.data(), tableCons_);
+        PutInts(o_, f.aIndex.data(), tableCons_);
         o_.Var(n);
         // Per constraint at least 10 bytes: the masses (each a number from the one before)
         // and the two raw floats; a reader bounds the count by them.
         int64_t prev = 0;
-        for (const TConstraint* c : cons_) {
-            const int64_t a = MassId(c->m[0].Get()), b = MassId(c->m[1].Get());
-            o_.SVar(a - prev);
-            o_.SVar(b - a);
+        o_.Room(n * 28);
+        for (size_t k = 0; k < n; ++k) {
+            const int64_t a = f.m0[k], b = f.m1[k];
+            o_.SVarInRoom(a - prev);
+            o_.SVarInRoom(b - a);
             prev = a;
-            o_.F32(c->restLength);
-            o_.F32(c->stiffness);
+            o_.U32InRoom(Bits(f.restLength[k]));
+            o_.U32InRoom(Bits(f.stiffness[k]));
         }
-        auto ints = [&](auto get) {
-            for (size_t k = 0; k < n; ++k) iv[k] = get(cons_[k], k);
-            PutInts(o_, iv.data(), n);
-        };
-        ints([](const TConstraint* c, size_t) { return c->refCounter; });
-        ints([](const TConstraint* c, size_t) { return c->aIndex; });
-        ints([](const TConstraint* c, size_t) { return c->abID; });
-        ints([](const TConstraint* c, size_t) { return c->index; });
-        ints([&](const TConstraint*, size_t k) { return conName_[k]; });
+        for (const auto* c : {&f.refCounter, &f.aIndex, &f.abID, &f.index, &f.name}) PutInts(o_, c->data(), n);
         o_.End(s);
     }
 
@@ -903,6 +998,7 @@ private:
         if (listed + unplaced.size() != tableMasses_) Unsavable("the grid's cells do not match the mass table");
         o_.Var(unplaced.size());
         for (int32_t u : unplaced) o_.Var(static_cast<uint32_t>(u));
+        cells.Finish();
         o_.Var(odd);
         o_.Raw(cellBytes.data(), cellBytes.size());
         o_.End(s);
@@ -911,13 +1007,16 @@ private:
     const TPhysics& w_;
     bool zones_;
     Out o_;
-    std::vector<TMass*> masses_;
+    SaveScratch& x_ = TheSaveScratch();
+    std::vector<TMass*>& masses_ = x_.masses;
     size_t tableMasses_ = 0;
-    std::vector<int32_t> massRank_;
+    std::vector<int32_t>& massRank_ = x_.massRank;
     std::unordered_map<const TMass*, int32_t> extraMass_;
-    std::vector<TConstraint*> cons_;
+    std::vector<TConstraint*>& cons_ = x_.cons;
     size_t tableCons_ = 0;
-    std::vector<int32_t> conRank_;
+    std::vector<int32_t>& conRank_ = x_.conRank;
+    SaveScratch::MassFields& mf_ = x_.mf;
+    SaveScratch::ConFields& cf_ = x_.cf;
     std::unordered_map<const TConstraint*, int32_t> extraCon_;
     std::vector<const TImage*> images_;
     std::unordered_map<const TImage*, int32_t> imageId_;
@@ -925,7 +1024,6 @@ private:
     std::unordered_map<std::string, int32_t> nameId_;
     std::string lastName_;
     int32_t lastNameId_ = 0;
-    std::vector<int32_t> massName_, conName_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -1080,13 +1178,14 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
         if (d.cost > budget) Damaged("more objects than the data can describe");
         m.pos.resize(m.n * 4);
         const uint8_t* raw = s.Take(m.n * 16, "MASS");
-        if constexpr (std::endian::native == std::endian::little)
-            std::memcpy(m.pos.data(), raw, m.n * 16);
-        else
+        if constexpr (std::endian::native == std::endian::little) {
+            if (m.n) std::memcpy(m.pos.data(), raw, m.n * 16);
+        } else {
             for (size_t k = 0; k < m.n * 4; ++k) {
                 In one(raw + 4 * k, 4);
                 m.pos[k] = one.F32("MASS");
             }
+        }
         for (auto* col : {&m.radius, &m.mass, &m.friction, &m.group}) {
             col->resize(m.n);
             GetFloats(s, col->data(), m.n, "MASS");
@@ -1364,6 +1463,19 @@ bool SameImage(const TImage* im, const ImageRec& r) {
     return true;
 }
 
+// A name from the string table (0: empty), written only when it differs.
+inline void SetName(std::string& name, int32_t id, const Decoded& d) {
+    if (id == 0) {
+        if (!name.empty()) name.clear();
+        return;
+    }
+    const std::string& n = d.names[static_cast<size_t>(id - 1)];
+    // Names are short: compared here rather than through a library call.
+    bool same = name.size() == n.size();
+    for (size_t k = 0; same && k < n.size(); ++k) same = name[k] == n[k];
+    if (!same) name = n;
+}
+
 template <class T>
 void SetTable(std::vector<Ref<T>>& arr, int32_t& count, std::vector<int32_t>& freeStack, int32_t& freeCount, const Table& t,
               const std::vector<Ref<T>>& objs) {
@@ -1428,65 +1540,9 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
     // it is the same picture.
     s.images.assign(d.images.size(), nullptr);
 
-    // Masses and constraints: the table's objects are reused at their entries.
-    const size_t heldM = d.massTable.entries.size(), heldC = d.conTable.entries.size();
-    s.masses.resize(mc.n);
-    for (size_t k = 0; k < mc.n; ++k) {
-        TMass* reuse = nullptr;
-        if (k < heldM) {
-            const size_t e = static_cast<size_t>(d.massTable.entries[k]);
-            if (e < w.massArray.size() && w.massArray[e] && w.massArray[e]->aIndex == static_cast<int32_t>(e))
-                reuse = w.massArray[e].Get();
-        }
-        if (s.masses[k].Get() != reuse || !reuse) s.masses[k] = reuse ? Ref<TMass>(reuse) : MakeRef<TMass>();
-    }
-    s.cons.resize(cc.n);
-    for (size_t k = 0; k < cc.n; ++k) {
-        TConstraint* reuse = nullptr;
-        if (k < heldC) {
-            const size_t e = static_cast<size_t>(d.conTable.entries[k]);
-            if (e < w.conArray.size() && w.conArray[e] && w.conArray[e]->aIndex == static_cast<int32_t>(e))
-                reuse = w.conArray[e].Get();
-        }
-        if (s.cons[k].Get() != reuse || !reuse) s.cons[k] = reuse ? Ref<TConstraint>(reuse) : MakeRef<TConstraint>();
-    }
-
-    // Bodies: the registry's object at the same id and of the same kind is reused; elements
-    // that are not in a table are reused from the reused body's table at the same index.
-    s.bodies.assign(d.bodies.size(), nullptr);
-    std::vector<Ref<TObject>> dropped;
-    const int32_t oldBodies = std::min(w.bodyCount, static_cast<int32_t>(w.bodyArray.size()));
-    for (size_t id = 0; id < d.bodies.size(); ++id) {
-        const BodyRec& b = d.bodies[id];
-        if (b.kind == kNoBody) continue;
-        TObject* old = static_cast<int32_t>(id) < oldBodies ? w.bodyArray[id].Get() : nullptr;
-        const bool same = old && ((b.kind == kAdvBody) == (As<TAdvBody>(old) != nullptr)) && As<TBody>(old);
-        if (same) {
-            s.bodies[id] = old;
-            if (auto* a = As<TAdvBody>(old)) {
-                // Inactive masses and constraints at the same index are kept.
-                for (const auto& [i, id2] : b.masses.held)
-                    if (static_cast<size_t>(id2) >= heldM)
-                        if (TMass* m = a->mArray.Get(i); m && m->aIndex < 0) s.masses[static_cast<size_t>(id2)] = m;
-                for (const auto& [i, id2] : b.images.held)
-                    if (!s.images[static_cast<size_t>(id2)] && SameImage(a->iArray.Get(i), d.images[static_cast<size_t>(id2)]))
-                        s.images[static_cast<size_t>(id2)] = a->iArray.Get(i);
-            }
-        }
-    }
-    // A reused inactive mass may have been taken twice (shared between two bodies' tables).
-    {
-        std::unordered_map<const TMass*, size_t> first;
-        for (size_t k = heldM; k < mc.n; ++k) {
-            auto [it, fresh] = first.try_emplace(s.masses[k].Get(), k);
-            if (!fresh) s.masses[k] = MakeRef<TMass>();
-        }
-    }
-    for (size_t k = 0; k < s.images.size(); ++k)
-        if (!s.images[k]) s.images[k] = MakeImage(d.images[k]);
-
-    // Every mass's fields.
-    for (size_t k = 0; k < mc.n; ++k) {
+    // Masses and constraints: the table's objects are reused at their entries, and each
+    // object is reached once (its fields are set as it is taken).
+    auto setMass = [&](size_t k) {
         TMass* m = s.masses[k].Get();
         m->posX = mc.pos[4 * k];
         m->posY = mc.pos[4 * k + 1];
@@ -1503,14 +1559,67 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
         m->refCounter = mc.refCounter[k];
         m->abID = mc.abID[k];
         m->index = mc.index[k];
-        const int32_t nm = mc.name[k];
-        if (nm == 0) {
-            if (!m->name.empty()) m->name.clear();
-        } else if (m->name != d.names[static_cast<size_t>(nm - 1)]) {
-            m->name = d.names[static_cast<size_t>(nm - 1)];
+        SetName(m->name, mc.name[k], d);
+    };
+    const size_t heldM = d.massTable.entries.size(), heldC = d.conTable.entries.size();
+    s.masses.resize(mc.n);
+    for (size_t k = 0; k < heldM; ++k) {
+        const size_t e = static_cast<size_t>(d.massTable.entries[k]);
+        TMass* reuse = e < w.massArray.size() ? w.massArray[e].Get() : nullptr;
+        if (reuse && reuse->aIndex != static_cast<int32_t>(e)) reuse = nullptr;
+        if (!reuse)
+            s.masses[k] = MakeRef<TMass>();
+        else if (s.masses[k].Get() != reuse)
+            s.masses[k] = reuse;
+        setMass(k);
+    }
+
+    // Bodies: the registry's object at the same id and of the same kind is reused; masses
+    // that are in no table are reused from the reused body's table at the same index.
+    s.bodies.assign(d.bodies.size(), nullptr);
+    std::vector<Ref<TObject>> dropped;
+    const int32_t oldBodies = std::min(w.bodyCount, static_cast<int32_t>(w.bodyArray.size()));
+    for (size_t id = 0; id < d.bodies.size(); ++id) {
+        const BodyRec& b = d.bodies[id];
+        if (b.kind == kNoBody) continue;
+        TObject* old = static_cast<int32_t>(id) < oldBodies ? w.bodyArray[id].Get() : nullptr;
+        const bool same = old && ((b.kind == kAdvBody) == (As<TAdvBody>(old) != nullptr)) && As<TBody>(old);
+        if (same) {
+            s.bodies[id] = old;
+            if (auto* a = As<TAdvBody>(old)) {
+                for (const auto& [i, id2] : b.masses.held)
+                    if (static_cast<size_t>(id2) >= heldM)
+                        if (TMass* m = a->mArray.Get(i); m && m->aIndex < 0) s.masses[static_cast<size_t>(id2)] = m;
+                for (const auto& [i, id2] : b.images.held)
+                    if (!s.images[static_cast<size_t>(id2)] && SameImage(a->iArray.Get(i), d.images[static_cast<size_t>(id2)]))
+                        s.images[static_cast<size_t>(id2)] = a->iArray.Get(i);
+            }
         }
     }
+    if (mc.n > heldM) {
+        // A reused mass may have been taken twice (shared between two bodies' tables).
+        std::unordered_map<const TMass*, size_t> first;
+        for (size_t k = heldM; k < mc.n; ++k) {
+            if (s.masses[k] && !first.try_emplace(s.masses[k].Get(), k).second) s.masses[k] = nullptr;
+            if (!s.masses[k]) s.masses[k] = MakeRef<TMass>();
+            setMass(k);
+        }
+    }
+    for (size_t k = 0; k < s.images.size(); ++k)
+        if (!s.images[k]) s.images[k] = MakeImage(d.images[k]);
+
+    s.cons.resize(cc.n);
     for (size_t k = 0; k < cc.n; ++k) {
+        TConstraint* reuse = nullptr;
+        if (k < heldC) {
+            const size_t e = static_cast<size_t>(d.conTable.entries[k]);
+            reuse = e < w.conArray.size() ? w.conArray[e].Get() : nullptr;
+            if (reuse && reuse->aIndex != static_cast<int32_t>(e)) reuse = nullptr;
+        }
+        if (!reuse)
+            s.cons[k] = MakeRef<TConstraint>();
+        else if (s.cons[k].Get() != reuse)
+            s.cons[k] = reuse;
         TConstraint* c = s.cons[k].Get();
         TMass* a = cc.m0[k] >= 0 ? s.masses[static_cast<size_t>(cc.m0[k])].Get() : nullptr;
         TMass* b = cc.m1[k] >= 0 ? s.masses[static_cast<size_t>(cc.m1[k])].Get() : nullptr;
@@ -1522,12 +1631,7 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
         c->aIndex = cc.aIndex[k];
         c->abID = cc.abID[k];
         c->index = cc.index[k];
-        const int32_t nm = cc.name[k];
-        if (nm == 0) {
-            if (!c->name.empty()) c->name.clear();
-        } else if (c->name != d.names[static_cast<size_t>(nm - 1)]) {
-            c->name = d.names[static_cast<size_t>(nm - 1)];
-        }
+        SetName(c->name, cc.name[k], d);
     }
 
     // Tables.

@@ -4,7 +4,10 @@
 #include <vector>
 
 #include "Harness.h"
+#include "gelsim/core/Body.h"
 #include "gelsim/core/ColEvent.h"
+#include "gelsim/core/Constraint.h"
+#include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/WorldState.h"
 #include "gelsim/zones/Zone.h"
@@ -34,10 +37,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzz::Require(SaveState(*w) == again, "a state restored in place saves differently");
         }
         TPhysics::currentWorld = w;
+        // New elements take the loaded tables' free entries.
+        Ref<TMass> a = TMass::Create(10.0f, 10.0f, 1.0f, 4.0f, 0.5f, -1);
+        Ref<TMass> b = TMass::Create(20.0f, 10.0f, 1.0f, 4.0f, 0.5f, -1);
+        Ref<TConstraint> c = TConstraint::Create(a.Get(), b.Get(), 0.0f, 0.5f);
+        Ref<TBody> holder = MakeRef<TBody>();
+        c->Assign(holder.Get());
         // A few steps, unless the state asks for more work than a fuzzer can wait for.
         if (w->i >= 0 && w->i <= 4 && w->massCount <= 256)
             for (int s = 0; s < 3; ++s) TPhysics::Update();
         SaveState(*w);
+        c->Free(holder.Get());
+        // Every registered body lets go of what it holds.
+        for (int32_t id = 0; id < w->bodyCount; ++id)
+            if (auto* body = As<TBody>(TPhysics::GetBody(id))) body->Free();
     } catch (const TStreamReadException&) {
     }
     TColEvent::Flush();

@@ -1075,7 +1075,9 @@ void ReadSlots(In& in, SlotRec& s, size_t limit, const char* what) {
     s.held.resize(n);
     int64_t prev = -1;
     for (size_t k = 0; k < n; ++k) {
-        const int64_t i = prev + 1 + static_cast<int64_t>(in.Var(what));
+        const uint64_t gap = in.Var(what);
+        if (gap > static_cast<uint64_t>(TAdvBody::MAX_ENTRIES)) Damaged(std::string("an index out of range in ") + what);
+        const int64_t i = prev + 1 + static_cast<int64_t>(gap);
         if (i > TAdvBody::MAX_ENTRIES) Damaged(std::string("an index out of range in ") + what);
         const int32_t id = in.Int(what);
         if (id < 0 || static_cast<size_t>(id) >= limit) Damaged(std::string("a missing element in ") + what);
@@ -1219,8 +1221,11 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
         c.stiffness.resize(c.n);
         int64_t prev = 0;
         for (size_t k = 0; k < c.n; ++k) {
-            const int64_t a = prev + s.SVar("CONS");
-            const int64_t b = a + s.SVar("CONS");
+            const int64_t da = s.SVar("CONS"), db = s.SVar("CONS");
+            if (da < -(int64_t{1} << 33) || da > (int64_t{1} << 33) || db < -(int64_t{1} << 33) || db > (int64_t{1} << 33))
+                Damaged("a constraint with a missing mass in CONS");
+            const int64_t a = prev + da;
+            const int64_t b = a + db;
             if (a < -1 || b < -1 || a >= static_cast<int64_t>(d.masses.n) || b >= static_cast<int64_t>(d.masses.n))
                 Damaged("a constraint with a missing mass in CONS");
             c.m0[k] = static_cast<int32_t>(a);
@@ -1818,7 +1823,25 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
 
 // Checks of a decoded state that need the world it goes into (none may fail after Build
 // has begun to change it).
-void Check(const Decoded& d) {
+// A table's free stack names distinct entries below its count that hold nothing: the next
+// entries handed out must be empty.
+void CheckFree(const Table& t, const std::vector<int32_t>& held, const char* what) {
+    std::vector<uint8_t> used(static_cast<size_t>(t.count), 0);
+    for (int32_t e : held) used[static_cast<size_t>(e)] = 1;
+    for (int32_t e : t.free) {
+        if (used[static_cast<size_t>(e)]) Damaged(std::string("a free entry that is taken in ") + what);
+        used[static_cast<size_t>(e)] = 1;
+    }
+}
+
+void Check(Decoded& d) {
+    CheckFree(d.massTable, d.massTable.entries, "MASS");
+    CheckFree(d.conTable, d.conTable.entries, "CONS");
+    CheckFree(d.zoneTable, d.zoneTable.entries, "ZONE");
+    d.bodyTable.entries.clear();
+    for (size_t id = 0; id < d.bodies.size(); ++id)
+        if (d.bodies[id].kind != kNoBody) d.bodyTable.entries.push_back(static_cast<int32_t>(id));
+    CheckFree(d.bodyTable, d.bodyTable.entries, "BODY");
     const MassCols& m = d.masses;
     const size_t held = d.massTable.entries.size();
     std::vector<uint8_t> mark(held, 0);
@@ -1888,6 +1911,8 @@ Ref<TPhysics> LoadState(const uint8_t* data, size_t size, const TPhysics* zonesF
 }
 
 void RestoreState(TPhysics& w, const uint8_t* data, size_t size) {
+    // The step walks the tables and the grid that a restore would replace under it.
+    if (WorldAccess::Stepping(w)) Damaged("a world cannot be restored while it steps");
     Scratch& s = TheScratch();
     Decode(data, size, s.d);
     Check(s.d);

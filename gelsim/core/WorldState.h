@@ -41,7 +41,8 @@ Ref<TPhysics> LoadState(const uint8_t* data, size_t size, const TPhysics* zonesF
 /// body index) are reused and keep the caller's handles; the others are made anew, and a
 /// body that is not reused is emptied. Callers therefore find their bodies again through
 /// the registry by id (TPhysics::GetBody) rather than keep old handles. Raises
-/// TStreamReadException for damaged bytes (w is then unchanged).
+/// TStreamReadException for damaged bytes, and when called while w steps (from a collision
+/// callback); w is then unchanged.
 void RestoreState(TPhysics& w, const uint8_t* data, size_t size);
 
 }  // namespace kin::gelsim

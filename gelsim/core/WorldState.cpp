@@ -138,6 +138,9 @@ constexpr int32_t kFlagZones = 1;
 constexpr uint64_t kAllowance = uint64_t{4} << 20;
 constexpr int32_t kMaxGrid = TPhysics::MAX_GRID;
 
+// A mass's flags: frozen (1), frozen with another value (stored), cell off the centre's.
+constexpr uint8_t kFrozen = 1, kFrozenValue = 2, kCellX = 4, kCellY = 8;
+
 // Kinds of registry entries.
 constexpr uint8_t kNoBody = 0, kAdvBody = 1, kPlainBody = 2;
 
@@ -423,6 +426,42 @@ void GetFloats(In& in, float* v, size_t n, const char* what) {
     }
 }
 
+// Collision groups are whole numbers held as floats, and automatic ones count down: as
+// whole numbers they cost almost nothing (a leading 0), otherwise they are stored as
+// floats (a leading 1).
+bool WholeGroups(const float* v, size_t n) {
+    for (size_t k = 0; k < n; ++k) {
+        const float g = v[k];
+        if (!(g >= -2147483648.0f && g < 2147483648.0f) || g != std::trunc(g) || (g == 0.0f && std::signbit(g)))
+            return false;
+    }
+    return true;
+}
+
+void PutGroups(Out& o, const float* v, size_t n) {
+    if (!WholeGroups(v, n)) {
+        o.U8(1);
+        PutFloats(o, v, n);
+        return;
+    }
+    o.U8(0);
+    std::vector<int32_t> iv(n);
+    for (size_t k = 0; k < n; ++k) iv[k] = static_cast<int32_t>(v[k]);
+    PutInts(o, iv.data(), n);
+}
+
+void GetGroups(In& in, float* v, size_t n, std::vector<int32_t>& scratch) {
+    const uint32_t mode = in.U8("MASS");
+    if (mode == 1) {
+        GetFloats(in, v, n, "MASS");
+        return;
+    }
+    if (mode != 0) Damaged("unknown group coding in MASS");
+    scratch.resize(n);
+    GetInts(in, scratch.data(), n, "MASS");
+    for (size_t k = 0; k < n; ++k) v[k] = static_cast<float>(scratch[k]);
+}
+
 // ---------------------------------------------------------------------------------------
 // The decoded state (scratch kept between restores, so that an undo of an unchanged set of
 // objects allocates nothing per object)
@@ -510,6 +549,7 @@ struct Decoded {
     std::vector<int32_t> unplaced;     // table masses in no cell
     std::vector<std::pair<int32_t, std::vector<int32_t>>> cellLists;  // (cell, mass numbers) not in the usual order
     uint64_t cost = 0;                 // memory the objects will take
+    std::vector<int32_t> scratchInts;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -525,7 +565,9 @@ struct SaveScratch {
     std::vector<int32_t> conRank;
     struct MassFields {
         std::vector<float> pos, radius, mass, friction, group;
-        std::vector<int32_t> frozen, aIndex, gridx, gridy, refCounter, abID, index, name;
+        std::vector<uint8_t> flags;
+        std::vector<int32_t> frozen, gridx, gridy;  // only where the flags say so
+        std::vector<int32_t> aIndex, refCounter, abID, index, name;
     } mf;
     struct ConFields {
         std::vector<int32_t> m0, m1;
@@ -732,7 +774,11 @@ private:
         SaveScratch::MassFields& f = mf_;
         f.pos.resize(4 * n);
         for (auto* c : {&f.radius, &f.mass, &f.friction, &f.group}) c->resize(n);
-        for (auto* c : {&f.frozen, &f.aIndex, &f.gridx, &f.gridy, &f.refCounter, &f.abID, &f.index, &f.name}) c->resize(n);
+        for (auto* c : {&f.aIndex, &f.refCounter, &f.abID, &f.index, &f.name}) c->resize(n);
+        f.flags.resize(n);
+        f.frozen.clear();
+        f.gridx.clear();
+        f.gridy.clear();
         const int32_t gs = Cells(w_.gridsize);
         const float rx = w_.ratiox, ry = w_.ratioy;
         for (size_t k = 0; k < n; ++k) {
@@ -745,12 +791,28 @@ private:
             f.mass[k] = m->mass;
             f.friction[k] = m->friction;
             f.group[k] = m->colGroup;
-            f.frozen[k] = m->frozen;
             f.aIndex[k] = m->aIndex;
-            // A table mass's cell as its difference from the cell of its centre.
+            // A table mass's cell as its difference from the cell of its centre, which is
+            // mostly none; other fields that are mostly 0 or 1 are flags.
             const bool table = k < tableMasses_;
-            f.gridx[k] = m->gridx - (table ? CellOf(m->posX, rx, gs) : 0);
-            f.gridy[k] = m->gridy - (table ? CellOf(m->posY, ry, gs) : 0);
+            const int32_t dx = m->gridx - (table ? CellOf(m->posX, rx, gs) : 0);
+            const int32_t dy = m->gridy - (table ? CellOf(m->posY, ry, gs) : 0);
+            uint8_t fl = 0;
+            if (m->frozen == 1) {
+                fl |= kFrozen;
+            } else if (m->frozen != 0) {
+                fl |= kFrozenValue;
+                f.frozen.push_back(m->frozen);
+            }
+            if (dx != 0) {
+                fl |= kCellX;
+                f.gridx.push_back(dx);
+            }
+            if (dy != 0) {
+                fl |= kCellY;
+                f.gridy.push_back(dy);
+            }
+            f.flags[k] = fl;
             f.refCounter[k] = m->refCounter;
             f.abID[k] = m->abID;
             f.index[k] = m->index;
@@ -770,9 +832,11 @@ private:
             o_.Raw(f.pos.data(), 16 * n);
         else
             for (float x : f.pos) o_.F32(x);
-        for (const auto* c : {&f.radius, &f.mass, &f.friction, &f.group}) PutFloats(o_, c->data(), n);
-        for (const auto* c : {&f.frozen, &f.aIndex, &f.gridx, &f.gridy, &f.refCounter, &f.abID, &f.index, &f.name})
-            PutInts(o_, c->data(), n);
+        o_.Raw(f.flags.data(), n);
+        for (const auto* c : {&f.radius, &f.mass, &f.friction}) PutFloats(o_, c->data(), n);
+        PutGroups(o_, f.group.data(), n);
+        for (const auto* c : {&f.aIndex, &f.refCounter, &f.abID, &f.index, &f.name}) PutInts(o_, c->data(), n);
+        for (const auto* c : {&f.frozen, &f.gridx, &f.gridy}) PutInts(o_, c->data(), c->size());
         o_.End(s);
     }
 
@@ -1174,7 +1238,7 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
                 Damaged("a table entry out of order in MASS");
         }
         if (d.massTable.count > d.massTable.length - 1) Damaged("a table shorter than its count in MASS");
-        m.n = s.Count("MASS", 16);
+        m.n = s.Count("MASS", 17);
         if (m.n < held) Damaged("fewer masses than table entries in MASS");
         d.cost += m.n * kMassCost;
         if (d.cost > budget) Damaged("more objects than the data can describe");
@@ -1188,13 +1252,37 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
                 m.pos[k] = one.F32("MASS");
             }
         }
-        for (auto* col : {&m.radius, &m.mass, &m.friction, &m.group}) {
+        const uint8_t* flags = s.Take(m.n, "MASS");
+        for (auto* col : {&m.radius, &m.mass, &m.friction}) {
             col->resize(m.n);
             GetFloats(s, col->data(), m.n, "MASS");
         }
-        for (auto* col : {&m.frozen, &m.aIndex, &m.gridx, &m.gridy, &m.refCounter, &m.abID, &m.index, &m.name}) {
+        m.group.resize(m.n);
+        GetGroups(s, m.group.data(), m.n, d.scratchInts);
+        for (auto* col : {&m.aIndex, &m.refCounter, &m.abID, &m.index, &m.name}) {
             col->resize(m.n);
             GetInts(s, col->data(), m.n, "MASS");
+        }
+        // Frozen values and cell differences where the flags announce them, then spread
+        // out to one per mass.
+        size_t counts[3] = {0, 0, 0};
+        for (size_t k = 0; k < m.n; ++k) {
+            if (flags[k] & ~(kFrozen | kFrozenValue | kCellX | kCellY) || (flags[k] & kFrozen && flags[k] & kFrozenValue))
+                Damaged("unknown flags in MASS");
+            counts[0] += (flags[k] & kFrozenValue) ? 1 : 0;
+            counts[1] += (flags[k] & kCellX) ? 1 : 0;
+            counts[2] += (flags[k] & kCellY) ? 1 : 0;
+        }
+        std::vector<int32_t>* cols[3] = {&m.frozen, &m.gridx, &m.gridy};
+        const uint8_t bits[3] = {kFrozenValue, kCellX, kCellY};
+        for (int q = 0; q < 3; ++q) {
+            std::vector<int32_t>& col = *cols[q];
+            col.resize(m.n);
+            GetInts(s, col.data(), counts[q], "MASS");
+            // From the back, so that each value moves up to its mass's place.
+            size_t at = counts[q];
+            for (size_t k = m.n; k-- > 0;)
+                col[k] = (flags[k] & bits[q]) ? col[--at] : (q == 0 ? ((flags[k] & kFrozen) ? 1 : 0) : 0);
         }
         for (size_t k = 0; k < m.n; ++k) NameOf(d, m.name[k], "MASS");
         s.Done("MASS");

@@ -123,6 +123,68 @@ void PairIndexAccess::Append(TPhysics& w, TMass* m, int32_t c, int32_t r) {
     MassAccess::PlacedIn(m) = &x;
 }
 
+bool PairIndexAccess::StoredInListOrder(const TPhysics& w) {
+    const PairIndex& x = WorldAccess::Index(w);
+    return x.placedThrough_ < 0 && !x.search_.live && !x.search_.walking;
+}
+
+void PairIndexAccess::OccupiedCells(const TPhysics& w, std::vector<int32_t>& cells) {
+    const PairIndex& x = WorldAccess::Index(w);
+    const size_t first = cells.size();
+    int32_t found = 0;
+    // Found through the table's masses; a cell that holds anything else is found by
+    // looking at them all.
+    const int32_t n = std::min(w.massCount, static_cast<int32_t>(w.massArray.size()));
+    for (int32_t k = 0; k < n; ++k) {
+        const TMass* m = w.massArray[static_cast<size_t>(k)].Get();
+        if (!m || MassAccess::PlacedIn(m) != &x || m->gridx < 0 || m->gridx >= PairIndex::MAX_GRID || m->gridy < 0 ||
+            m->gridy >= PairIndex::MAX_GRID)
+            continue;
+        const size_t at = PairIndex::CellAt(m->gridx, m->gridy);
+        const GridCell& cell = x.cells_[at];
+        // A cell is counted at its first mass (the one its index lists first).
+        if (cell.Size() > 0 && cell.data[cell.begin].mass == m) {
+            cells.push_back(static_cast<int32_t>(at));
+            found += static_cast<int32_t>(cell.Size());
+        }
+    }
+    if (found == x.gridPop_) return;
+    cells.resize(first);
+    for (size_t k = 0; k < static_cast<size_t>(PairIndex::MAX_GRID) * PairIndex::MAX_GRID; ++k)
+        if (x.cells_[k].Size() > 0) cells.push_back(static_cast<int32_t>(k));
+}
+
+bool PairIndexAccess::CellHolds(const TPhysics& w, int32_t cell, TMass* const* masses, size_t n) {
+    const GridCell& c = WorldAccess::Index(w).cells_[static_cast<size_t>(cell)];
+    if (c.Size() != n) return false;
+    for (size_t k = 0; k < n; ++k) {
+        const GridEntry& e = c.data[c.begin + k];
+        const TMass* m = masses[k];
+        if (e.mass != m || e.stamp != m->aIndex || std::memcmp(&e.group, &m->colGroup, sizeof(float)) != 0) return false;
+    }
+    return true;
+}
+
+void PairIndexAccess::ClearCell(TPhysics& w, int32_t at) {
+    PairIndex& x = WorldAccess::Index(w);
+    GridCell& cell = x.cells_[static_cast<size_t>(at)];
+    for (uint32_t k = cell.begin; k < cell.end; ++k) {
+        TMass* m = cell.data[k].mass;
+        x.CountGroup(cell.data[k].group, -1);
+        MassAccess::PlacedIn(m) = nullptr;
+        m->gridlink.Remove();
+    }
+    x.gridPop_ -= static_cast<int32_t>(cell.Size());
+    if (x.gridPop_ == 0) {
+        x.gridGroup_ = 0.0f;
+        x.gridOthers_ = 0;
+    }
+    cell.begin = cell.end = 0;
+    cell.only = 0.0f;
+    cell.descents = 0;
+    cell.listStale = false;
+}
+
 }  // namespace detail
 
 namespace {
@@ -1183,6 +1245,9 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
         d.i = s.I32("WRLD");
         d.gridon = s.I32("WRLD");
         d.gridsize = s.I32("WRLD");
+        // The pair search takes the cells around a mass up to gridsize - 1: a world holds
+        // no more than MAX_GRID (SetGridSize clamps), and a state may not either.
+        if (d.gridsize > kMaxGrid) Damaged("more grid cells than a world has in WRLD");
         d.ratiox = s.F32("WRLD");
         d.ratioy = s.F32("WRLD");
         for (float& f : d.view) f = s.F32("WRLD");
@@ -1510,6 +1575,12 @@ struct Scratch {
     std::vector<Ref<TImage>> images;
     std::vector<Ref<TZone>> zones;
     std::vector<uint8_t> mark;
+    std::vector<int32_t> cells;
+    std::vector<uint32_t> cellStart, cellCount;  // counts all 0 between restores
+    std::vector<int32_t> touched;
+    std::vector<TMass*> cellMasses;
+    std::vector<uint8_t> cellMark;  // all 0 between restores
+    std::vector<int32_t> refill;
 };
 
 Scratch& TheScratch() {
@@ -1625,9 +1696,16 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
         }
     }
 
-    // The grid is emptied first, while the masses in it still name their cells and are
-    // still held by the table.
-    PairIndexAccess::ClearCells(w);
+    // The grid. Usually (an undo a few steps back) most cells already hold what they will
+    // hold: the cells occupied now are noted first, while the masses still name them, and
+    // only those that differ are rebuilt at the end. Otherwise the grid is emptied here,
+    // while the masses in it are still held by the table.
+    const bool keepCells = PairIndexAccess::StoredInListOrder(w);
+    s.cells.clear();
+    if (keepCells)
+        PairIndexAccess::OccupiedCells(w, s.cells);
+    else
+        PairIndexAccess::ClearCells(w);
 
     // Images: one object per saved image; a body's image at the same index is reused when
     // it is the same picture.
@@ -1894,18 +1972,82 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
     for (int32_t u : d.unplaced) s.mark[static_cast<size_t>(u)] = 1;
     for (const auto& [cell, list] : d.cellLists)
         for (int32_t id : list) s.mark[static_cast<size_t>(id)] = 2;
-    for (int pass = 0; pass < 2; ++pass)
-        for (size_t k = 0; k < heldM; ++k) {
-            if (s.mark[k]) continue;
-            TMass* m = s.masses[k].Get();
-            if ((m->colGroup != 0.0f) != (pass == 1)) continue;
-            PairIndexAccess::Append(w, m, m->gridx, m->gridy);
+    if (!keepCells) {
+        for (int pass = 0; pass < 2; ++pass)
+            for (size_t k = 0; k < heldM; ++k) {
+                if (s.mark[k]) continue;
+                TMass* m = s.masses[k].Get();
+                if ((m->colGroup != 0.0f) != (pass == 1)) continue;
+                PairIndexAccess::Append(w, m, m->gridx, m->gridy);
+            }
+        for (const auto& [cell, list] : d.cellLists)
+            for (int32_t id : list) {
+                TMass* m = s.masses[static_cast<size_t>(id)].Get();
+                PairIndexAccess::Append(w, m, cell / kMaxGrid, cell % kMaxGrid);
+            }
+    } else {
+        // Each cell's masses in their order (a counting sort by cell over the cells used,
+        // with per-cell counts that are all 0 between restores).
+        constexpr size_t kCells = static_cast<size_t>(kMaxGrid) * kMaxGrid;
+        s.cellCount.resize(kCells);
+        s.cellStart.resize(kCells);
+        s.touched.clear();
+        auto count = [&](size_t at, uint32_t n) {
+            if (s.cellCount[at] == 0) s.touched.push_back(static_cast<int32_t>(at));
+            s.cellCount[at] += n;
+        };
+        for (size_t k = 0; k < heldM; ++k)
+            if (s.mark[k] == 0) count(static_cast<size_t>(s.masses[k]->gridx * kMaxGrid + s.masses[k]->gridy), 1);
+        for (const auto& [cell, list] : d.cellLists)
+            if (!list.empty()) count(static_cast<size_t>(cell), static_cast<uint32_t>(list.size()));
+        uint32_t total = 0;
+        for (int32_t c : s.touched) {
+            s.cellStart[static_cast<size_t>(c)] = total;
+            total += s.cellCount[static_cast<size_t>(c)];
+            s.cellCount[static_cast<size_t>(c)] = s.cellStart[static_cast<size_t>(c)];  // from here on: the fill point
         }
-    for (const auto& [cell, list] : d.cellLists)
-        for (int32_t id : list) {
-            TMass* m = s.masses[static_cast<size_t>(id)].Get();
-            PairIndexAccess::Append(w, m, cell / kMaxGrid, cell % kMaxGrid);
+        s.cellMasses.resize(total);
+        for (int pass = 0; pass < 2; ++pass)
+            for (size_t k = 0; k < heldM; ++k) {
+                if (s.mark[k]) continue;
+                TMass* m = s.masses[k].Get();
+                if ((m->colGroup != 0.0f) != (pass == 1)) continue;
+                s.cellMasses[s.cellCount[static_cast<size_t>(m->gridx * kMaxGrid + m->gridy)]++] = m;
+            }
+        for (const auto& [cell, list] : d.cellLists)
+            for (int32_t id : list) s.cellMasses[s.cellCount[static_cast<size_t>(cell)]++] = s.masses[static_cast<size_t>(id)].Get();
+        // The masses of a cell are cellMasses[cellStart, cellCount) now; a cell not used
+        // has an empty range.
+        for (int32_t c : s.touched) s.cells.push_back(c);
+        auto range = [&](size_t at, TMass* const*& first, size_t& n) {
+            const bool used = s.cellCount[at] > s.cellStart[at];
+            first = s.cellMasses.data() + (used ? s.cellStart[at] : 0);
+            n = used ? s.cellCount[at] - s.cellStart[at] : 0;
+        };
+        // Every cell that is to change is emptied before any is filled: a mass moving from
+        // one cell to another must have left the first.
+        s.cellMark.resize(kCells);
+        s.refill.clear();
+        for (int32_t c : s.cells) {
+            const size_t at = static_cast<size_t>(c);
+            if (s.cellMark[at]) continue;
+            s.cellMark[at] = 1;
+            TMass* const* first;
+            size_t n;
+            range(at, first, n);
+            if (PairIndexAccess::CellHolds(w, c, first, n)) continue;
+            PairIndexAccess::ClearCell(w, c);
+            s.refill.push_back(c);
         }
+        for (int32_t c : s.cells) s.cellMark[static_cast<size_t>(c)] = 0;
+        for (int32_t c : s.refill) {
+            TMass* const* first;
+            size_t n;
+            range(static_cast<size_t>(c), first, n);
+            for (size_t k = 0; k < n; ++k) PairIndexAccess::Append(w, first[k], c / kMaxGrid, c % kMaxGrid);
+        }
+        for (int32_t c : s.touched) s.cellCount[static_cast<size_t>(c)] = 0;
+    }
     dropped.clear();
 }
 

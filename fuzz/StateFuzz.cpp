@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "gelsim/bodies/AdvBody.h"
 #include "gelsim/core/Body.h"
 #include "gelsim/core/ColEvent.h"
 #include "gelsim/core/Constraint.h"
@@ -48,7 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (int s = 0; s < 3; ++s) TPhysics::Update();
         SaveState(*w);
         c->Free(holder.Get());
-        // Every registered body lets go of what it holds.
+        // Loaded bodies take new elements at their counts, then every registered body lets
+        // go of what it holds.
+        for (int32_t id = 0; id < w->bodyCount; ++id)
+            if (auto* body = As<TAdvBody>(TPhysics::GetBody(id))) {
+                const int32_t m1 = body->MassAdd(30.0f, 10.0f, 1.0f, 4.0f, 0.5f, -1);
+                const int32_t m2 = body->MassAdd(40.0f, 10.0f, 1.0f, 4.0f, 0.5f, -1);
+                body->ConAssign(body->ConAdd(m1, m2, 0.0f, 0.5f));
+                body->RigAdd(-1, m1, -1, 0.0f);
+            }
         for (int32_t id = 0; id < w->bodyCount; ++id)
             if (auto* body = As<TBody>(TPhysics::GetBody(id))) body->Free();
     } catch (const TStreamReadException&) {

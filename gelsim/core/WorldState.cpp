@@ -1482,6 +1482,11 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
             ReadSlots(s, b.cons, d.cons.n, "BODY");
             ReadSlots(s, b.images, d.images.size(), "BODY");
             ReadSlots(s, b.rigs, static_cast<size_t>(INT32_MAX), "BODY");
+            // Entries from a table's count on are empty: an adder puts its element there.
+            const std::pair<const SlotRec*, int32_t> tables[4] = {
+                {&b.masses, b.mIndex}, {&b.cons, b.cIndex}, {&b.images, b.iIndex}, {&b.rigs, b.rIndex}};
+            for (const auto& [rec, count] : tables)
+                if (!rec->held.empty() && rec->held.back().first >= count) Damaged("an element past its table's count in BODY");
             d.cost += 1024 + (static_cast<uint64_t>(b.masses.run) + b.cons.run + b.images.run + b.rigs.run) * 8 +
                       (b.masses.held.size() + b.cons.held.size() + b.images.held.size() + b.rigs.held.size()) * 48;
         }

@@ -2,7 +2,8 @@
 // one step, on a pile of 4,000 discs and a 4,000-mass lattice (40 x 100, about 15,600
 // constraints), each after 300 steps. Counters: bytes in all and without zones, the mass
 // and constraint sections' bytes per mass and per constraint; ns per call and the call's
-// time as a share of one step's. Times are the thread's CPU time.
+// time as a share of one step's, for saving, for restoring one step back (undo) and for
+// restoring the state the world is in. Times are the thread's CPU time.
 #include <benchmark/benchmark.h>
 
 #include <ctime>
@@ -44,6 +45,17 @@ void Measure(benchmark::State& state, TScene (*build)(), int32_t settle) {
         const std::vector<uint8_t> bare = SaveState(w, false);
         // Steps go on from the saved state (a fifth of a second of them).
         const double stepOnly = MeanNs([] { TPhysics::Update(); });
+        // Undo of one step: a step (not timed), then the restore (timed).
+        double undo = 0;
+        constexpr int32_t kUndos = 100;
+        for (int32_t k = 0; k < kUndos; ++k) {
+            TPhysics::Update();
+            const double t0 = ThreadNs();
+            RestoreState(w, full.data(), full.size());
+            undo += ThreadNs() - t0;
+        }
+        undo /= kUndos;
+        // Restoring the state the world is in already (nothing to move).
         const double restore = MeanNs([&] { RestoreState(w, full.data(), full.size()); });
         const double save = MeanNs([&] { benchmark::DoNotOptimize(SaveState(w).data()); });
         int32_t masses = 0, cons = 0;
@@ -58,6 +70,8 @@ void Measure(benchmark::State& state, TScene (*build)(), int32_t settle) {
         state.counters["restore_ns"] = restore;
         state.counters["save_per_step"] = save / stepOnly;
         state.counters["restore_per_step"] = restore / stepOnly;
+        state.counters["undo_ns"] = undo;
+        state.counters["undo_per_step"] = undo / stepOnly;
         state.counters["bytes_per_mass"] = static_cast<double>(full.size()) / masses;
         // The format's sections are a tag and a length each, after a 12-byte header.
         for (size_t p = 12; p + 8 <= full.size();) {

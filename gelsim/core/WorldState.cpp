@@ -603,7 +603,8 @@ struct Decoded {
     Table massTable, conTable, zoneTable, bodyTable;
     MassCols masses;
     ConCols cons;
-    std::vector<Ref<TQuadTree>> trees;
+    std::vector<std::pair<const uint8_t*, size_t>> trees;  // each tree's bytes (checked)
+    std::vector<Ref<TQuadTree>> madeTrees;
     std::vector<ZoneRec> zones;        // with zones: one per zone table entry held
     std::vector<ZoneMark> zoneMarks;   // without
     std::vector<BodyRec> bodies;       // one per registry entry below bodyCount
@@ -1181,18 +1182,38 @@ void ReadTable(In& in, Table& t, size_t held, const char* what, Decoded& d) {
     d.cost += uint64_t(static_cast<uint32_t>(t.length)) * 12;
 }
 
-Ref<TQuadTree> ReadTree(In& in, int32_t depth, uint64_t& nodes) {
+// Quad trees are checked while the state is read and made only when a zone needs one
+// (an undo finds the zone's own tree the same, and keeps it).
+void SkipTree(In& in, int32_t depth, uint64_t& nodes) {
+    in.Take(16, "a quad tree");
+    const int32_t n = in.I32("a quad tree");
+    if (n < 0 || n > 4) Damaged("a quad tree node with " + std::to_string(n) + " children");
+    if (n > 0 && depth >= TQuadTree::MAX_LEVEL) Damaged("a quad tree deeper than its deepest level");
+    ++nodes;
+    for (int32_t k = 0; k < n; ++k) SkipTree(in, depth + 1, nodes);
+}
+
+Ref<TQuadTree> MakeTree(In& in) {
     Ref<TQuadTree> t = MakeRef<TQuadTree>();
     t->posX = in.F32("a quad tree");
     t->posY = in.F32("a quad tree");
     t->sizeX = in.F32("a quad tree");
     t->sizeY = in.F32("a quad tree");
     const int32_t n = in.I32("a quad tree");
-    if (n < 0 || n > 4) Damaged("a quad tree node with " + std::to_string(n) + " children");
-    if (n > 0 && depth >= TQuadTree::MAX_LEVEL) Damaged("a quad tree deeper than its deepest level");
-    ++nodes;
-    for (int32_t k = 0; k < n; ++k) t->childList.AddLast(ReadTree(in, depth + 1, nodes).Get());
+    for (int32_t k = 0; k < n; ++k) t->childList.AddLast(MakeTree(in).Get());
     return t;
+}
+
+bool SameTree(In& in, const TQuadTree& t) {
+    for (float f : {t.posX, t.posY, t.sizeX, t.sizeY})
+        if (in.U32("a quad tree") != Bits(f)) return false;
+    const int32_t n = in.I32("a quad tree");
+    if (n != t.childList.Count()) return false;
+    for (TObject* c : t.childList) {
+        auto* q = As<TQuadTree>(c);
+        if (!q || !SameTree(in, *q)) return false;
+    }
+    return true;
 }
 
 void ReadSlots(In& in, SlotRec& s, size_t limit, const char* what) {
@@ -1422,7 +1443,12 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
             const size_t nt = s.Count("ZONE", 20);
             uint64_t nodes = 0;
             d.trees.resize(nt);
-            for (auto& t : d.trees) t = ReadTree(s, 1, nodes);
+            for (auto& t : d.trees) {
+                const size_t before = s.Left();
+                const uint8_t* at = s.Take(0, "a quad tree");
+                SkipTree(s, 1, nodes);
+                t = {at, before - s.Left()};
+            }
             d.cost += nodes * 160;
             d.zones.resize(held);
             for (ZoneRec& z : d.zones) {
@@ -1904,6 +1930,17 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
         const BodyRec& b = d.bodies[id];
         if (b.kind == kNoBody) continue;
         auto* body = As<TBody>(s.bodies[id].Get());
+        // A reused body whose list holds these constraints in this order keeps it.
+        if (body->conList && body->conList->Count() == static_cast<int32_t>(b.conList.size())) {
+            bool same = true;
+            size_t q = 0;
+            for (TObject* o : *body->conList)
+                if (o != s.cons[static_cast<size_t>(b.conList[q++])].Get()) {
+                    same = false;
+                    break;
+                }
+            if (same) continue;
+        }
         body->conList = MakeRef<TList>();
         for (int32_t c : b.conList) {
             TConstraint* con = s.cons[static_cast<size_t>(c)].Get();
@@ -1917,6 +1954,7 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
 
     // Zones.
     if (withZones) {
+        d.madeTrees.assign(d.trees.size(), nullptr);
         for (size_t k = 0; k < d.zones.size(); ++k) {
             const ZoneRec& r = d.zones[k];
             const size_t e = static_cast<size_t>(d.zoneTable.entries[k]);
@@ -1941,7 +1979,20 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
             z->colGroup = r.colGroup;
             z->aIndex = r.aIndex;
             z->qtLevel = r.qtLevel;
-            z->quadTree = r.tree >= 0 ? d.trees[static_cast<size_t>(r.tree)] : nullptr;
+            if (r.tree < 0) {
+                z->quadTree = nullptr;
+            } else {
+                const auto [at, len] = d.trees[static_cast<size_t>(r.tree)];
+                In keep(at, len);
+                Ref<TQuadTree>& made = d.madeTrees[static_cast<size_t>(r.tree)];
+                if (!(z->quadTree && SameTree(keep, *z->quadTree) && keep.Left() == 0)) {
+                    if (!made) {
+                        In from(at, len);
+                        made = MakeTree(from);
+                    }
+                    z->quadTree = made;
+                }
+            }
             z->image = r.image >= 0 ? s.images[static_cast<size_t>(r.image)] : nullptr;
             z->imgScaleX = r.imgScaleX;
             z->imgScaleY = r.imgScaleY;
@@ -2141,7 +2192,7 @@ Ref<TPhysics> LoadState(const uint8_t* data, size_t size, const TPhysics* zonesF
     s.rigs.clear();
     s.images.clear();
     s.zones.clear();
-    s.d.trees.clear();
+    s.d.madeTrees.clear();
     return w;
 }
 
@@ -2168,7 +2219,7 @@ void RestoreState(TPhysics& w, const uint8_t* data, size_t size) {
     // The scratch keeps its columns' room for the next restore, but no objects.
     s.masses.clear();
     s.cons.clear();
-    s.d.trees.clear();
+    s.d.madeTrees.clear();
     s.bodies.clear();
     s.rigs.clear();
     s.images.clear();

@@ -3,12 +3,12 @@
 # configures the instrumented build in build-fuzz/, builds the target and fuzzes it from
 # its seed corpus and committed regressions, keeping what it finds new in a scratch folder.
 # Usage: ./fuzz.sh TARGET SECONDS [extra libFuzzer options]
-#   TARGET: body zone png quadtree tool-build sim capi
+#   TARGET: body zone png quadtree tool-build sim capi state
 # Inputs that make it fail land in build-fuzz/crashes/TARGET/; commit each one under
 # fuzz/regressions/TARGET/ (replayed by ctest) once the fault is fixed.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
-targets="body zone png quadtree tool-build sim capi"
+targets="body zone png quadtree tool-build sim capi state"
 if [ $# -lt 2 ] || ! [[ " $targets " == *" $1 "* ]] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
   echo "usage: ./fuzz.sh TARGET SECONDS [libFuzzer options]   (TARGET: $targets)" >&2
   exit 2

@@ -11,6 +11,7 @@
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/bodies/BodyFile.h"
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/WorldState.h"
 #include "gelsim/zones/QuadTree.h"
 #include "gelsim/zones/Zone.h"
 #include "gelsim/zones/ZoneFile.h"
@@ -132,6 +133,27 @@ int main(int argc, char** argv) {
         Put("sim", "random-" + std::to_string(n), bytes);
     }
     Put("sim", "zeros-256", std::vector<uint8_t>(256, 0));
+
+    // World states: the bodies and zones above (one body simulated), loose masses of group
+    // 0 and of two groups, a few steps; with zones, and with references to them.
+    plain->Activate();
+    std::vector<Ref<TMass>> loose;
+    for (int32_t k = 0; k < 12; ++k) {
+        loose.push_back(TMass::Create(100.0f + 7.0f * float(k % 4), 200.0f + 7.0f * float(k / 4), 1.0f, 4.0f, 0.3f,
+                                      k % 3 == 0 ? 0 : 1 + k % 2));
+        loose.back()->AddRef();
+    }
+    loose[5]->SubRef();  // a free entry
+    TPhysics::UseShiftedGrid(1);
+    TPhysics::SetGridSize(64);
+    for (int32_t s = 0; s < 5; ++s) TPhysics::Update();
+    Put("state", "bodies-zones-masses.gws", SaveState(*world));
+    Put("state", "zones-by-reference.gws", SaveState(*world, false));
+    {
+        Ref<TPhysics> empty = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
+        Put("state", "empty.gws", SaveState(*empty));
+        TPhysics::currentWorld = world;
+    }
 
     for (auto& z : zones) z->Free();
     TPhysics::Free();

@@ -178,6 +178,22 @@ struct PairIndexAccess {
     /// its group; each cell's list holds exactly the cell's entries; the counts agree.
     /// Returns the first fault found, or an empty string.
     static std::string Validate(const TPhysics& w);
+    // Saving and restoring a world's state (WorldState.cpp):
+    /// Appends cell (c, r)'s masses to out in list order, changing nothing.
+    static void ListOrder(const TPhysics& w, int32_t c, int32_t r, std::vector<TMass*>& out);
+    /// Empties every cell of w's grid, lists and index, and forgets the pair search.
+    static void ClearCells(TPhysics& w);
+    /// Appends m (a mass of w's table that is in no cell) to the end of cell (c, r).
+    static void Append(TPhysics& w, TMass* m, int32_t c, int32_t r);
+    /// True when every cell of w is stored in list order and no pair search is under way.
+    static bool StoredInListOrder(const TPhysics& w);
+    /// Appends the cells (c * MAX_GRID + r) of w that hold masses, each once.
+    static void OccupiedCells(const TPhysics& w, std::vector<int32_t>& cells);
+    /// True when the cell holds exactly these masses in this order, with their present
+    /// table entries and groups.
+    static bool CellHolds(const TPhysics& w, int32_t cell, TMass* const* masses, size_t n);
+    /// Empties one cell, list and index.
+    static void ClearCell(TPhysics& w, int32_t cell);
 };
 
 }  // namespace detail

@@ -16,6 +16,8 @@ struct WorldAccess {
     static const PairIndex& Index(const TPhysics& w) { return *w.index_; }
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
     static void DropEntry(TPhysics& w, Ref<TObject> held) { w.DropEntry(std::move(held)); }
+    /// True while w's step runs (a collision callback is being called from it).
+    static bool Stepping(const TPhysics& w) { return w.stepping_; }
 };
 
 }  // namespace kin::gelsim::detail

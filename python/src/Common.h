@@ -20,6 +20,10 @@ namespace gelsim_py {
 struct PathArg : std::string {};
 }  // namespace gelsim_py
 
+namespace kin::gelsim {
+class TConstraint;
+}
+
 namespace pybind11::detail {
 template <typename T>
 struct holder_helper<kin::Ref<T>> {
@@ -99,6 +103,9 @@ private:
 [[noreturn]] void RaiseOtherWorld(const char* what);
 /// RuntimeError: there is no world to join.
 [[noreturn]] void RaiseNoWorld(const char* what);
+/// Raises RuntimeError when c or one of its masses still has holders from a world that
+/// has been freed or destroyed since (joining another world would then do nothing).
+void CheckJoin(const kin::gelsim::TConstraint& c, const char* what);
 
 /// Raises why the latest load gave null: FileNotFoundError, IsADirectoryError,
 /// PermissionError or OSError, or FileFormatError for a file of another kind.

@@ -280,10 +280,11 @@ void RunSteps(TPhysics& w, int32_t steps) {
     };
     {
         const SteppingScope stepping(st, w);
+        // Made current while the GIL is held, so that the world's count changes under it.
+        const TPhysics::Scope scope(&w);
         // The world and its objects are this thread's while it steps; the GIL is taken
         // again only by collision callbacks into Python.
         const py::gil_scoped_release nogil;
-        const TPhysics::Scope scope(&w);
         for (int32_t s = 0; s < steps && !g_pending.Set(); ++s) TPhysics::Update();
     }
     RaisePending();

@@ -1,6 +1,7 @@
 """Several worlds at once: each World acts on itself whatever is current, `with` switches
 the calling thread's current world, threads step different worlds side by side, and
 objects refuse to mix worlds or to act for a world that is gone."""
+import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -97,6 +98,26 @@ def test_threads_stepping_worlds_with_callbacks_match_one_after_another():
         futures = [pool.submit(w.step, 5) for w, _, _ in again]
     assert [f.exception() is None for f in futures] == [True, True, False, True]
     assert isinstance(futures[2].exception(), ZeroDivisionError)
+
+    # While one thread steps a world, another thread cannot step, free or change it.
+    inside, go_on = threading.Event(), threading.Event()
+
+    def hold(event):
+        inside.set()
+        go_on.wait(10)
+
+    world = again[0][0]
+    with world:
+        held = gelsim.on_collision(hold)
+    with ThreadPoolExecutor(1) as pool:
+        stepping = pool.submit(world.step, 1)
+        assert inside.wait(10)
+        for use in (world.step, world.free, lambda: setattr(world, "gravity", (0.0, 1.0))):
+            with pytest.raises(RuntimeError, match="being stepped in another thread"):
+                use()
+        go_on.set()
+        stepping.result()
+    held.remove()
     for world, _, handle in worlds + again:
         handle.remove()
         world.free()

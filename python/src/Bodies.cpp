@@ -133,7 +133,8 @@ A soft body: masses, constraints, images and rigs in four index tables (body.mas
 body.constraints, body.images, body.rigs). Elements are addressed by the index that
 adding them returned; removing one leaves a hole until compact(). The body takes part in
 the simulation through its constraints: activate() assigns all of them, and with them
-their masses, to the current world. The world's registry holds the body until free().)doc");
+their masses, to the world the body is registered in (the world current when it was
+made), whatever world is current. That world's registry holds the body until free().)doc");
 
     py::class_<MassTable> masses(m, "MassTable", "The mass table of an IndexedBody.");
     CommonTableOps(masses, &TAdvBody::mIndex, &TAdvBody::MassRemove, &TAdvBody::MassSwapIndex,

@@ -141,8 +141,8 @@ world: an active constraint, or add_ref() called on it directly.)doc");
                 const InWorld in(s.GetWorld());
                 s.SetColGroup(g);
             },
-                      "Collision group: 0 meets nothing but the box, equal groups pass through each "
-                      "other; setting -1 takes a fresh group of its own.")
+            "Collision group: 0 meets nothing but the box, equal groups pass through each "
+            "other; setting -1 takes a fresh group of its own.")
         .def_property(
             "frozen", [](const TMass& s) { return s.frozen != 0; },
             [](TMass& s, bool f) { f ? s.Freeze() : s.Thaw(); },
@@ -231,8 +231,7 @@ masses there.)doc")
             "active", [](const TConstraint& c) { return c.IsActive() != 0; }, "True while in the world.")
         .def_property_readonly("index", &TConstraint::GetIndex, "Its index in its body's table, -1 when none.")
         .def_property_readonly(
-            "body", [](const TConstraint& c) { return OwnerOf(c, &TAdvBody::ConAt); },
-            "The IndexedBody it belongs to.")
+            "body", [](const TConstraint& c) { return OwnerOf(c, &TAdvBody::ConAt); }, "The IndexedBody it belongs to.")
         .def(
             "assign",
             [](TConstraint& c, TBody* body) {
@@ -356,8 +355,7 @@ masses there.)doc")
         .def_property("alpha", &TRig::GetAlpha, &TRig::SetAlpha, "Opacity factor, kept in 0..1.")
         .def_property("blend", &TRig::GetBlend, &TRig::SetBlend, "Blend mode while drawn.")
         .def_property_readonly("index", &TRig::GetIndex)
-        .def_property_readonly(
-            "body", [](const TRig& r) { return OwnerOf(r, &TAdvBody::RigAt); })
+        .def_property_readonly("body", [](const TRig& r) { return OwnerOf(r, &TAdvBody::RigAt); })
         .def("__repr__", [](const TRig& r) {
             return "<gelsim.Rig '" + r.name + "' index " + std::to_string(r.index) + ", angle " +
                    std::to_string(r.angle) + ">";
@@ -463,7 +461,7 @@ the zone's position; rotation and scale are applied about it.)doc");
                 const InWorld in(z.GetWorld());
                 z.SetColGroup(g);
             },
-                      "Collision group: 0 meets nothing, masses of the same group pass through.")
+            "Collision group: 0 meets nothing, masses of the same group pass through.")
         .def_property(
             "image", [](const TZone& z) { return z.image; }, [](TZone& z, TImage* i) { z.ImageSet(i); },
             "Drawn instead of the outline when set.")

@@ -173,4 +173,13 @@ def test_objects_refuse_other_worlds_and_worlds_that_are_gone():
     assert in_a.position == (50.0, 50.0) and in_a.holders == 1  # plain reads still answer
     a.free()  # harmless twice
     assert "freed" in repr(a) and b.is_current
+
+    # Holders are counted only where they keep the mass in a world.
+    fresh = gelsim.Mass(10.0, 10.0)
+    with pytest.raises(ValueError, match="no holder"):
+        fresh.sub_ref()
+    fresh.add_ref()
+    assert fresh.active and fresh in b.masses
     b.free()
+    with pytest.raises(RuntimeError, match="no current World"):
+        gelsim.Mass(10.0, 10.0).add_ref()

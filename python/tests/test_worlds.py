@@ -92,9 +92,7 @@ def test_threads_stepping_worlds_with_callbacks_match_one_after_another():
     def broken(event):
         raise ZeroDivisionError("world 2")
 
-    with again[2][0]:
-        gelsim.on_collision(broken)
-    with ThreadPoolExecutor(2) as pool:
+    with again[2][0], gelsim.on_collision(broken), ThreadPoolExecutor(2) as pool:
         futures = [pool.submit(w.step, 5) for w, _, _ in again]
     assert [f.exception() is None for f in futures] == [True, True, False, True]
     assert isinstance(futures[2].exception(), ZeroDivisionError)

@@ -3,7 +3,9 @@
 Masses are discs moved by verlet integration, constraints are springy strands between
 them, zones are static outlines, and an indexed body gathers masses, constraints, images
 and rigs under small integer indices. A World is the box they live in; creating one makes
-it the current world.
+it the calling thread's current world, where new elements join (``with world:`` makes
+another one current for a block). Worlds live side by side and each thread may step its
+own.
 
     import gelsim
     world = gelsim.World(width=400, height=300)

@@ -272,6 +272,7 @@ class World:
     event_mode: int
     def __init__(self, width: float = 1024.0, height: float = 4096.0, gravity: _Pair = (0.0, 0.1),
                  iterations: int = 1, grid: Union[str, int, None] = "auto") -> None: ...
+    # The calling thread's current world; `with world:` makes it current for the block.
     @staticmethod
     def current() -> Optional[World]: ...
     @property

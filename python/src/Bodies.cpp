@@ -11,6 +11,8 @@
 #include "Common.h"
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/core/ColEvent.h"
+#include "gelsim/core/Constraint.h"
+#include "gelsim/core/Mass.h"
 #include "gelsim/io/RecordFile.h"
 #include "gelsim/io/StreamIO.h"
 #include "gelsim/zones/Zone.h"
@@ -77,20 +79,47 @@ py::list EventList(const Ref<TList>& list) {
     return out;
 }
 
+// Refused before anything changes: one constraint that cannot join w (its world, or one
+// of its masses', is another or gone) would otherwise leave the body half in the world.
+void CheckJoinIn(const TConstraint& c, const TPhysics* w, const char* what) {
+    CheckJoin(c, what);
+    for (const TPhysics* in : {c.GetWorld(), c.GetMass1() ? c.GetMass1()->GetWorld() : nullptr,
+                               c.GetMass2() ? c.GetMass2()->GetWorld() : nullptr})
+        if (in && in != w) RaiseOtherWorld(what);
+}
+
 template <class Table>
 void CommonTableOps(py::class_<Table>& c, int32_t TAdvBody::*count, int32_t (TAdvBody::*remove)(int32_t),
                     int32_t (TAdvBody::*swap)(int32_t, int32_t), int32_t (TAdvBody::*clean)(),
                     int32_t (TAdvBody::*exists)(int32_t)) {
+    // Elements leave the body's own world, which need not be the current one.
     c.def("__len__", [count](const Table& t) { return (*t.b).*count; })
         .def(
-            "remove", [remove](Table& t, int32_t i) { ((*t.b).*remove)(i); }, py::arg("index"),
-            "Empties the entry (and whatever depends on it); nothing for an empty entry.")
-        .def("__delitem__", [remove](Table& t, int32_t i) { ((*t.b).*remove)(i); })
+            "remove",
+            [remove](Table& t, int32_t i) {
+                const InWorld in(t.b->GetWorld());
+                ((*t.b).*remove)(i);
+            },
+            py::arg("index"), "Empties the entry (and whatever depends on it); nothing for an empty entry.")
+        .def("__delitem__",
+             [remove](Table& t, int32_t i) {
+                 const InWorld in(t.b->GetWorld());
+                 ((*t.b).*remove)(i);
+             })
         .def(
-            "swap", [swap](Table& t, int32_t a, int32_t b) { ((*t.b).*swap)(a, b); }, py::arg("a"), py::arg("b"),
-            "Exchanges two entries (their elements' indices follow).")
+            "swap",
+            [swap](Table& t, int32_t a, int32_t b) {
+                const InWorld in(t.b->GetWorld());
+                ((*t.b).*swap)(a, b);
+            },
+            py::arg("a"), py::arg("b"), "Exchanges two entries (their elements' indices follow).")
         .def(
-            "compact", [clean](Table& t) { ((*t.b).*clean)(); }, "Closes the holes, keeping the order.")
+            "compact",
+            [clean](Table& t) {
+                const InWorld in(t.b->GetWorld());
+                ((*t.b).*clean)();
+            },
+            "Closes the holes, keeping the order.")
         .def(
             "__contains__", [exists](Table& t, int32_t i) { return ((*t.b).*exists)(i) != 0; },
             "True when the index holds an element.");
@@ -104,7 +133,8 @@ A soft body: masses, constraints, images and rigs in four index tables (body.mas
 body.constraints, body.images, body.rigs). Elements are addressed by the index that
 adding them returned; removing one leaves a hole until compact(). The body takes part in
 the simulation through its constraints: activate() assigns all of them, and with them
-their masses, to the current world. The world's registry holds the body until free().)doc");
+their masses, to the world the body is registered in (the world current when it was
+made), whatever world is current. That world's registry holds the body until free().)doc");
 
     py::class_<MassTable> masses(m, "MassTable", "The mass table of an IndexedBody.");
     CommonTableOps(masses, &TAdvBody::mIndex, &TAdvBody::MassRemove, &TAdvBody::MassSwapIndex,
@@ -113,6 +143,7 @@ their masses, to the current world. The world's registry holds the body until fr
         .def(
             "add",
             [](MassTable& t, float x, float y, float mass, float radius, float friction, int32_t group) {
+                const InWorld in(t.b->GetWorld());  // group -1 takes a group of the body's world
                 return Added(t.b->MassAdd(Finite(x, "x"), Finite(y, "y"), NonNegative(mass, "mass"),
                                           NonNegative(radius, "radius"), Finite(friction, "friction"), group),
                              "the mass table is full");
@@ -158,14 +189,28 @@ their masses, to the current world. The world's registry holds the body until fr
             "Joins two mass indices; returns the new index. rest_length 0 or less takes the present distance. "
             "The constraint enters the world with activate() or assign().")
         .def(
-            "connect_all", [](ConTable& t, float stiffness) { t.b->ConAddAll(Finite(stiffness, "stiffness")); },
+            "connect_all",
+            [](ConTable& t, float stiffness) {
+                const InWorld in(t.b->GetWorld());
+                t.b->ConAddAll(Finite(stiffness, "stiffness"));
+            },
             py::arg("stiffness") = 1.0f, "Joins every pair of live masses at their present distance.")
         .def(
-            "assign", [](ConTable& t, int32_t i) { t.b->ConAssign(i); }, py::arg("index"),
-            "Brings one constraint into the world.")
+            "assign",
+            [](ConTable& t, int32_t i) {
+                const InWorld in(t.b->GetWorld());
+                if (!in.World()) RaiseNoWorld("ConstraintTable.assign");
+                if (const TConstraint* c = t.b->ConAt(i)) CheckJoinIn(*c, in.World(), "ConstraintTable.assign");
+                if (t.b->ConAssign(i) < 0) RaiseOtherWorld("ConstraintTable.assign");
+            },
+            py::arg("index"), "Brings one constraint into the body's world (else the current one).")
         .def(
-            "free", [](ConTable& t, int32_t i) { t.b->ConFree(i); }, py::arg("index"),
-            "Takes one constraint out of the world.")
+            "free",
+            [](ConTable& t, int32_t i) {
+                const InWorld in(t.b->GetWorld());
+                t.b->ConFree(i);
+            },
+            py::arg("index"), "Takes one constraint out of the world.")
         .def(
             "__getitem__",
             [](const ConTable& t, int32_t i) { return Ref<TConstraint>(t.b->ConAt(CheckIndex(t.b->cIndex, i))); },
@@ -216,7 +261,7 @@ their masses, to the current world. The world's registry holds the body until fr
                  b->SetName(name);
                  return b;
              }),
-             py::arg("name") = "Body", "An empty body, registered in the current world.")
+             py::arg("name") = "Body", "An empty body, registered in the calling thread's current world.")
         .def_static(
             "load",
             [](const PathArg& path, bool activate) {
@@ -235,8 +280,13 @@ their masses, to the current world. The world's registry holds the body until fr
             py::arg("path"), py::arg("backup") = false, py::arg("embed_images") = true,
             "Writes a body file (.plb added when the path has no extension); StreamError when it cannot.")
         .def(
-            "copy", [](TAdvBody& b) { return b.Copy(0); },
-            "A new, active body with copies of the masses and constraints, sharing the images.")
+            "copy",
+            [](TAdvBody& b) {
+                const InWorld in(b.GetWorld());
+                return b.Copy(0);
+            },
+            "A new, active body in this body's world (else the current one) with copies of the masses and "
+            "constraints, sharing the images.")
         .def_property_readonly(
             "id", [](const TAdvBody& b) { return b.aIndex; }, "Id in the world's body registry, -1 once freed.")
         .def_property_readonly(
@@ -248,14 +298,37 @@ their masses, to the current world. The world's registry holds the body until fr
         .def_property_readonly(
             "rigs", [](const Ref<TAdvBody>& b) { return RigTable{b}; })
         .def(
-            "activate", [](TAdvBody& b) { b.Activate(); }, "Assigns every constraint (and so its masses) to the world.")
+            "activate",
+            [](TAdvBody& b) {
+                const InWorld in(b.GetWorld());
+                if (!in.World()) RaiseNoWorld("IndexedBody.activate");
+                for (int32_t i = 0; i < b.cIndex; ++i)
+                    if (const TConstraint* c = b.ConAt(i)) CheckJoinIn(*c, in.World(), "IndexedBody.activate");
+                if (b.Activate() < 0) RaiseOtherWorld("IndexedBody.activate");
+            },
+            "Assigns every constraint (and so its masses) to the body's world (a body made without a world: "
+            "the current one).")
         .def(
-            "deactivate", [](TAdvBody& b) { b.DeActivate(); }, "Takes every constraint out of the world.")
+            "deactivate",
+            [](TAdvBody& b) {
+                const InWorld in(b.GetWorld());
+                b.DeActivate();
+            },
+            "Takes every constraint out of the world.")
         .def(
-            "free", [](TAdvBody& b) { b.Free(); },
+            "free",
+            [](TAdvBody& b) {
+                const InWorld in(b.GetWorld());
+                b.Free();
+            },
             "Empties the tables, leaves the world and gives the registry id back.")
         .def(
-            "compact", [](TAdvBody& b) { b.CleanIndex(); }, "Closes the holes of all four tables.")
+            "compact",
+            [](TAdvBody& b) {
+                const InWorld in(b.GetWorld());
+                b.CleanIndex();
+            },
+            "Closes the holes of all four tables.")
         .def_property(
             "position", [](const TAdvBody& b) { return Pair(b.GetX(), b.GetY()); },
             [](TAdvBody& b, Pair p) { b.Position(Finite(p.first, "x"), Finite(p.second, "y")); },
@@ -280,6 +353,7 @@ their masses, to the current world. The world's registry holds the body until fr
         .def(
             "contacts",
             [](const TAdvBody& b, py::object other) {
+                const InWorld in(b.GetWorld());  // the events of the body's world
                 if (other.is_none()) return EventList(b.CollideBounds());
                 if (py::isinstance<TAdvBody>(other)) return EventList(b.CollideAdvBody(other.cast<TAdvBody*>()));
                 if (py::isinstance<TZone>(other)) return EventList(b.CollideZone(other.cast<TZone*>()));

@@ -20,6 +20,10 @@ namespace gelsim_py {
 struct PathArg : std::string {};
 }  // namespace gelsim_py
 
+namespace kin::gelsim {
+class TConstraint;
+}
+
 namespace pybind11::detail {
 template <typename T>
 struct holder_helper<kin::Ref<T>> {
@@ -69,16 +73,39 @@ inline float NonNegative(float v, const char* what) {
     return v;
 }
 
-/// True while World.step runs (collision callbacks run inside it).
+/// True while the calling thread runs World.step (collision callbacks run inside it).
 bool Stepping();
-/// Steps the current world; a Python exception from a collision callback is raised once
-/// the step it happened in has finished (no further step runs).
-void RunSteps(int32_t steps);
+/// Steps world w (made current in the calling thread for the steps) with the GIL released;
+/// a Python exception from a collision callback is raised once the step it happened in
+/// has finished (no further step runs).
+void RunSteps(kin::gelsim::TPhysics& w, int32_t steps);
 /// Raises RuntimeError when called from inside a step (a collision callback) for an
 /// operation that would pull the tables from under the step.
 void RefuseWhileStepping(const char* what);
-/// Raises RuntimeError unless w is the current world.
-void RequireCurrent(const kin::gelsim::TPhysics* w);
+
+/// own when set, else the calling thread's current world (null: none).
+inline kin::gelsim::TPhysics* HomeOf(kin::gelsim::TPhysics* own) {
+    return own ? own : kin::gelsim::TPhysics::currentWorld.Get();
+}
+/// Makes an object's own world (else the current one) current for the guard's lifetime,
+/// so that what the library does "in the current world" happens in that object's world.
+class InWorld {
+public:
+    explicit InWorld(kin::gelsim::TPhysics* own) : scope_(HomeOf(own)) {}
+    kin::gelsim::TPhysics* World() const { return kin::gelsim::TPhysics::currentWorld.Get(); }
+
+private:
+    kin::gelsim::TPhysics::Scope scope_;
+};
+/// RuntimeError: `what` took part in a world that has been freed or destroyed since.
+[[noreturn]] void RaiseWorldGone(const char* what);
+/// ValueError: `what` cannot join `target` because it (or a part of it) is in another world.
+[[noreturn]] void RaiseOtherWorld(const char* what);
+/// RuntimeError: there is no world to join.
+[[noreturn]] void RaiseNoWorld(const char* what);
+/// Raises RuntimeError when c or one of its masses still has holders from a world that
+/// has been freed or destroyed since (joining another world would then do nothing).
+void CheckJoin(const kin::gelsim::TConstraint& c, const char* what);
 
 /// Raises why the latest load gave null: FileNotFoundError, IsADirectoryError,
 /// PermissionError or OSError, or FileFormatError for a file of another kind.

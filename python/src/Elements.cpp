@@ -26,7 +26,21 @@ namespace {
 using Pair = std::pair<float, float>;
 using Rgb = std::tuple<int32_t, int32_t, int32_t>;
 
-Ref<TAdvBody> OwnerOf(TObject* body) { return Ref<TAdvBody>(As<TAdvBody>(body)); }
+// The body an element names, only when that body really holds the element at its index:
+// an element out of its world is looked up in the current one, where the same id may
+// name another body.
+template <class T, class At>
+Ref<TAdvBody> OwnerOf(const T& element, At at) {
+    auto* b = As<TAdvBody>(element.GetAdvBody());
+    return Ref<TAdvBody>(b && (b->*at)(element.GetIndex()) == &element ? b : nullptr);
+}
+
+// A mass or constraint with holders but no world was in one that has been freed or
+// destroyed since: the library would count holders that keep it in no world.
+template <class T>
+bool WorldGone(const T& e) {
+    return e.IsActive() && !e.GetWorld();
+}
 
 int32_t ZoneStyle(int32_t style) {
     if (style < TZone::LINE || style > TZone::HOLE)
@@ -81,6 +95,11 @@ void AddFastFields(py::handle cls) {
 
 }  // namespace
 
+void CheckJoin(const TConstraint& c, const char* what) {
+    if (WorldGone(c) || (c.GetMass1() && WorldGone(*c.GetMass1())) || (c.GetMass2() && WorldGone(*c.GetMass2())))
+        RaiseWorldGone(what);
+}
+
 void BindElements(py::module_& m) {
     // ---------------------------------------------------------------- Mass
     py::class_<TMass, Ref<TMass>> mass(m, "Mass", R"doc(
@@ -116,9 +135,14 @@ world: an active constraint, or add_ref() called on it directly.)doc");
         .def_property(
             "friction", &TMass::GetFriction, [](TMass& s, float v) { s.SetFriction(Finite(v, "friction")); },
             "Surface friction, kept in 0..1.")
-        .def_property("group", &TMass::GetColGroup, &TMass::SetColGroup,
-                      "Collision group: 0 meets nothing but the box, equal groups pass through each "
-                      "other; setting -1 takes a fresh group of its own.")
+        .def_property(
+            "group", &TMass::GetColGroup,
+            [](TMass& s, int32_t g) {
+                const InWorld in(s.GetWorld());
+                s.SetColGroup(g);
+            },
+            "Collision group: 0 meets nothing but the box, equal groups pass through each "
+            "other; setting -1 takes a fresh group of its own.")
         .def_property(
             "frozen", [](const TMass& s) { return s.frozen != 0; },
             [](TMass& s, bool f) { f ? s.Freeze() : s.Thaw(); },
@@ -131,7 +155,7 @@ world: an active constraint, or add_ref() called on it directly.)doc");
             "How many holders keep it in the world (active constraints and add_ref calls).")
         .def_property_readonly("index", &TMass::GetIndex, "Its index in its body's mass table, -1 when none.")
         .def_property_readonly(
-            "body", [](const TMass& s) { return OwnerOf(s.GetAdvBody()); },
+            "body", [](const TMass& s) { return OwnerOf(s, &TAdvBody::MassAt); },
             "The IndexedBody it belongs to, or None.")
         .def(
             "move", [](TMass& s, float dx, float dy) { s.Move(Finite(dx, "dx"), Finite(dy, "dy")); }, py::arg("dx"),
@@ -142,9 +166,31 @@ world: an active constraint, or add_ref() called on it directly.)doc");
         .def(
             "add_velocity", [](TMass& s, float vx, float vy) { s.AddVelocity(Finite(vx, "vx"), Finite(vy, "vy")); },
             py::arg("vx"), py::arg("vy"))
-        .def("add_ref", &TMass::AddRef, "Adds a holder: the first one brings the mass into the current world.")
-        .def("sub_ref", &TMass::SubRef, "Removes a holder: the last one takes the mass out of the world.")
-        .def("copy", &TMass::Copy, "A new mass in the same state, not in the world and in no body.")
+        .def(
+            "add_ref",
+            [](TMass& s) {
+                if (WorldGone(s)) RaiseWorldGone("Mass.add_ref");
+                const InWorld in(s.GetWorld());
+                if (!in.World()) RaiseNoWorld("Mass.add_ref");
+                if (s.AddRef() < 0) RaiseOtherWorld("Mass.add_ref");
+                return 0;
+            },
+            "Adds a holder: the first one brings the mass into the calling thread's current world; an active "
+            "mass stays in its own world.")
+        .def(
+            "sub_ref",
+            [](TMass& s) {
+                if (!s.IsActive()) throw py::value_error("Mass.sub_ref: the mass has no holder");
+                return s.SubRef();
+            },
+            "Removes a holder: the last one takes the mass out of its world.")
+        .def(
+            "copy",
+            [](TMass& s) {
+                const InWorld in(s.GetWorld());
+                return s.Copy();
+            },
+            "A new mass in the same state, not in the world and in no body.")
         .def("__repr__", [](const TMass& s) {
             return "<gelsim.Mass at (" + std::to_string(s.posX) + ", " + std::to_string(s.posY) + ") r " +
                    std::to_string(s.radius) + (s.IsActive() ? ", active" : "") + (s.frozen ? ", frozen" : "") + ">";
@@ -185,10 +231,31 @@ masses there.)doc")
             "active", [](const TConstraint& c) { return c.IsActive() != 0; }, "True while in the world.")
         .def_property_readonly("index", &TConstraint::GetIndex, "Its index in its body's table, -1 when none.")
         .def_property_readonly(
-            "body", [](const TConstraint& c) { return OwnerOf(c.GetAdvBody()); }, "The IndexedBody it belongs to.")
-        .def("assign", &TConstraint::Assign, py::arg("body"),
-             "Brings it (and its masses) into the world on the body's behalf; nothing if the body holds it.")
-        .def("free", &TConstraint::Free, py::arg("body"), "Takes back the body's assignment, if it has one.")
+            "body", [](const TConstraint& c) { return OwnerOf(c, &TAdvBody::ConAt); }, "The IndexedBody it belongs to.")
+        .def(
+            "assign",
+            [](TConstraint& c, TBody* body) {
+                if (!body) throw py::type_error("Constraint.assign takes a Body");
+                TPhysics* own = body->GetWorld();
+                for (TPhysics* w : {c.GetWorld(), c.GetMass1() ? c.GetMass1()->GetWorld() : nullptr,
+                                    c.GetMass2() ? c.GetMass2()->GetWorld() : nullptr})
+                    own = own ? own : w;
+                CheckJoin(c, "Constraint.assign");
+                const InWorld in(own);
+                if (!in.World()) RaiseNoWorld("Constraint.assign");
+                if (c.Assign(body) < 0) RaiseOtherWorld("Constraint.assign");
+                return 0;
+            },
+            py::arg("body"),
+            "Brings it (and its masses) into the world on the body's behalf; nothing if the body holds it. The "
+            "world is the body's, else the one the constraint or its masses are in, else the current one.")
+        .def(
+            "free",
+            [](TConstraint& c, TBody* body) {
+                const InWorld in(c.GetWorld());
+                return c.Free(body);
+            },
+            py::arg("body"), "Takes back the body's assignment, if it has one.")
         .def("__repr__", [](const TConstraint& c) {
             return "<gelsim.Constraint rest length " + std::to_string(c.restLength) + ", stiffness " +
                    std::to_string(c.stiffness) + (c.IsActive() ? ", active" : "") + ">";
@@ -288,8 +355,7 @@ masses there.)doc")
         .def_property("alpha", &TRig::GetAlpha, &TRig::SetAlpha, "Opacity factor, kept in 0..1.")
         .def_property("blend", &TRig::GetBlend, &TRig::SetBlend, "Blend mode while drawn.")
         .def_property_readonly("index", &TRig::GetIndex)
-        .def_property_readonly(
-            "body", [](const TRig& r) { return OwnerOf(r.GetAdvBody()); })
+        .def_property_readonly("body", [](const TRig& r) { return OwnerOf(r, &TAdvBody::RigAt); })
         .def("__repr__", [](const TRig& r) {
             return "<gelsim.Rig '" + r.name + "' index " + std::to_string(r.index) + ", angle " +
                    std::to_string(r.angle) + ">";
@@ -332,20 +398,24 @@ the zone's position; rotation and scale are applied about it.)doc");
             "copy",
             [](TZone& z) {
                 RefuseWhileStepping("copying a Zone");
+                const InWorld in(z.GetWorld());
                 return z.Copy();
             },
-            "A new active zone with the same outline and attributes.")
+            "A new zone with the same outline and attributes, active in this zone's world (else the current one).")
         .def(
             "activate",
             [](TZone& z) {
                 RefuseWhileStepping("Zone.activate");
+                const InWorld in(z.GetWorld());
+                if (!in.World()) RaiseNoWorld("Zone.activate");
                 z.Activate();
             },
-            "Puts the zone (back) into the current world.")
+            "Puts the zone (back) into the calling thread's current world; an active zone stays in its own.")
         .def(
             "deactivate",
             [](TZone& z) {
                 RefuseWhileStepping("Zone.deactivate");
+                const InWorld in(z.GetWorld());
                 z.DeActivate();
             },
             "Takes the zone out of the world.")
@@ -385,8 +455,13 @@ the zone's position; rotation and scale are applied about it.)doc");
             [](TZone& z, Rgb c) { z.SetColor(std::get<0>(c), std::get<1>(c), std::get<2>(c)); })
         .def_property("alpha", &TZone::GetAlpha, &TZone::SetAlpha)
         .def_property("blend", &TZone::GetBlend, &TZone::SetBlend)
-        .def_property("group", &TZone::GetColGroup, &TZone::SetColGroup,
-                      "Collision group: 0 meets nothing, masses of the same group pass through.")
+        .def_property(
+            "group", &TZone::GetColGroup,
+            [](TZone& z, int32_t g) {
+                const InWorld in(z.GetWorld());
+                z.SetColGroup(g);
+            },
+            "Collision group: 0 meets nothing, masses of the same group pass through.")
         .def_property(
             "image", [](const TZone& z) { return z.image; }, [](TZone& z, TImage* i) { z.ImageSet(i); },
             "Drawn instead of the outline when set.")

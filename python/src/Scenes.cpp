@@ -29,7 +29,7 @@ py::array_t<float> State(const TScene& sc) {
 
 py::array_t<float> Run(TScene sc, int32_t steps) {
     try {
-        RunSteps(steps);  // Python collision callbacks see these steps too
+        RunSteps(*TPhysics::currentWorld, steps);  // Python collision callbacks see these steps too
     } catch (...) {
         TPhysics::Free();
         throw;
@@ -70,7 +70,8 @@ void BindScenes(py::module_& m) {
         [](int32_t steps) {
             RefuseWhileStepping("time_steps");
             const double t0 = ThreadSeconds();
-            RunSteps(steps);
+            if (!TPhysics::currentWorld) RaiseNoWorld("time_steps");
+            RunSteps(*TPhysics::currentWorld, steps);
             return ThreadSeconds() - t0;
         },
         py::arg("steps"),

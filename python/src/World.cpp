@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "Common.h"
@@ -25,17 +27,20 @@ using namespace kin::gelsim;
 
 namespace {
 
-bool g_stepping = false;
+// The world the calling thread is stepping through World.step, or null. Collision
+// callbacks run inside the step, in the thread that steps.
+thread_local TPhysics* t_stepping = nullptr;
 
-// The first Python exception raised by a collision callback during the running step. It
-// is raised from World.step once the step has finished; the library never sees it.
+// The first Python exception raised by a collision callback during the running step of
+// this thread. It is raised from World.step once the step has finished; the library never
+// sees it.
 struct PendingError {
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* trace = nullptr;
     bool Set() const { return type != nullptr; }
 };
-PendingError g_pending;
+thread_local PendingError g_pending;
 
 void StashCurrentPythonError() {
     if (g_pending.Set()) {
@@ -57,7 +62,7 @@ void RaisePending() {
 // and this object holds the callable, so the callable lives as long as it is registered.
 class PyCallback final : public TObject {
 public:
-    explicit PyCallback(py::object f, int32_t p) : fn(std::move(f)), priority(p) {}
+    PyCallback(py::object f, int32_t p, int32_t h) : fn(std::move(f)), priority(p), hook(h) {}
     ~PyCallback() override {
         if (Py_IsInitialized()) {
             py::gil_scoped_acquire gil;
@@ -68,6 +73,7 @@ public:
     }
     py::object fn;
     int32_t priority;
+    int32_t hook;  // the collision-event hook of the world it was registered on
     bool registered = false;
 };
 
@@ -83,7 +89,10 @@ Ref<TObject> RunPyCallback(int32_t, TObject* data, TObject* context) {
     TColEvent* ev = As<TColEvent>(data);
     // After an exception in this step the Python side is not called again until the step
     // has ended; the events pass on unchanged.
-    if (!ev || g_pending.Set() || !cb->fn) return Ref<TObject>(data);
+    if (!ev || g_pending.Set()) return Ref<TObject>(data);
+    // The step runs without the GIL (other threads' Python goes on meanwhile).
+    const py::gil_scoped_acquire gil;
+    if (!cb->fn) return Ref<TObject>(data);
     const Ref<PyCallback> keep(cb);  // the callable may take itself off the hook
     try {
         py::object r = cb->fn(Ref<TColEvent>(ev));
@@ -108,7 +117,7 @@ Ref<TObject> RunPyCallback(int32_t, TObject* data, TObject* context) {
 
 void RemoveCallback(PyCallback* cb) {
     if (!cb->registered) return;
-    RemoveHook(TColEvent::EventHook(), RunPyCallback, cb);
+    RemoveHook(cb->hook, RunPyCallback, cb);
     cb->registered = false;
     auto& reg = Registered();
     reg.erase(std::remove_if(reg.begin(), reg.end(), [cb](const Ref<PyCallback>& r) { return r.Get() == cb; }),
@@ -147,13 +156,54 @@ py::object Picture(int32_t width, int32_t height, std::optional<std::pair<float,
     return py::module_::import("gelsim._picture").attr("world_png")(width, height, center, zoom, rotation, background);
 }
 
-// The world whose grid is fitted before every step: a World made from Python, until its
-// grid is chosen by hand. Held, so that a later world cannot take its address; never
-// destroyed, as it may outlive the interpreter.
-Ref<TPhysics>& AutoGridWorld() {
-    static auto* world = new Ref<TPhysics>();
-    return *world;
+// What the binding keeps about a world beside the library's own state, by the world's
+// address. An entry also names the world's collision-event hook id, which is never handed
+// out twice: a world made later at the same address does not take over the entry of one
+// that is gone. Read and changed with the GIL held only.
+struct WorldState {
+    int32_t hook = 0;
+    bool autoGrid = false;  // the grid is fitted before every step() call
+    bool stepping = false;  // a thread is inside step() on it, without the GIL
+};
+std::unordered_map<const TPhysics*, WorldState>& States() {
+    static auto* states = new std::unordered_map<const TPhysics*, WorldState>();  // outlives the interpreter
+    return *states;
 }
+
+int32_t HookOf(TPhysics& w) {
+    const TPhysics::Scope scope(&w);
+    return TColEvent::EventHook();
+}
+
+// True while another call is stepping w. A world in a step is alive (the call holds it), so
+// the entry needs no check of its hook.
+bool Busy(const TPhysics& w) {
+    const auto it = States().find(&w);
+    return it != States().end() && it->second.stepping;
+}
+
+// The entry of w, made afresh when there is none or it belonged to an earlier world.
+WorldState& StateOf(TPhysics& w) {
+    WorldState& st = States()[&w];
+    if (!st.stepping) {
+        const int32_t hook = HookOf(w);
+        if (st.hook != hook) st = WorldState{hook, false, false};
+    }
+    return st;
+}
+
+// Freeing ends the tables for good: a freed world's arrays are empty, a live one's never are.
+bool Freed(const TPhysics& w) { return w.massArray.empty(); }
+
+// Every World method first: no other thread is stepping it and it has not been freed.
+void CheckUsable(const TPhysics& w) {
+    if (Busy(w) && t_stepping != &w) throw std::runtime_error("this World is being stepped in another thread");
+    if (Freed(w)) throw std::runtime_error("this World has been freed");
+}
+
+// The calling thread's `with world:` blocks, innermost last: the world entered and the
+// world that was current before.
+thread_local std::vector<std::pair<const TPhysics*, Ref<TPhysics>>> t_entered;
 
 bool CellsHold(int32_t cells, float extent, float across) {
     // The step's own cell arithmetic: cells per unit as a float, as the world keeps it.
@@ -201,47 +251,71 @@ void FitGrid(TPhysics& w) {
 }
 
 // Grid choices made by hand end the fitting.
-void ChooseGridByHand(const TPhysics& w) {
-    if (AutoGridWorld().Get() == &w) AutoGridWorld() = nullptr;
-}
+void ChooseGridByHand(TPhysics& w) { StateOf(w).autoGrid = false; }
 
 }  // namespace
 
-bool Stepping() { return g_stepping; }
+bool Stepping() { return t_stepping != nullptr; }
 
-void RunSteps(int32_t steps) {
+void RunSteps(TPhysics& w, int32_t steps) {
     RefuseWhileStepping("stepping");
     if (steps < 0) throw py::value_error("the step count must not be negative, not " + std::to_string(steps));
-    if (TPhysics* w = TPhysics::currentWorld.Get(); w && AutoGridWorld().Get() == w) FitGrid(*w);
+    WorldState& st = StateOf(w);  // entries stay where they are while others are added
+    if (st.stepping) throw std::runtime_error("this World is being stepped in another thread");
+    if (st.autoGrid) {
+        const TPhysics::Scope scope(&w);
+        FitGrid(w);
+    }
+    // Unset after the GIL is back (declared before the release).
     struct SteppingScope {
-        SteppingScope() { g_stepping = true; }
-        ~SteppingScope() { g_stepping = false; }
+        explicit SteppingScope(WorldState& s, TPhysics& w) : st(s) {
+            st.stepping = true;
+            t_stepping = &w;
+        }
+        ~SteppingScope() {
+            st.stepping = false;
+            t_stepping = nullptr;
+        }
+        WorldState& st;
     };
     {
-        const SteppingScope scope;
+        const SteppingScope stepping(st, w);
+        // Made current while the GIL is held, so that the world's count changes under it.
+        const TPhysics::Scope scope(&w);
+        // The world and its objects are this thread's while it steps; the GIL is taken
+        // again only by collision callbacks into Python.
+        const py::gil_scoped_release nogil;
         for (int32_t s = 0; s < steps && !g_pending.Set(); ++s) TPhysics::Update();
     }
     RaisePending();
 }
 
 void RefuseWhileStepping(const char* what) {
-    if (g_stepping) throw std::runtime_error(std::string(what) + " is not allowed inside a step (from a collision callback)");
+    if (t_stepping) throw std::runtime_error(std::string(what) + " is not allowed inside a step (from a collision callback)");
 }
 
-void RequireCurrent(const TPhysics* w) {
-    if (TPhysics::currentWorld.Get() != w)
-        throw std::runtime_error("this World is no longer the current world (a newer World was created, or it was freed)");
+void RaiseWorldGone(const char* what) {
+    throw std::runtime_error(std::string(what) + ": its World is gone (it was freed or destroyed)");
 }
+
+void RaiseOtherWorld(const char* what) {
+    throw py::value_error(std::string(what) + ": it, or a part of it, belongs to another World");
+}
+
+void RaiseNoWorld(const char* what) { throw std::runtime_error(std::string(what) + ": there is no current World"); }
 
 void BindWorld(py::module_& m) {
     py::class_<TPhysics, Ref<TPhysics>> world(m, "World", R"doc(
 The simulation world: a box with gravity, friction, relaxation passes per step and a
 spatial grid, holding the tables of active masses, constraints, zones and bodies.
 
-There is one current world. Creating a World makes it the current one and starts it with
-empty tables; an older World object then stays valid as a Python object, but every
-operation on it raises RuntimeError (its tables belong to the past). free() ends the
-current world; so does leaving a ``with World() as w:`` block.
+Any number of worlds may live at once. Each thread has a current world: creating a World
+makes it the current one of the calling thread, and ``with world:`` makes a world current
+for the block and puts back the one that was current before. New masses, constraints,
+zones and bodies join the current world (and stay in it); every World method acts on its
+own world whatever is current, and so do the methods of objects already in a world.
+step() releases the GIL, so threads can step different worlds at the same time; one world
+and its objects are used by one thread at a time. free() ends a world for good.
 
 Units are world units with y growing downwards; one step is one tick, so velocities and
 gravity are displacements per step.
@@ -270,7 +344,7 @@ by hand and ends the fitting.)doc");
                           throw py::value_error("grid must be at least 1 cell per side (8 are used at least)");
                   }
                   Ref<TPhysics> w = TPhysics::Create(width, height, gravity.second, gravity.first, iterations);
-                  AutoGridWorld() = automatic ? w : nullptr;
+                  States()[w.Get()] = WorldState{HookOf(*w), automatic, false};
                   if (cells > 0) {
                       TPhysics::UseShiftedGrid(1);
                       TPhysics::SetGridSize(cells);
@@ -280,154 +354,183 @@ by hand and ends the fitting.)doc");
               py::arg("width") = 1024.0f, py::arg("height") = 4096.0f,
               py::arg("gravity") = std::pair<float, float>(0.0f, 0.1f), py::arg("iterations") = 1,
               py::arg("grid") = "auto",
-              "A new current world with the box (0, 0)-(width, height), gravity (gx, gy) per step per step "
+              "A new world, made the calling thread's current one, with the box (0, 0)-(width, height), gravity (gx, gy) per step per step "
               "and the given relaxation passes per step. grid: \"auto\" (fitted before each step() call), None "
               "(every pair tested) or the cells per side.")
         .def_static(
-            "current", []() { return TPhysics::currentWorld; }, "The current World, or None.")
+            "current", []() { return TPhysics::currentWorld; }, "The calling thread's current World, or None.")
         .def_property_readonly(
-            "is_current", [](const TPhysics& w) { return TPhysics::currentWorld.Get() == &w; },
-            "True while this is the current world.")
+            "is_current", [](TPhysics& w) { return TPhysics::currentWorld.Get() == &w; },
+            "True while this is the calling thread's current world.")
         .def(
             "free",
             [](TPhysics& w) {
                 RefuseWhileStepping("freeing the World");
-                RequireCurrent(&w);
-                TPhysics::Free();
+                if (Busy(w)) throw std::runtime_error("this World is being stepped in another thread");
+                if (Freed(w)) return;
+                const Ref<TPhysics> previous = TPhysics::SetCurrent(&w);
+                TPhysics::Free();  // leaves no current world
+                if (previous.Get() != &w) TPhysics::SetCurrent(previous.Get());
+                States().erase(&w);
             },
-            "Ends this world: its tables are emptied and there is no current world any more.")
-        .def("__enter__", [](TPhysics& w) -> TPhysics& { return w; }, py::return_value_policy::reference)
-        .def("__exit__",
-             [](TPhysics& w, py::args) {
-                 if (TPhysics::currentWorld.Get() == &w && !g_stepping) TPhysics::Free();
-                 return false;
-             })
+            "Ends this world for good: its tables are emptied and its objects leave it. If it was the "
+            "calling thread's current world, there is no current world any more. Harmless twice.")
+        .def(
+            "__enter__",
+            [](TPhysics& w) -> TPhysics& {
+                CheckUsable(w);
+                t_entered.emplace_back(&w, TPhysics::SetCurrent(&w));
+                return w;
+            },
+            py::return_value_policy::reference,
+            "Makes this world the calling thread's current one until the end of the with block.")
+        .def(
+            "__exit__",
+            [](TPhysics& w, py::args) {
+                for (auto it = t_entered.rbegin(); it != t_entered.rend(); ++it)
+                    if (it->first == &w) {
+                        const Ref<TPhysics> previous = std::move(it->second);
+                        t_entered.erase(std::next(it).base());
+                        // A world freed inside the block is not made current again.
+                        TPhysics::SetCurrent(previous && !Freed(*previous) ? previous.Get() : nullptr);
+                        break;
+                    }
+                return false;
+            },
+            "Puts back the world that was current when the with block began.")
         .def(
             "step",
             [](TPhysics& w, int32_t steps) {
                 RefuseWhileStepping("World.step");
-                RequireCurrent(&w);
-                RunSteps(steps);
+                CheckUsable(w);
+                RunSteps(w, steps);
             },
             py::arg("steps") = 1,
-            "Advances the world by the given number of ticks. A collision callback that raises does not stop "
+            "Advances the world by the given number of ticks, whatever world is current, with the GIL "
+            "released (collision callbacks take it while they run). A collision callback that raises does not stop "
             "the step; its exception is raised here once the step has finished (and no further step runs).")
         .def_property(
             "gravity",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return std::make_pair(w.gravityX, w.gravityY);
             },
             [](TPhysics& w, std::pair<float, float> g) {
-                RequireCurrent(&w);
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 TPhysics::SetGravity(Finite(g.first, "gravity x"), Finite(g.second, "gravity y"));
             },
             "Gravity (gx, gy), world units per step per step.")
         .def_property(
             "iterations",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return w.i;
             },
             [](TPhysics& w, int32_t n) {
-                RequireCurrent(&w);
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 TPhysics::SetIterations(n);
             },
             "Relaxation passes per step (0 or less: integrate only).")
         .def_property(
             "friction",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return w.friction;
             },
             [](TPhysics& w, float f) {
-                RequireCurrent(&w);
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 TPhysics::SetFriction(Finite(f, "friction"));
             },
             "World friction, added to each mass's own at the walls of the box.")
         .def_property(
             "bounds",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return std::make_tuple(w.boundsMinX, w.boundsMinY, w.boundsMaxX, w.boundsMaxY);
             },
             [](TPhysics& w, std::tuple<float, float, float, float> b) {
-                RequireCurrent(&w);
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 TPhysics::SetBounds(Finite(std::get<0>(b), "min_x"), Finite(std::get<1>(b), "min_y"),
                                     Finite(std::get<2>(b), "max_x"), Finite(std::get<3>(b), "max_y"));
             },
             "The box as (min_x, min_y, max_x, max_y); set it from two corners in any order.")
         .def_property(
             "use_grid",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return w.gridon != 0;
             },
             [](TPhysics& w, bool on) {
-                RequireCurrent(&w);
+                CheckUsable(w);
                 ChooseGridByHand(w);
+                const TPhysics::Scope scope(&w);
                 TPhysics::UseShiftedGrid(on ? 1 : 0);
             },
             "True: mass pairs are found through the spatial grid; False: every pair is tested. Setting it "
             "ends auto_grid.")
         .def_property(
             "grid_size",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return w.gridsize;
             },
             [](TPhysics& w, int32_t n) {
-                RequireCurrent(&w);
+                CheckUsable(w);
                 ChooseGridByHand(w);
+                const TPhysics::Scope scope(&w);
                 TPhysics::SetGridSize(n);
             },
             "Grid cells per side (clamped to 8..128), spread over the box as it is when set. Setting it ends "
             "auto_grid.")
         .def_property(
             "auto_grid",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
-                return AutoGridWorld().Get() == &w;
+            [](TPhysics& w) {
+                CheckUsable(w);
+                const auto it = States().find(&w);
+                return it != States().end() && it->second.autoGrid && it->second.hook == HookOf(w);
             },
             [](TPhysics& w, bool on) {
-                RequireCurrent(&w);
-                if (on)
-                    AutoGridWorld() = Ref<TPhysics>(&w);
-                else
-                    ChooseGridByHand(w);
+                CheckUsable(w);
+                StateOf(w).autoGrid = on;
             },
             "True while the grid is fitted to the box and the largest masses before every step() call "
             "(see World); False keeps use_grid and grid_size as they are.")
         .def_property(
             "event_mode",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 return TColEvent::GetMode();
             },
             [](TPhysics& w, int32_t mode) {
-                RequireCurrent(&w);
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 TColEvent::SetMode(mode);
             },
             "How contacts of one pair within a step are queued: CollisionEvent.MODE_UPDATE (forces "
             "summed), MODE_REPLACE (last force kept) or MODE_DISCARD (not queued; callbacks still see them).")
         .def_property_readonly(
             "masses",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return LiveEntries(w.massArray, w.massCount);
             },
             "The active masses, in table order (a new list on every call).")
         .def_property_readonly(
             "constraints",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 return LiveEntries(w.conArray, w.conCount);
             },
             "The active constraints, in table order (a new list).")
         .def_property_readonly(
             "zones",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 py::list out;
                 for (int32_t k = 0; k < w.zoneCount && k < static_cast<int32_t>(w.zoneArray.size()); ++k)
                     if (auto* z = As<TZone>(w.zoneArray[static_cast<size_t>(k)].Get())) out.append(Ref<TZone>(z));
@@ -436,8 +539,8 @@ by hand and ends the fitting.)doc");
             "The active zones, in table order (a new list).")
         .def_property_readonly(
             "bodies",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 py::list out;
                 for (int32_t k = 0; k < w.bodyCount && k < static_cast<int32_t>(w.bodyArray.size()); ++k)
                     if (auto* b = As<TAdvBody>(w.bodyArray[static_cast<size_t>(k)].Get())) out.append(Ref<TAdvBody>(b));
@@ -446,8 +549,8 @@ by hand and ends the fitting.)doc");
             "The indexed bodies registered in this world, by id (a new list).")
         .def(
             "positions",
-            [](const TPhysics& w, bool old) {
-                RequireCurrent(&w);
+            [](TPhysics& w, bool old) {
+                CheckUsable(w);
                 const size_t n = std::min(static_cast<size_t>(std::max(w.massCount, 0)), w.massArray.size());
                 size_t live = 0;
                 for (size_t k = 0; k < n; ++k) live += w.massArray[k] ? 1 : 0;
@@ -467,9 +570,10 @@ by hand and ends the fitting.)doc");
             "old=True gives the centres one step earlier.")
         .def(
             "events",
-            [](const TPhysics& w) {
-                RequireCurrent(&w);
+            [](TPhysics& w) {
+                CheckUsable(w);
                 py::list out;
+                const TPhysics::Scope scope(&w);
                 while (TColEvent* e = TColEvent::Poll()) out.append(py::cast(Ref<TColEvent>(e)));
                 return out;
             },
@@ -478,7 +582,8 @@ by hand and ends the fitting.)doc");
             "picture",
             [](TPhysics& w, int32_t width, int32_t height, std::optional<std::pair<float, float>> center,
                std::optional<float> zoom, float rotation, Rgb background) {
-                RequireCurrent(&w);
+                CheckUsable(w);
+                const TPhysics::Scope scope(&w);
                 return Picture(width, height, center, zoom, rotation, background);
             },
             py::arg("width") = 400, py::arg("height") = 300, py::kw_only(), py::arg("center") = py::none(),
@@ -490,11 +595,13 @@ by hand and ends the fitting.)doc");
         .def(
             "_repr_png_",
             [](TPhysics& w) -> py::object {
-                if (TPhysics::currentWorld.Get() != &w) return py::none();
+                if (Freed(w) || Busy(w)) return py::none();
+                const TPhysics::Scope scope(&w);
                 return Picture(400, 300, std::nullopt, std::nullopt, 0.0f, Rgb(24, 24, 32));
             })
-        .def("__repr__", [](const TPhysics& w) {
-            if (TPhysics::currentWorld.Get() != &w) return std::string("<gelsim.World (no longer current)>");
+        .def("__repr__", [](TPhysics& w) {
+            if (Busy(w)) return std::string("<gelsim.World (being stepped)>");
+            if (Freed(w)) return std::string("<gelsim.World (freed)>");
             int32_t n = 0;
             for (int32_t k = 0; k < w.massCount && k < static_cast<int32_t>(w.massArray.size()); ++k)
                 n += w.massArray[static_cast<size_t>(k)] ? 1 : 0;
@@ -555,15 +662,17 @@ the next step begins (World.events() takes them).)doc");
     m.def(
         "on_collision",
         [](py::function fn, int32_t priority) {
-            Ref<PyCallback> cb = MakeRef<PyCallback>(fn, priority);
-            AddHook(TColEvent::EventHook(), RunPyCallback, cb.Get(), priority);
+            if (!TPhysics::currentWorld) RaiseNoWorld("on_collision");
+            Ref<PyCallback> cb = MakeRef<PyCallback>(fn, priority, TColEvent::EventHook());
+            AddHook(cb->hook, RunPyCallback, cb.Get(), priority);
             cb->registered = true;
             Registered().push_back(cb);
             return cb;
         },
         py::arg("callback"), py::arg("priority") = 0, R"doc(
-Registers callback(event) on the collision-event hook; it runs inside World.step for
-every contact, in the order of priority (higher first), and may change the world as it
+Registers callback(event) on the collision-event hook of the calling thread's current
+world (``with world: on_collision(f)`` picks another); it runs inside that world's
+step(), in the thread that steps it, for every contact, in the order of priority (higher first), and may change the world as it
 runs. It returns None or True to pass the event on, False to keep it out of the queue, or
 another CollisionEvent to pass on instead. An exception does not cross the step: the
 step finishes, callbacks are not called again during it, and World.step raises it.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Scene.h"
+#include "app/Undo.h"
 #include "gelsim/core/Physics.h"
 #include "media/BuiltinMedia.h"
 #include "platform/Graphics.h"
@@ -25,11 +26,13 @@ struct HelpLine {
     std::string keys;
     std::string what;
 };
-const std::array<HelpLine, 5>& HelpLines() {
-    static const std::array<HelpLine, 5> lines = {{
+const std::array<HelpLine, 7>& HelpLines() {
+    static const std::array<HelpLine, 7> lines = {{
         {"Click a blob", "remove it"},
         {"Click elsewhere", "add a blob where a ghost shows"},
         {"Pointer at an edge", "scroll (top or bottom)"},
+        {"Z or Ctrl+Z", "undo the last click"},
+        {"Y or Ctrl+Y", "redo what Z undid"},
         {"H", "show / hide this help"},
         {"Esc", "quit"},
     }};
@@ -88,6 +91,7 @@ GameCounters& Counters() {
 
 void ResetGame() {
     ResetScene();
+    ForgetHistory();
     Game() = GameState{};
     Counters() = GameCounters{};
 }
@@ -179,7 +183,17 @@ Ref<TObject> OnEvent(int32_t /*hookId*/, TObject* data, TObject* /*context*/) {
         case EVENT_KEYDOWN:
             if (ev->data == KEY_ESCAPE)
                 CloseGame();
-            else if (ev->data == 'h')
+            else if ((ev->data == 'z' || ev->data == 'y') && !g.replay && !g.closed) {
+                // A replay plays the recorded ones only, as with clicks.
+                if (ev->data == 'z' ? Undo() : Redo()) {
+                    if (g.recorder) {
+                        if (ev->data == 'z')
+                            g.recorder->Undo(Counters().steps);
+                        else
+                            g.recorder->Redo(Counters().steps);
+                    }
+                }
+            } else if (ev->data == 'h')
                 g.showHelp = !g.showHelp;  // drawn from the next frame on
             break;
         default:
@@ -215,10 +229,12 @@ bool ReplayStep() {
     const std::vector<ReplayEntry>& entries = g.replay->entries;
     while (g.replayNext < entries.size() && entries[g.replayNext].step <= step) {
         const ReplayEntry& e = entries[g.replayNext++];
-        if (e.kind == ReplayEntry::Kind::Click)
-            ClickAt(e.x, e.y);
-        else
-            DrawFrame();
+        switch (e.kind) {
+            case ReplayEntry::Kind::Click: ClickAt(e.x, e.y); break;
+            case ReplayEntry::Kind::Undo: Undo(); break;
+            case ReplayEntry::Kind::Redo: Redo(); break;
+            case ReplayEntry::Kind::Frame: DrawFrame(); break;
+        }
     }
     if (step >= g.replay->endStep) return false;
     TPhysics::Update();

@@ -83,13 +83,15 @@ bool ReadEntry(const std::vector<std::string_view>& w, ReplayScript& script, std
         if (!ReadStep(w[1], step, why) || !ReadCoordinate(w[2], e.x, why) || !ReadCoordinate(w[3], e.y, why))
             return false;
         e.kind = ReplayEntry::Kind::Click;
-    } else if (w[0] == "frame" || w[0] == "end") {
+    } else if (w[0] == "frame" || w[0] == "undo" || w[0] == "redo" || w[0] == "end") {
         if (w.size() != 2) {
             why = std::string(w[0]) + " needs just a step";
             return false;
         }
         if (!ReadStep(w[1], step, why)) return false;
-        e.kind = ReplayEntry::Kind::Frame;
+        e.kind = w[0] == "undo"   ? ReplayEntry::Kind::Undo
+                 : w[0] == "redo" ? ReplayEntry::Kind::Redo
+                                  : ReplayEntry::Kind::Frame;
     } else {
         why = "unknown entry " + Quoted(w[0]);
         return false;
@@ -217,6 +219,18 @@ void ReplayWriter::Click(int64_t step, float x, float y) {
 void ReplayWriter::Frame(int64_t step) {
     char text[48];
     std::snprintf(text, sizeof text, "frame %lld\n", static_cast<long long>(step));
+    Line(text);
+}
+
+void ReplayWriter::Undo(int64_t step) {
+    char text[48];
+    std::snprintf(text, sizeof text, "undo %lld\n", static_cast<long long>(step));
+    Line(text);
+}
+
+void ReplayWriter::Redo(int64_t step) {
+    char text[48];
+    std::snprintf(text, sizeof text, "redo %lld\n", static_cast<long long>(step));
     Line(text);
 }
 

@@ -15,6 +15,8 @@
 //     slime-tower replay 1
 //     click STEP X Y        world point, floats that read back to the same bits
 //     frame STEP
+//     undo STEP             Z: the last click taken back
+//     redo STEP             Y: what Z took back done again
 //     end STEP
 //
 // Steps never decrease. A recording without its end line (the game was killed) plays up to
@@ -32,7 +34,7 @@ inline constexpr int32_t REPLAY_VERSION = 1;
 
 /// One recorded action between steps.
 struct ReplayEntry {
-    enum class Kind { Click, Frame };
+    enum class Kind { Click, Frame, Undo, Redo };
     Kind kind = Kind::Click;
     int64_t step = 0;        // steps taken before it
     float x = 0.0f, y = 0.0f;  // click: world point
@@ -66,6 +68,9 @@ public:
     void Click(int64_t step, float x, float y);
     /// A frame drawn without a step after step steps.
     void Frame(int64_t step);
+    /// An undo (Z) or redo (Y) that changed the world, after step steps.
+    void Undo(int64_t step);
+    void Redo(int64_t step);
     /// The game ends after step steps; nothing is written afterwards and the file is closed.
     void End(int64_t step);
     /// True while entries are still written (open, not ended, no failure).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Game.h"
+#include "app/Undo.h"
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/ColEvent.h"
 #include "platform/Graphics.h"
@@ -126,7 +127,10 @@ void HandleClick(float x, float y) {
 
 void ClickAt(float x, float y) {
     SceneState& s = Scene();
-    if (s.slime) s.slime->Add(x, y);
+    if (!s.slime) return;
+    // Only a click that changes the structure is one that Z takes back.
+    if (s.slime->ReachScan(x, y) != TSlime::ClickEffect::None) RememberBeforeClick();
+    s.slime->Add(x, y);
 }
 
 void DrawScene(float w, float h, float pointerX, float pointerY) {

@@ -45,8 +45,8 @@ bool Usable() {
 
 std::size_t UndoHistory::Bytes() const {
     std::size_t n = 0;
-    for (const UndoLevel& l : undo) n += l.state.size();
-    for (const UndoLevel& l : redo) n += l.state.size();
+    for (const UndoLevel& l : undo) n += l.state.capacity();
+    for (const UndoLevel& l : redo) n += l.state.capacity();
     return n;
 }
 

@@ -24,7 +24,7 @@ struct UndoLevel {
 struct UndoHistory {
     std::deque<UndoLevel> undo;  // oldest first
     std::deque<UndoLevel> redo;  // the last one undone at the back
-    /// Bytes the kept states take.
+    /// Bytes the kept states hold.
     std::size_t Bytes() const;
 };
 

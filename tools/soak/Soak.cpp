@@ -14,6 +14,7 @@
 
 #include "app/Game.h"
 #include "app/Scene.h"
+#include "app/Undo.h"
 #include "gelsim/core/Physics.h"
 #include "media/BuiltinMedia.h"
 #include "platform/Event.h"
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
     // Warm-up is the first tenth; the heap and frame cost afterwards are compared with the
     // level they had just after it.
     const int64_t warm = frames / 10;
-    size_t heapAfterWarm = 0, heapMax = 0;
+    size_t heapAfterWarm = 0, heapMax = 0, historyMax = 0;
     Window first, last;
     int64_t nextClick = gap(rng);
     bool bad = false;
@@ -117,8 +118,12 @@ int main(int argc, char** argv) {
             last.seconds += dt;
             ++last.frames;
         }
-        if (f == warm) heapAfterWarm = LiveHeap();
-        if (f > warm) heapMax = std::max(heapMax, LiveHeap());
+        // The undo history fills up to its hundred levels as the game goes on; its states are
+        // counted apart (they are bounded by the levels, not by the length of the game).
+        const size_t history = slime::History().Bytes();
+        historyMax = std::max(historyMax, history);
+        if (f == warm) heapAfterWarm = LiveHeap() - history;
+        if (f > warm) heapMax = std::max(heapMax, LiveHeap() - history);
 
         TAdvBody& b = *slime::Scene().slime->ab;
         for (int32_t i = 0; i <= b.MassMaxIndex(); ++i)
@@ -140,7 +145,9 @@ int main(int argc, char** argv) {
         }
     }
     const long long growth = static_cast<long long>(heapMax) - static_cast<long long>(heapAfterWarm);
-    std::printf("heap: %zu bytes after warm-up, at most %zu later (%+lld)\n", heapAfterWarm, heapMax, growth);
+    std::printf("heap: %zu bytes after warm-up, at most %zu later (%+lld), besides at most %zu bytes of undo states "
+                "(%zu levels kept)\n",
+                heapAfterWarm, heapMax, growth, historyMax, slime::History().undo.size() + slime::History().redo.size());
     std::printf("frame cost: %.0f us early, %.0f us late\n", first.MicrosPerFrame(), last.MicrosPerFrame());
     if (growth > 64 * 1024) {
         std::fprintf(stderr, "slime-soak: the heap grew by %lld bytes after warm-up\n", growth);

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/WorldState.h"
 #include "platform/Graphics.h"
 
 namespace kin::testbed {
@@ -35,7 +36,8 @@ struct KeyHelp {
 };
 const KeyHelp HELP[] = {
     {"Space", "run / pause"},
-    {"N", "one step (pauses)"},
+    {"N or .", "one step (pauses)"},
+    {",", "one step back (the last 600 are kept)"},
     {"R", "restart the scene"},
     {"M", "slow motion (a step every 4 ticks)"},
     {"Tab, 1-6", "scene menu, pick a scene"},
@@ -96,6 +98,7 @@ bool Testbed::Load(const std::vector<std::string>& names) {
     for (const std::string& n : names) title_ += (title_.empty() ? "" : " ") + n;
     problem_.clear();
     steps = 0;
+    ForgetHistory();
     fitPending_ = true;
     try {
         scene_ = BuildFromArgs(names, options_.mediaDir);
@@ -116,7 +119,30 @@ void Testbed::Adopt(gelsim::TScene scene, const std::string& title) {
     title_ = title;
     problem_.clear();
     steps = 0;
+    ForgetHistory();
     fitPending_ = true;
+}
+
+void Testbed::ForgetHistory() {
+    past_.clear();
+    future_.clear();
+    historyBytes_ = 0;
+}
+
+bool Testbed::StepBack() {
+    TPhysics* world = TPhysics::currentWorld.Get();
+    running = false;
+    Release();  // a drag in progress ends the history
+    if (!world || past_.empty()) return false;
+    future_.push_back(gelsim::SaveState(*world, false));
+    historyBytes_ += future_.back().capacity();
+    const std::vector<uint8_t>& back = past_.back();
+    gelsim::RestoreState(*world, back.data(), back.size());
+    historyBytes_ -= back.capacity();
+    past_.pop_back();
+    contacts_.clear();
+    --steps;
+    return true;
 }
 
 void Testbed::Restart() {
@@ -124,6 +150,8 @@ void Testbed::Restart() {
 }
 
 void Testbed::Release() {
+    // What was stepped from here on is another history.
+    if (dragBody_) ForgetHistory();
     if (dragBody_) dragBody_->Free();
     dragBody_ = nullptr;
     spring_ = nullptr;
@@ -139,7 +167,30 @@ void Testbed::Tick() {
 }
 
 void Testbed::Step() {
-    if (!TPhysics::currentWorld) return;
+    TPhysics* world = TPhysics::currentWorld.Get();
+    if (!world) return;
+    if (!future_.empty()) {
+        // Forward again through what StepBack left: the very states, whatever the pointer
+        // did when they were first stepped.
+        past_.push_back(gelsim::SaveState(*world, false));
+        historyBytes_ += past_.back().capacity();
+        const std::vector<uint8_t>& ahead = future_.back();
+        gelsim::RestoreState(*world, ahead.data(), ahead.size());
+        historyBytes_ -= ahead.capacity();
+        future_.pop_back();
+        contacts_.clear();
+        ++steps;
+        return;
+    }
+    // A drag's spring lives outside the world's bodies, so states are kept only without one.
+    if (!handle_) {
+        past_.push_back(gelsim::SaveState(*world, false));
+        historyBytes_ += past_.back().capacity();
+        while (!past_.empty() && (past_.size() > HISTORY_STEPS || historyBytes_ > HISTORY_BYTES)) {
+            historyBytes_ -= past_.front().capacity();
+            past_.pop_front();
+        }
+    }
     if (handle_) {
         // The handle follows the pointer; the spring pulls the grabbed mass after it.
         ApplyView();
@@ -305,6 +356,7 @@ void Testbed::KeyDown(int32_t key) {
             running = false;
             Step();
             break;
+        case ',': StepBack(); break;
         case 'r': Restart(); break;
         case 'm': slowMotion = !slowMotion; break;
         case 'a': overlays = overlays == OVERLAY_ALL ? 0u : static_cast<uint32_t>(OVERLAY_ALL); break;

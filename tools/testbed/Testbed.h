@@ -39,8 +39,16 @@ public:
 
     /// One 60 Hz tick: steps the world when running (every fourth tick in slow motion).
     void Tick();
-    /// Steps once now.
+    /// Steps once now; after StepBack, forward again through the kept states first.
     void Step();
+    /// Back to the state before the last step (pauses); false when no earlier state is kept.
+    bool StepBack();
+    /// Steps the history holds behind and ahead of the present.
+    size_t StepsBack() const { return past_.size(); }
+    size_t StepsAhead() const { return future_.size(); }
+    /// Steps kept to go back through, and the bytes they may take at most.
+    static constexpr size_t HISTORY_STEPS = 600;
+    static constexpr size_t HISTORY_BYTES = size_t{256} << 20;
     /// Draws a frame of w x h pixels on the current drawing context (the caller flips).
     void Draw(float w, float h);
 
@@ -62,6 +70,7 @@ public:
 
 private:
     void Release();
+    void ForgetHistory();
     void FitToWindow(float w, float h);
     void ApplyView();
     void Grab(float x, float y);
@@ -99,6 +108,10 @@ private:
 
     bool shotPending_ = false;
     int32_t shotCount_ = 0;
+    // The world's state before each of the last steps (without zones, which do not move),
+    // oldest first, and the states stepped back from, the nearest at the back.
+    std::deque<std::vector<uint8_t>> past_, future_;
+    size_t historyBytes_ = 0;
     std::string message_;
     int64_t messageUntil_ = 0;  // frame number
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "app/Scene.h"
 #include "gelsim/core/Physics.h"
@@ -61,16 +62,19 @@ void DrawHelp(float w) {
     }
 }
 
-// The world goes first, then the graphics; the loop then ends with status 0.
+}  // namespace
+
 void CloseGame() {
     GameState& g = Game();
     if (g.closed) return;
+    // The world goes first, then the graphics; the loop then ends with status 0. The hash
+    // and the recording's end are taken from the world as it was last seen.
+    g.finalHash = WorldHash();
+    if (g.recorder) g.recorder->End(Counters().steps);
     TPhysics::Free();
     g.closed = true;
     EndGraphics();
 }
-
-}  // namespace
 
 GameState& Game() {
     static GameState state;
@@ -151,14 +155,20 @@ Ref<TObject> OnEvent(int32_t /*hookId*/, TObject* data, TObject* /*context*/) {
     GameState& g = Game();
     switch (ev->id) {
         case EVENT_MOUSEDOWN:
-            HandleClick(static_cast<float>(ev->x), static_cast<float>(ev->y));
+            // A replay plays the recorded clicks only: the player's would change its world.
+            if (!g.replay) HandleClick(static_cast<float>(ev->x), static_cast<float>(ev->y));
             break;
         case EVENT_MOUSEMOVE:
             g.pointerX = static_cast<float>(ev->x);
             g.pointerY = static_cast<float>(ev->y);
             break;
         case EVENT_GADGETPAINT:
-            if (!g.closed) DrawFrame();
+            // A frame changes the world (it drops loose blobs and moves the ceiling), so a
+            // repaint is recorded; a replay plays the recorded ones instead and leaves the
+            // window to the next tick's frame.
+            if (g.closed || g.replay) break;
+            if (g.recorder) g.recorder->Frame(Counters().steps);
+            DrawFrame();
             break;
         case EVENT_WINDOWSIZE:
             if (g.canvas) g.canvas->Activate(ACTIVATE_REDRAW);
@@ -185,13 +195,36 @@ bool LoopPass() {
     if (g.closed) return false;
     const int32_t ticks = g.timer->Ticks();
     if (ticks != g.lastTicks) {
-        TPhysics::Update();
-        ++Counters().steps;
-        DrawFrame();
+        if (g.replay) {
+            if (!ReplayStep()) CloseGame();
+        } else {
+            TPhysics::Update();
+            ++Counters().steps;
+            DrawFrame();
+        }
         // A tick that arrived while stepping and drawing is absorbed, not made up later.
         g.lastTicks = g.timer->Ticks();
     }
     return !g.closed;
+}
+
+bool ReplayStep() {
+    GameState& g = Game();
+    if (!g.replay || g.closed) return false;
+    const int64_t step = Counters().steps;
+    const std::vector<ReplayEntry>& entries = g.replay->entries;
+    while (g.replayNext < entries.size() && entries[g.replayNext].step <= step) {
+        const ReplayEntry& e = entries[g.replayNext++];
+        if (e.kind == ReplayEntry::Kind::Click)
+            ClickAt(e.x, e.y);
+        else
+            DrawFrame();
+    }
+    if (step >= g.replay->endStep) return false;
+    TPhysics::Update();
+    ++Counters().steps;
+    DrawFrame();
+    return true;
 }
 
 int RunGame(Backend backend) {
@@ -205,6 +238,57 @@ int RunGame(Backend backend) {
     while (LoopPass()) {
     }
     ShutdownServices();
+    return 0;
+}
+
+int GameMain(int argc, const char* const* argv) {
+    GameOptions options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, &error)) {
+        std::fprintf(stderr, "slime-tower: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    ReplayScript script;
+    if (!options.replay.empty() && !ReadReplay(options.replay, script, &error)) {
+        std::fprintf(stderr, "slime-tower: %s\n", error.c_str());
+        return 2;
+    }
+    ReplayWriter writer;
+    if (!options.record.empty() && !writer.Open(options.record, &error)) {
+        std::fprintf(stderr, "slime-tower: %s\n", error.c_str());
+        return 2;
+    }
+
+    slime::RegisterBuiltinMedia();
+    if (!InitServices(options.headless ? Backend::Headless : Backend::Window, &error)) {
+        std::fprintf(stderr, "slime-tower: %s\n", error.c_str());
+        return 1;
+    }
+    GameState& g = Game();
+    if (!options.record.empty()) g.recorder = &writer;
+    if (!options.replay.empty()) g.replay = &script;
+    StartUp();
+    if (options.headless) {
+        // Nothing waits for ticks: the world takes the recorded steps as fast as it can.
+        while (ReplayStep()) {
+        }
+        CloseGame();
+    } else {
+        while (LoopPass()) {
+        }
+    }
+    ShutdownServices();
+    g.recorder = nullptr;
+    g.replay = nullptr;
+    if (options.hash) std::printf("%s\n", HashLine(g.finalHash).c_str());
+    if (!writer.Failed().empty()) {
+        std::fprintf(stderr, "slime-tower: %s\n", writer.Failed().c_str());
+        return 1;
+    }
     return 0;
 }
 

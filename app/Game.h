@@ -1,8 +1,10 @@
 #pragma once
 // The game's top level: start-up, window events, the timed main loop and one frame.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "app/Replay.h"
 #include "platform/Event.h"
 #include "platform/Object.h"
 #include "platform/Sound.h"
@@ -24,10 +26,14 @@ struct GameState {
     int32_t lastTicks = 0;              // timer ticks at the end of the last stepped frame
     bool closed = false;                // "WindowClose" or Esc arrived: the loop ends
     bool showHelp = false;              // H toggles the panel of keys over the frame
+    ReplayWriter* recorder = nullptr;   // --record: takes every click and repaint; not owned
+    const ReplayScript* replay = nullptr;  // --replay: what is played instead of the player; not owned
+    size_t replayNext = 0;              // the next entry of replay to play
+    uint64_t finalHash = 0;             // WorldHash() taken as the game closed, before the world goes
 };
 
-/// What the game has done since it started, for tests and tools that watch it play;
-/// nothing in the game reads these.
+/// What the game has done since it started, for tests and tools that watch it play; the
+/// recorder reads the step count, nothing else in the game reads these.
 struct GameCounters {
     int64_t steps = 0;         // world steps taken
     int64_t frames = 0;        // frames presented
@@ -47,11 +53,22 @@ void DrawFrame();
 /// shows or hides the help panel); returns data unchanged.
 kin::Ref<kin::TObject> OnEvent(int32_t hookId, kin::TObject* data, kin::TObject* context);
 /// One pass of the main loop: waits for an event, then steps and draws once if the timer
-/// ticked. Returns false once the window was closed.
+/// ticked (in a replay: ReplayStep, closing the game at the replay's end). Returns false once
+/// the window was closed.
 bool LoopPass();
+/// One step of a replay: plays the entries recorded at the current step count, then steps
+/// and draws once. Returns false, without stepping, at the replay's end or once closed.
+bool ReplayStep();
+/// Frees the world (taking finalHash and ending the recording first) and closes the graphics;
+/// the loop then ends. Does nothing the second time.
+void CloseGame();
 /// The whole program on the given backend: register media, start services, start up,
 /// loop until the window closes. Returns the exit status.
 int RunGame(kin::Backend backend);
+/// The program with its command line (see UsageText): a normal game, a recorded one or a
+/// replay. Returns the exit status: 2 for a bad command line or a replay file that cannot be
+/// used, 1 when the services fail or the recording could not be written, else 0.
+int GameMain(int argc, const char* const* argv);
 /// Forgets all game state, the counters and the scene (tests run the game several times in
 /// one process).
 void ResetGame();

@@ -1,4 +1,4 @@
 // Slime Tower: grow a wobbling tower of slime.
 #include "app/Game.h"
 
-int main() { return slime::RunGame(kin::Backend::Window); }
+int main(int argc, char** argv) { return slime::GameMain(argc, argv); }

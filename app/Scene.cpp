@@ -119,8 +119,14 @@ void SetUpScene() {
 }
 
 void HandleClick(float x, float y) {
+    const float wx = TPhysics::SimX(x, y), wy = TPhysics::SimY(x, y);
+    if (ReplayWriter* r = Game().recorder) r->Click(Counters().steps, wx, wy);
+    ClickAt(wx, wy);
+}
+
+void ClickAt(float x, float y) {
     SceneState& s = Scene();
-    if (s.slime) s.slime->Add(TPhysics::SimX(x, y), TPhysics::SimY(x, y));
+    if (s.slime) s.slime->Add(x, y);
 }
 
 void DrawScene(float w, float h, float pointerX, float pointerY) {

@@ -34,8 +34,10 @@ SceneState& Scene();
 /// Builds the scene; called once right after the world is created. Reports every data file
 /// it cannot use with one line on standard error and keeps the message for the window.
 void SetUpScene();
-/// A mouse press at canvas pixel (x, y).
+/// A mouse press at canvas pixel (x, y): recorded as its world point when recording, then ClickAt.
 void HandleClick(float x, float y);
+/// A click at world point (x, y) (a replay plays them back through here).
+void ClickAt(float x, float y);
 /// Draws everything of one frame on a w x h drawing context, with the pointer at canvas
 /// pixel (pointerX, pointerY): near the top or bottom edge it scrolls the view.
 void DrawScene(float w, float h, float pointerX, float pointerY);

@@ -383,10 +383,12 @@ void Other(Ctx& c) {
             Answer& a = gAnswers[c.in.ConsumeIntegralInRange<size_t>(0, std::size(gAnswers) - 1)];
             a.c = &c;
             a.mode = c.in.ConsumeIntegralInRange<int>(0, 5);
-            if (c.in.ConsumeBool())
-                Require(gelsim_event_hook_add(&Callback, &a, c.in.ConsumeIntegralInRange<int32_t>(-2, 2)) == GELSIM_OK,
-                        "adding a callback failed");
-            else
+            if (c.in.ConsumeBool()) {
+                // Callbacks go on the current world's hook: without a world there is none.
+                const bool world = kin::gelsim::TPhysics::currentWorld.Get() != nullptr;
+                const int32_t r = gelsim_event_hook_add(&Callback, &a, c.in.ConsumeIntegralInRange<int32_t>(-2, 2));
+                Require(r == (world ? GELSIM_OK : GELSIM_ERROR), "adding a callback failed, or succeeded without a world");
+            } else
                 gelsim_event_hook_remove(&Callback, &a);
             break;
         }

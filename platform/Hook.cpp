@@ -1,7 +1,10 @@
 #include "platform/Hook.h"
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace kin {
@@ -15,26 +18,22 @@ struct HookEntry {
 
 using Chain = std::vector<HookEntry>;
 
-// Indexed by hook id; ids are small and handed out in order, so a vector is enough. Each
-// chain lives on its own: allocating a new hook inside a running callback must not move
-// other chains. Entry 0 stands for no hook. Made on first use and never destroyed: hooks
-// run from the destructors of other static objects.
-using ChainTable = std::vector<std::unique_ptr<Chain>>;
-ChainTable* g_chains = nullptr;
-
-[[gnu::noinline]] ChainTable& MakeChains() {
-    g_chains = new ChainTable();
-    g_chains->push_back(std::make_unique<Chain>());
-    return *g_chains;
-}
-
-inline ChainTable& Chains() { return g_chains ? *g_chains : MakeChains(); }
+// Indexed by hook id in blocks that never move, so that a thread handing out a new id
+// (every world takes one for its collision events) never moves a chain another thread is
+// running, and a callback allocating a hook does not move its own. Id 0 stands for no
+// hook. Blocks are made on demand and never destroyed: hooks run from the destructors of
+// other static objects.
+constexpr std::size_t kBlock = 1024;
+constexpr std::size_t kBlocks = 4096;  // up to 4 million ids
+std::array<std::atomic<Chain*>, kBlocks> g_blocks{};
+std::atomic<int32_t> g_idCount{1};  // ids below this are handed out
+std::mutex g_allocMutex;
 
 // The chain of a hook id, or null for an id never handed out.
 inline Chain* ChainOf(int32_t hookId) {
-    auto& chains = Chains();
-    if (hookId <= 0 || static_cast<std::size_t>(hookId) >= chains.size()) return nullptr;
-    return chains[static_cast<std::size_t>(hookId)].get();
+    if (hookId <= 0 || hookId >= g_idCount.load(std::memory_order_acquire)) return nullptr;
+    const auto id = static_cast<std::size_t>(hookId);
+    return &g_blocks[id / kBlock].load(std::memory_order_acquire)[id % kBlock];
 }
 
 // One frame per running RunHooks call, linked through the C++ stack (no allocation).
@@ -46,13 +45,13 @@ struct RunFrame {
     std::size_t next;  // index of the entry to run after the current one
     RunFrame* outer;
 };
-RunFrame* g_running = nullptr;
+thread_local RunFrame* g_running = nullptr;
 
 // Contexts of entries removed while a chain runs: the callback that removed its own entry
 // may still be using its context, so they are released only when the outermost run ends.
 // Running a callback thus needs no reference of its own on the context.
 // Made on first removal during a run, never destroyed.
-std::vector<Ref<TObject>>* g_removed = nullptr;
+thread_local std::vector<Ref<TObject>>* g_removed = nullptr;
 
 [[gnu::noinline]] void ReleaseRemoved() {
     // Released outside the list: a context's destructor may add or remove hooks.
@@ -75,9 +74,14 @@ struct RunGuard {
 }  // namespace
 
 int32_t AllocHookId() {
-    auto& chains = Chains();
-    chains.push_back(std::make_unique<Chain>());
-    return static_cast<int32_t>(chains.size() - 1);
+    const std::lock_guard<std::mutex> lock(g_allocMutex);
+    const int32_t id = g_idCount.load(std::memory_order_relaxed);
+    const auto at = static_cast<std::size_t>(id);
+    if (at / kBlock >= kBlocks) return 0;  // out of ids: a hook that never runs
+    if (!g_blocks[at / kBlock].load(std::memory_order_relaxed))
+        g_blocks[at / kBlock].store(new Chain[kBlock], std::memory_order_release);
+    g_idCount.store(id + 1, std::memory_order_release);
+    return id;
 }
 
 void AddHook(int32_t hookId, HookFunction fn, TObject* context, int32_t priority) {
@@ -110,12 +114,9 @@ bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context) {
     return false;
 }
 
-uint64_t detail::hookRuns = 0;
-
 Ref<TObject> RunHooks(int32_t hookId, TObject* data) {
     const Chain* chain = ChainOf(hookId);
     if (!chain || chain->empty()) return Ref<TObject>(data);
-    ++detail::hookRuns;
     // Held through the run: a callback may release what held the data before.
     Ref<TObject> current(data);
     RunGuard guard(hookId, 0);
@@ -133,6 +134,19 @@ Ref<TObject> RunHooks(int32_t hookId, TObject* data) {
 int32_t HookCount(int32_t hookId) {
     const Chain* chain = ChainOf(hookId);
     return chain ? static_cast<int32_t>(chain->size()) : 0;
+}
+
+}  // namespace kin
+
+namespace kin {
+
+void ClearHook(int32_t hookId) {
+    Chain* chain = ChainOf(hookId);
+    if (!chain) return;
+    while (!chain->empty()) {
+        const HookEntry& e = chain->back();
+        RemoveHook(hookId, e.fn, e.context.Get());
+    }
 }
 
 }  // namespace kin

@@ -2,6 +2,10 @@
 // Hooks: numbered chains of callbacks. Adding a callback inserts it after every callback
 // of equal or higher priority; running a hook passes a data object through the chain in
 // order, each callback's result replacing the data. Running a hook allocates nothing.
+//
+// Threads: ids may be handed out from any thread; a chain runs in the thread that runs it,
+// and one chain is changed and run by one thread at a time (the collision-event hook of a
+// world, for example, by the thread that steps that world).
 #include <cstdint>
 
 #include "platform/Object.h"
@@ -23,12 +27,8 @@ bool RemoveHook(int32_t hookId, HookFunction fn, TObject* context = nullptr);
 Ref<TObject> RunHooks(int32_t hookId, TObject* data);
 /// Number of callbacks on the hook (tests).
 int32_t HookCount(int32_t hookId);
-
-namespace detail {
-extern uint64_t hookRuns;
-}
-/// How many times a chain with callbacks has run, over all hooks, since the program
-/// started: a caller that sees the same count twice knows that no callback ran between.
-inline uint64_t HookRuns() { return detail::hookRuns; }
+/// Removes every callback of the hook, releasing their contexts (the owner of a hook that
+/// can never run again). The id stays used.
+void ClearHook(int32_t hookId);
 
 }  // namespace kin

@@ -80,6 +80,7 @@ TAdvBody::~TAdvBody() {
 }
 
 void TAdvBody::LeaveRegistry() {
+    TBody::LeaveRegistry();
     if (aIndex < 0) return;
     DropBackReferences();
     aIndex = -1;
@@ -126,8 +127,13 @@ int32_t TAdvBody::CleanIndex() {
 }
 
 int32_t TAdvBody::Activate() {
-    for (int32_t i : cArray.Below(cIndex)) ConAssign(i);
-    return 0;
+    // A body joins no world but the one whose registry holds it.
+    if (GetWorld() && GetWorld() != TPhysics::currentWorld.Get()) return -1;
+    // A constraint or mass of another world stays out; the others go in, and -1 says so.
+    int32_t result = 0;
+    for (int32_t i : cArray.Below(cIndex))
+        if (ConAssign(i) < 0) result = -1;
+    return result;
 }
 
 int32_t TAdvBody::DeActivate() {
@@ -427,7 +433,7 @@ int32_t TAdvBody::ConExists(int32_t index) { return Exists(cIndex, cArray, index
 TConstraint* TAdvBody::ConGet(int32_t index) { return ConAt(index); }
 
 int32_t TAdvBody::ConAssign(int32_t index) {
-    if (TConstraint* c = ConAt(index)) c->Assign(this);
+    if (TConstraint* c = ConAt(index)) return c->Assign(this) < 0 ? -1 : 0;
     return 0;
 }
 

@@ -79,7 +79,9 @@ public:
     virtual Ref<TAdvBody> Copy(int32_t flag = 0);
     /// Compacts masses, constraints, rigs and images, in that order.
     virtual int32_t CleanIndex();
-    /// Assigns (counts in) / frees (counts out) every constraint; both idempotent.
+    /// Assigns (counts in) / frees (counts out) every constraint; both idempotent. Activate
+    /// gives -1 when the body, or one of its constraints or masses, belongs to another world
+    /// than the current one (what belongs nowhere else still goes in).
     virtual int32_t Activate();
     virtual int32_t DeActivate();
     /// Draws every live rig in index order.

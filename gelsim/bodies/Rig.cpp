@@ -88,7 +88,11 @@ int32_t TRig::SetBlend(int32_t mode) {
     return 0;
 }
 
-TObject* TRig::GetAdvBody() const { return TPhysics::GetBody(abID); }
+TObject* TRig::GetAdvBody() const {
+    // A rig's mass, when it has one in a world, names the registry; else the current world.
+    TPhysics* w = mass && mass->GetWorld() ? mass->GetWorld() : TPhysics::currentWorld.Get();
+    return TPhysics::GetBodyIn(w, abID);
+}
 
 int32_t TRig::Draw() {
     if (!image || !mass) return 0;

@@ -1,9 +1,11 @@
-// The hand-written part of the C interface: errors, object handles, lists and the
-// collision-event hook. The 302 procedural functions are generated (CRows.cpp).
+// The hand-written part of the C interface: errors, object handles, lists, the
+// collision-event hook and switching worlds. The 302 procedural functions are generated
+// (CRows.cpp).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 
 #include "gelsim/capi/CTypes.h"
@@ -61,6 +63,12 @@ bool RefuseKind(const char* fn, const char* param, const char* kind, TObject* o)
 
 bool RefuseNoWorld(const char* fn) noexcept { return Refuse(fn, "no current world"); }
 
+int32_t RefusedByWorld(int32_t answer, const char* what, const char* fn) noexcept {
+    if (answer >= 0) return Done(GELSIM_OK);
+    Refuse(fn, what);
+    return GELSIM_ERROR;
+}
+
 void ThrowCallbackFault(const char* fn) {
     char what[256];
     std::snprintf(what, sizeof what,
@@ -108,20 +116,51 @@ TZoneResponse ZoneResponse(GelsimZoneResponse fn) noexcept { return reinterpret_
 
 namespace {
 
-// A C callback on the collision-event hook: its function and user pointer, carried as the
-// hook entry's context.
+// A C callback on a world's collision-event hook: its function and user pointer, carried
+// as the hook entry's context. The hook holds the only reference, so the callback lives
+// exactly as long as its entry: until it is removed or its world ends.
 class TCEventHook final : public TObject {
 public:
-    TCEventHook(GelsimEventCallback f, void* u) : fn(f), user(u) {}
+    TCEventHook(GelsimEventCallback f, void* u, int32_t h);
+    ~TCEventHook() override;
     GelsimEventCallback fn;
     void* user;
+    int32_t hook;  // the id of the world's hook it was added to; ids are never reused
 };
 
-// The callbacks added through the interface, oldest first, to find an entry's context again
-// when it is removed.
-std::vector<Ref<TCEventHook>>& CHooks() {
-    static std::vector<Ref<TCEventHook>> hooks;
-    return hooks;
+// Every C callback alive, oldest first, to find an entry's context again when it is
+// removed. Entries are uncounted: a callback leaves the list when it ends, which is when
+// its world's hook lets go of it, so a world that ends takes its callbacks with it. Worlds
+// stepped by different threads add and end callbacks at the same time, hence the lock; it
+// is never held while a hook runs or a callback ends.
+struct CHookList {
+    std::mutex lock;
+    std::vector<TCEventHook*> hooks;
+};
+CHookList& CHooks() {
+    static CHookList* list = new CHookList;  // never destroyed: worlds may end after exit starts
+    return *list;
+}
+
+TCEventHook::TCEventHook(GelsimEventCallback f, void* u, int32_t h) : fn(f), user(u), hook(h) {
+    CHookList& l = CHooks();
+    const std::lock_guard<std::mutex> guard(l.lock);
+    l.hooks.push_back(this);
+}
+
+TCEventHook::~TCEventHook() {
+    CHookList& l = CHooks();
+    const std::lock_guard<std::mutex> guard(l.lock);
+    l.hooks.erase(std::find(l.hooks.begin(), l.hooks.end(), this));
+}
+
+// The first callback added with fn and user to hook, held for the caller, or null.
+Ref<TCEventHook> FindCHook(int32_t hook, GelsimEventCallback fn, void* user) {
+    CHookList& l = CHooks();
+    const std::lock_guard<std::mutex> guard(l.lock);
+    for (TCEventHook* h : l.hooks)
+        if (h->hook == hook && h->fn == fn && h->user == user) return Ref<TCEventHook>(h);
+    return {};
 }
 
 // The hook entry of every C callback: hands the event over and takes back the one to pass
@@ -203,12 +242,12 @@ int32_t gelsim_event_hook_add(GelsimEventCallback fn, void* user, int32_t priori
         FailWith("null event callback");
         return GELSIM_ERROR;
     }
+    if (!HasWorld("gelsim_event_hook_add")) return GELSIM_ERROR;
     try {
-        auto& hooks = CHooks();
-        hooks.reserve(hooks.size() + 1);  // nothing can fail once the entry is on the hook
-        Ref<TCEventHook> h = MakeRef<TCEventHook>(fn, user);
-        AddHook(TColEvent::EventHook(), &RunCEventHook, h.Get(), priority);
-        hooks.push_back(std::move(h));
+        const int32_t hook = TColEvent::EventHook();
+        if (hook == 0) throw std::runtime_error("no event hook could be made for the world (gelsim_event_hook_add)");
+        const Ref<TCEventHook> h = MakeRef<TCEventHook>(fn, user, hook);
+        AddHook(hook, &RunCEventHook, h.Get(), priority);
         return GELSIM_OK;
     } catch (...) {
         Fail();
@@ -218,18 +257,44 @@ int32_t gelsim_event_hook_add(GelsimEventCallback fn, void* user, int32_t priori
 
 int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) GELSIM_NOEXCEPT {
     Enter();
-    auto& hooks = CHooks();
-    const auto it = std::find_if(hooks.begin(), hooks.end(),
-                                 [&](const Ref<TCEventHook>& h) { return h->fn == fn && h->user == user; });
-    if (it == hooks.end()) return 0;
+    if (!HasWorld("gelsim_event_hook_remove")) return GELSIM_ERROR;
     try {
-        RemoveHook(TColEvent::EventHook(), &RunCEventHook, it->Get());
+        const int32_t hook = TColEvent::EventHook();
+        const Ref<TCEventHook> h = FindCHook(hook, fn, user);
+        return h && RemoveHook(hook, &RunCEventHook, h.Get()) ? 1 : 0;
     } catch (...) {
         Fail();
         return GELSIM_ERROR;
     }
-    hooks.erase(it);
-    return 1;
+}
+
+// --- worlds ---------------------------------------------------------------------------------
+
+int32_t gelsim_physics_set_current(GelsimPhysics* w) GELSIM_NOEXCEPT {
+    Enter();
+    if (!Check<TPhysics>(w, false, "gelsim_physics_set_current", "w")) return GELSIM_ERROR;
+    TPhysics::SetCurrent(In<TPhysics>(w));
+    return GELSIM_OK;
+}
+
+GelsimPhysics* gelsim_physics_current(void) GELSIM_NOEXCEPT {
+    Enter();
+    return reinterpret_cast<GelsimPhysics*>(Borrow(TPhysics::currentWorld.Get()));
+}
+
+int32_t gelsim_physics_step(GelsimPhysics* w, int32_t n) GELSIM_NOEXCEPT {
+    Enter();
+    if (!Check<TPhysics>(w, true, "gelsim_physics_step", "w")) return GELSIM_ERROR;
+    const uint32_t faults = tCallbackFaults;
+    try {
+        // Held for the call: a callback may make another world current, which must not end
+        // the one being stepped when the caller's handle was borrowed.
+        const Ref<TPhysics> world(In<TPhysics>(w));
+        return Done(Watched(world->Step(n), faults, "gelsim_physics_step"));
+    } catch (...) {
+        Fail();
+        return GELSIM_ERROR;
+    }
 }
 
 }  // extern "C"

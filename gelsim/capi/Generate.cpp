@@ -289,6 +289,46 @@ std::string Note(const Row& r) {
     return "";
 }
 
+// True when the row acts on an object of its own kind, its first parameter (a method, or
+// Emit and Post of an event): that object must not be NULL.
+bool ActsOnOwnObject(const Row& r) {
+    return !r.params.empty() && r.params[0].handle && r.params[0].handle == "Gelsim" + r.type;
+}
+
+// Methods that answer -1 when the object, or one it would bring into the current world,
+// belongs to another world. The procedural function drops that answer, so the C function
+// calls the method itself (the object is checked not NULL on entry) and reports the
+// refusal with the message given here.
+struct WorldRefusal {
+    const char* type;
+    const char* op;
+    const char* what;
+};
+constexpr WorldRefusal kWorldRefusals[] = {
+    {"Constraint", "Assign", "the constraint, one of its masses or the body belongs to another world"},
+    {"AdvBody", "Activate", "the body belongs to another world"},
+    {"AdvBody", "ConAssign", "the constraint, one of its masses or the body belongs to another world"},
+    {"Zone", "Activate", "the zone belongs to another world"},
+};
+
+// The refusal of a row, or null. Every listed method must be a method row acting on its own
+// object, so a row renamed or reshaped fails the generation instead of losing its check.
+const WorldRefusal* RefusalOf(const Row& r) {
+    for (const WorldRefusal& w : kWorldRefusals)
+        if (r.type == w.type && r.op == w.op) {
+            if (r.kind != RowKind::DO || !ActsOnOwnObject(r))
+                throw std::runtime_error(CName(r) + ": a world refusal on a row that is not a method");
+            return &w;
+        }
+    return nullptr;
+}
+
+void CheckRefusalsExist(const std::vector<Row>& rows) {
+    for (const WorldRefusal& w : kWorldRefusals)
+        if (std::none_of(rows.begin(), rows.end(), [&](const Row& r) { return r.type == w.type && r.op == w.op; }))
+            throw std::runtime_error(std::string("no row ") + w.type + w.op + " for its world refusal");
+}
+
 const char* kHeaderTop = R"(/*
  * gelsim.h: the C interface of the gelsim soft-body library.
  *
@@ -300,8 +340,8 @@ const char* kHeaderTop = R"(/*
  * operation exactly as in the C++ name (GelAdvBodyMassMove is gelsim_AdvBodyMassMove):
  * the C name is found from the C++ one and back, and it cannot collide with the C++
  * functions when a C++ program includes both. Functions of the C interface's own (errors,
- * handles, lists, the event hook) are lower case throughout: gelsim_last_error,
- * gelsim_mass_release. Types are Gelsim + the kind: GelsimMass, GelsimAdvBody.
+ * handles, lists, the event hook, switching worlds) are lower case throughout:
+ * gelsim_last_error, gelsim_mass_release, gelsim_physics_step. Types are Gelsim + the kind: GelsimMass, GelsimAdvBody.
  *
  * Each C function does what its procedural function does. Functions that only act return
  * a status: GELSIM_OK (0), or GELSIM_ERROR (-1) when they failed. Functions that answer
@@ -355,15 +395,28 @@ const char* kHeaderTop = R"(/*
  * that finds no file, or a file of another kind, returns NULL and fails with the reason,
  * e.g. "PATH: no such file", or "PATH: not a body file" with the tag found.
  *
+ * Worlds. Any number of worlds may live at once. Each thread has a current world, which
+ * the world functions and the collision-event functions act on: gelsim_PhysicsCreate makes
+ * the new world current (the one before lives on while a handle holds it),
+ * gelsim_physics_set_current makes another one current, and gelsim_physics_step steps a
+ * given world whatever is current. Each world has its own event queue and event hook.
+ * Masses, constraints, zones and bodies join the world that is current when they are
+ * activated (bodies: when they are created) and belong to it while they are active there;
+ * activating one of them while another world is current is refused: the function returns
+ * GELSIM_ERROR and the message says so, as in: the zone belongs to another world
+ * (gelsim_ZoneActivate).
+ *
  * Callbacks. The collision-event hook takes a C function and a user pointer
  * (gelsim_event_hook_add); a zone's contact response is a C function of the zone
- * (gelsim_ZoneOverrideCollision). Both are called during gelsim_PhysicsUpdate and may call
- * this interface. An event callback that returns anything but NULL, its event or a live
+ * (gelsim_ZoneOverrideCollision). Both are called during gelsim_PhysicsUpdate (and
+ * gelsim_physics_step) and may call this interface. An event callback that returns anything but NULL, its event or a live
  * event (a handle of another kind; in checked builds also a released or made-up pointer)
  * is refused: the event passes on unchanged, and the call that ran the callback
  * (gelsim_PhysicsUpdate, gelsim_ColEventEmit) returns GELSIM_ERROR with a message.
  *
- * Threads. The engine is single-threaded: call it from one thread.
+ * Threads. The current world and the last error are kept per thread. Different threads
+ * may step different worlds at the same time; one world and its objects are used by one
+ * thread at a time.
  */
 #ifndef GELSIM_H
 #define GELSIM_H
@@ -452,11 +505,31 @@ GELSIM_API size_t gelsim_list_items(GelsimList* list, GelsimObject** buf, size_t
 
 /* --- the collision-event hook ------------------------------------------------- */
 
-/** Adds fn with its user pointer to the collision-event hook, after every callback of
- *  equal or higher priority. GELSIM_OK, or GELSIM_ERROR (NULL fn, no memory). */
+/* Each world has its own hook: a callback added while a world is current sees that
+ * world's events only, whichever world is current when they are emitted, and stays on it
+ * until it is removed while that world is current, or the world ends. */
+
+/** Adds fn with its user pointer to the current world's collision-event hook, after every
+ *  callback of equal or higher priority. GELSIM_OK, or GELSIM_ERROR (NULL fn, no current
+ *  world, no memory). */
 GELSIM_API int32_t gelsim_event_hook_add(GelsimEventCallback fn, void* user, int32_t priority) GELSIM_NOEXCEPT;
-/** Removes the first callback added with fn and user; 1 if one was found, else 0. */
+/** Removes the first callback added with fn and user from the current world's hook; 1 if
+ *  one was found, 0 if not (callbacks of other worlds stay), GELSIM_ERROR without a world. */
 GELSIM_API int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) GELSIM_NOEXCEPT;
+
+/* --- worlds --------------------------------------------------------------------- */
+
+/** Makes w (borrowed; NULL: none) the calling thread's current world; GELSIM_OK. The
+ *  thread's hold on the world before ends: a world no handle holds ends with it, so take
+ *  gelsim_physics_current first, retained, to come back to one. */
+GELSIM_API int32_t gelsim_physics_set_current(GelsimPhysics* w) GELSIM_NOEXCEPT;
+/** The calling thread's current world (borrowed, valid while it stays current or a
+ *  handle holds it), or NULL; never a failure. */
+GELSIM_API GelsimPhysics* gelsim_physics_current(void) GELSIM_NOEXCEPT;
+/** Steps world w (borrowed) n times, whatever is current; its callbacks see it current and
+ *  the current world is the same afterwards. n of 0 or less: nothing. GELSIM_OK, or
+ *  GELSIM_ERROR (NULL w, a callback's bogus result). */
+GELSIM_API int32_t gelsim_physics_step(GelsimPhysics* w, int32_t n) GELSIM_NOEXCEPT;
 )";
     std::string section;
     for (const Row& r : rows) {
@@ -469,6 +542,7 @@ GELSIM_API int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) 
         bool said = false;  // the description already says the result is borrowed
         for (const std::string& line : doc) said = said || (note == "Borrowed, or NULL." && line.find("borrowed") != std::string::npos);
         if (!note.empty() && !said) doc.push_back(note);
+        if (const WorldRefusal* w = RefusalOf(r)) doc.push_back(std::string("GELSIM_ERROR when ") + w->what + ".");
         for (size_t i = 0; i < doc.size(); ++i) {
             for (size_t at; (at = doc[i].find("*/")) != std::string::npos;) doc[i].replace(at, 2, "* /");
             h += (i ? " * " : "/** ") + doc[i] + (i + 1 == doc.size() ? " */\n" : "\n");
@@ -483,12 +557,6 @@ GELSIM_API int32_t gelsim_event_hook_remove(GelsimEventCallback fn, void* user) 
 #endif /* GELSIM_H */
 )";
     return h;
-}
-
-// True when the row acts on an object of its own kind, its first parameter (a method, or
-// Emit and Post of an event): that object must not be NULL.
-bool ActsOnOwnObject(const Row& r) {
-    return !r.params.empty() && r.params[0].handle && r.params[0].handle == "Gelsim" + r.type;
 }
 
 // True for the world's functions, which need a current world: all but the creating ones.
@@ -525,6 +593,14 @@ using namespace kin::gelsim::capi;
         std::string call = "::kin::gelsim::Gel" + r.type + r.op + "(" + args + ")";
         s += "\nextern \"C\" " + r.resultType + " " + CName(r) + "(" + CParams(r) + ") GELSIM_NOEXCEPT {\n";
         s += EntryChecks(r);
+        if (const WorldRefusal* w = RefusalOf(r)) {
+            std::string rest;
+            for (size_t i = 1; i < r.params.size(); ++i) rest += (i > 1 ? ", " : "") + r.params[i].arg(r.names[i]);
+            s += "    try {\n        return RefusedByWorld(" + r.params[0].arg(r.names[0]) + "->" + r.op + "(" + rest +
+                 "), \"" + w->what + "\", \"" + CName(r) + "\");\n";
+            s += "    } catch (...) {\n        Fail();\n    }\n    return GELSIM_ERROR;\n}\n";
+            continue;
+        }
         if (RunsCallbacks(r)) {
             s += "    const uint32_t faults = tCallbackFaults;\n";
             call = "Watched(" + call + ", faults, \"" + CName(r) + "\")";
@@ -570,6 +646,7 @@ int main(int argc, char** argv) {
     try {
         std::vector<Row> rows = kin::gelsim::AllRows();
         Name(rows, argv[3]);
+        CheckRefusalsExist(rows);
         WriteIfChanged(argv[1], Header(rows));
         WriteIfChanged(argv[2], Source(rows));
     } catch (const std::exception& e) {

@@ -96,6 +96,11 @@ bool RefuseDead(const char* fn, const char* param) noexcept;
 bool RefuseKind(const char* fn, const char* param, const char* kind, TObject* o) noexcept;
 bool RefuseNoWorld(const char* fn) noexcept;
 
+/// Ends a call to a method that answers -1 when the object, or one it would bring along,
+/// belongs to another world than the current one: GELSIM_OK, or GELSIM_ERROR with the
+/// failure "what (fn)".
+int32_t RefusedByWorld(int32_t answer, const char* what, const char* fn) noexcept;
+
 /// Check's slow path: NULL, an object that is not alive, a derived type or another kind.
 template <class T>
 [[gnu::noinline]] bool CheckSlowly(TObject* o, bool required, const char* fn, const char* param) noexcept {

@@ -9,6 +9,8 @@
 
 namespace kin::gelsim {
 
+class TPhysics;
+
 class TBody : public TObject {
 public:
     std::string name = "Body";
@@ -27,15 +29,19 @@ public:
     /// Same as the base Free.
     virtual int32_t Clear();
     /// Told by the world when the registry that holds this body ends (the world is freed
-    /// or replaced) while something else still holds the body: it no longer has an id.
-    /// A plain body has none to lose.
-    virtual void LeaveRegistry() {}
+    /// or destroyed) while something else still holds the body: it no longer has an id.
+    virtual void LeaveRegistry() { world_ = nullptr; }
+    /// The world whose body registry holds this body (borrowed), or null; a plain body is
+    /// in none.
+    TPhysics* GetWorld() const { return world_; }
 
 protected:
     int32_t ReleaseConstraints();
 
 private:
     friend class TConstraint;
+    friend class TPhysics;
+    TPhysics* world_ = nullptr;  // set and cleared by the world's body registry
     // Entries of conList that Assign appended and Free has not removed. While they are all
     // of the list's entries, a constraint's own record of the lists holding it answers
     // whether this body holds it, without a walk over the list.

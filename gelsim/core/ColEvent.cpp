@@ -44,6 +44,8 @@
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/Assert.h"
 #include "gelsim/core/detail/Contact.h"
+#include "gelsim/core/detail/EventQueue.h"
+#include "gelsim/core/detail/World.h"
 #include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/Slab.h"
 #include "gelsim/core/ZoneBase.h"
@@ -56,39 +58,6 @@ GELSIM_SLAB_DEFINE(TColEvent)
 struct ColEventAccess {
     // --- records and the hold list -------------------------------------------------------
 
-    struct Record {
-        TMass* m;     // obj1 (held)
-        TObject* o;   // obj2 (held)
-        union Where {
-            float xy[2];       // the point, for a record without an object
-            TColEvent* event;  // the object that holds the values (one reference in `objs`)
-        } at;
-        float force;  // for a record without an object
-        uint32_t tag;
-    };
-    static_assert(sizeof(Record) == 32, "records stay half a cache line");
-
-    // The records: a plain growable array, so that the step's contacts are written in
-    // place (a record built aside and copied in costs a stalled load per contact).
-    struct RecordArray {
-        Record* data = nullptr;
-        size_t size = 0;
-        size_t cap = 0;
-
-        Record& operator[](size_t i) { return data[i]; }
-        const Record& operator[](size_t i) const { return data[i]; }
-        // The next record, uninitialised; the caller made room.
-        Record* Append() { return &data[size++]; }
-        void Reserve(size_t n) {
-            if (n <= cap) return;
-            auto* grown = new Record[n];
-            std::copy(data, data + size, grown);
-            delete[] data;
-            data = grown;
-            cap = n;
-        }
-    };
-
     // Tag: kind + 1 in bits 0-2, the merge mode in bit 3, the pair's anchor in bits 4-5,
     // bit 6 when an object stands behind the record.
     static constexpr uint32_t KIND_MASK = 7;
@@ -96,56 +65,31 @@ struct ColEventAccess {
     static constexpr uint32_t ANCHOR_M = 0, ANCHOR_O = 16, ANCHOR_NONE = 32, ANCHOR_MASK = 48;
     static constexpr uint32_t HAS_EVENT = 64;
 
-    struct PairKey {
-        const void* k1;
-        const void* k2;
-        bool operator==(const PairKey& o) const { return k1 == o.k1 && k2 == o.k2; }
-    };
-    struct PairHash {
-        size_t operator()(const PairKey& k) const {
-            const uint64_t a = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(k.k1));
-            const uint64_t b = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(k.k2));
-            return static_cast<size_t>((a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full));
-        }
-    };
+    using State = detail::EventQueue;
+    using Record = detail::Record;
+    using PairKey = detail::PairKey;
 
-    struct State {
-        int32_t hook = 0;
-        int32_t mode = TColEvent::MODE_UPDATE;
-        bool eager = false;   // an event object stands behind some record: merge at once
-        size_t resolved = 0;  // records[0, resolved) are one per pair
-        size_t head = 0;      // records[head, resolved) are waiting in the queue
-        RecordArray records;
-        std::vector<int32_t> next;      // beside each resolved record: the anchor's previous pair, or -1
-        std::vector<TColEvent*> objs;   // every event object behind a record, one reference each
-        std::vector<TObject*> hold;     // every object a record names, one reference each
-        std::vector<TColEvent*> spareObjs;  // the other buffers (swapped at flush)
-        std::vector<TObject*> spareHold;
-        const TObject* heldOther[2] = {nullptr, nullptr};  // latest non-mass objects held
-        std::unordered_map<PairKey, int32_t, PairHash> general;
-        Ref<TColEvent> current;
-        std::vector<TColEvent*> pool;  // recyclable events, one reference each
-        TColEvent* scratch = nullptr;  // the event the callbacks see (one reference), or null
-        bool scratchBusy = false;      // the scratch event is being offered
-
-        State() {
-            records.Reserve(4096);
-            next.reserve(4096);
-            objs.reserve(256);
-            spareObjs.reserve(256);
-            hold.reserve(4096);
-            spareHold.reserve(4096);
-            pool.reserve(256);
-        }
-    };
-
-    // Made on first use and never destroyed: events may outlive exit order.
-    static inline State* state = nullptr;
-    [[gnu::noinline]] static State& MakeState() {
-        state = new State();
-        return *state;
+    // The queue of the calling thread's current world, or null.
+    static State* Current() {
+        TPhysics* w = TPhysics::currentWorld.Get();
+        return w ? &detail::WorldAccess::Events(*w) : nullptr;
     }
-    static State& S() { return state ? *state : MakeState(); }
+
+    // The queue a mass's contacts go to: its world's, else the current world's.
+    static State* QueueOf(TMass* m) {
+        if (TPhysics* w = detail::MassAccess::World(m)) return &detail::WorldAccess::Events(*w);
+        return Current();
+    }
+
+    // An event object in the queue's lists that names the queue's own world does not hold
+    // it: the world owns the queue, so a held reference would keep an unused world alive
+    // through its own pending events. The reference is counted again when the event
+    // leaves the queue while a program still holds it.
+    static void Weaken(State& s, TColEvent* e) {
+        if (e->weakWorld_ || !s.world || e->obj2.Get() != s.world) return;
+        s.world->Release();  // never the last: whoever posts or steps holds the world
+        e->weakWorld_ = true;
+    }
 
     static bool IsMass(const TObject* o) { return o && typeid(*o) == typeid(TMass); }
 
@@ -166,7 +110,8 @@ struct ColEventAccess {
     }
 
     static void HoldOther(State& s, TObject* o) {
-        if (!o || o == s.heldOther[0] || o == s.heldOther[1]) return;
+        // The queue's own world outlives its records (see Weaken).
+        if (!o || o == s.heldOther[0] || o == s.heldOther[1] || o == s.world) return;
         s.heldOther[1] = s.heldOther[0];
         s.heldOther[0] = o;
         o->Retain();
@@ -204,8 +149,16 @@ struct ColEventAccess {
     // pool. Releasing its objects may run destructors that reach back into this module.
     static void Drop(State& s, TColEvent* e) {
         if (e->RefCount() != 1) {
+            if (e->weakWorld_) {
+                e->weakWorld_ = false;
+                if (s.world) s.world->Retain();
+            }
             e->Release();
             return;
+        }
+        if (e->weakWorld_) {
+            e->weakWorld_ = false;
+            e->obj2.Detach();
         }
         e->obj1 = nullptr;
         e->obj2 = nullptr;
@@ -384,6 +337,7 @@ struct ColEventAccess {
         Reserve(s);
         event->Retain();
         s.objs.push_back(event);
+        Weaken(s, event);
         r.at.event = event;
         *s.records.Append() = r;
         s.resolved = s.records.size;
@@ -402,6 +356,7 @@ struct ColEventAccess {
         e->y = r.at.xy[1];
         e->force = r.force;
         s.objs.push_back(e);
+        Weaken(s, e);
         r.at.event = e;
         r.tag |= HAS_EVENT;
         s.eager = true;  // everything before it is resolved already
@@ -438,7 +393,6 @@ struct ColEventAccess {
     // the scratch event is being offered.
     [[gnu::noinline]] static void EmitFromPool(State& s, int32_t kind, TMass* mass, TObject* other, float x,
                                                float y, float force) {
-        if (s.hook == 0) s.hook = AllocHookId();
         TColEvent* e = Take(s);
         Fill(e, kind, mass, other, x, y, force);
         if (!s.scratch) {
@@ -474,6 +428,15 @@ struct ColEventAccess {
     }
 
     // --- flush ----------------------------------------------------------------------------
+
+    // The queue's world is ending: events a program still holds stop naming it.
+    static void Orphan(State& s) {
+        for (TColEvent* e : s.objs)
+            if (e->weakWorld_) {
+                e->weakWorld_ = false;
+                e->obj2.Detach();
+            }
+    }
 
     static void Flush(State& s) {
         s.current = nullptr;  // the event is in `objs` too
@@ -530,9 +493,14 @@ inline TColEvent* Outcome(const Ref<TObject>& out, TColEvent* event) {
 // --- the public functions -----------------------------------------------------------------
 
 Ref<TColEvent> TColEvent::Create(TMass* obj1, TObject* obj2, float x, float y, float force) {
-    TColEvent* raw = Access::Take(Access::S());
-    Ref<TColEvent> e(raw);
-    raw->Release();  // the handle now holds the only reference
+    Ref<TColEvent> e;
+    if (Access::State* s = Access::Current()) {
+        TColEvent* raw = Access::Take(*s);
+        e = raw;
+        raw->Release();  // the handle now holds the only reference
+    } else {
+        e = MakeRef<TColEvent>();
+    }
     e->id = KindOf(obj2);
     e->obj1 = obj1;
     e->obj2 = obj2;
@@ -543,32 +511,36 @@ Ref<TColEvent> TColEvent::Create(TMass* obj1, TObject* obj2, float x, float y, f
 }
 
 int32_t TColEvent::SetMode(int32_t mode) {
-    Access::S().mode = mode;
+    if (Access::State* s = Access::Current()) s->mode = mode;
     return 0;
 }
 
-int32_t TColEvent::GetMode() { return Access::S().mode; }
+int32_t TColEvent::GetMode() {
+    const Access::State* s = Access::Current();
+    return s ? s->mode : MODE_UPDATE;
+}
 
-int32_t TColEvent::EventHook() { return HookOf(Access::S()); }
+int32_t TColEvent::EventHook() {
+    Access::State* s = Access::Current();
+    return s ? HookOf(*s) : 0;
+}
 
 int32_t TColEvent::Emit(TColEvent* event) {
-    if (!event) return 0;
-    Access::State& s = Access::S();
-    const Ref<TObject> out = RunHooks(HookOf(s), event);
+    Access::State* s = Access::Current();
+    if (!event || !s) return 0;
+    const Ref<TObject> out = RunHooks(s->hook, event);
     TColEvent* outcome = Outcome(out, event);
-    if (outcome && s.mode != MODE_DISCARD) Access::PostEvent(s, outcome, s.mode);
+    if (outcome && s->mode != MODE_DISCARD) Access::PostEvent(*s, outcome, s->mode);
     return 0;
 }
 
-namespace {
-uint64_t gContacts = 0;
-}
-
-uint64_t detail::ContactCount() { return gContacts; }
+uint64_t detail::ContactCount(TPhysics& w) { return WorldAccess::Events(w).contacts; }
 
 void detail::EmitContact(int32_t kind, TMass* mass, TObject* other, float x, float y, float force) {
-    ++gContacts;
-    Access::State& s = Access::S();
+    Access::State* queue = Access::QueueOf(mass);
+    if (!queue) return;  // no world to report to
+    Access::State& s = *queue;
+    ++s.contacts;
     // The callbacks see the scratch event, reused from contact to contact unless one of
     // them keeps it. A contact raised from inside a callback gets an event of its own.
     TColEvent* e = s.scratch;
@@ -594,12 +566,15 @@ void TZoneBase::ReportContact(TMass* mass, float x, float y, float depth) {
 }
 
 int32_t TColEvent::Post(TColEvent* event, int32_t mode) {
-    if (event) Access::PostEvent(Access::S(), event, mode);
+    Access::State* s = Access::Current();
+    if (event && s) Access::PostEvent(*s, event, mode);
     return 0;
 }
 
 TColEvent* TColEvent::Poll() {
-    Access::State& s = Access::S();
+    Access::State* queue = Access::Current();
+    if (!queue) return nullptr;
+    Access::State& s = *queue;
     Access::Resolve(s);
     if (s.head >= s.resolved)
         s.current = nullptr;
@@ -609,27 +584,61 @@ TColEvent* TColEvent::Poll() {
 }
 
 TColEvent* TColEvent::Peek() {
-    Access::State& s = Access::S();
+    Access::State* queue = Access::Current();
+    if (!queue) return nullptr;
+    Access::State& s = *queue;
     Access::Resolve(s);
     return s.head < s.resolved ? Access::Materialise(s, s.head) : nullptr;
 }
 
 TColEvent* TColEvent::Seek(TObject* a, TObject* b) {
+    Access::State* s = Access::Current();
+    if (!s) return nullptr;
     if (!b) b = TPhysics::currentWorld.Get();
-    return Access::Seek(Access::S(), a, b);
+    return Access::Seek(*s, a, b);
 }
 
 int32_t TColEvent::Flush() {
-    Access::Flush(Access::S());
+    if (Access::State* s = Access::Current()) Access::Flush(*s);
     return 0;
 }
 
-TColEvent* TColEvent::GetCurrent() { return Access::S().current.Get(); }
+void detail::FlushEvents(TPhysics& w) { Access::Flush(WorldAccess::Events(w)); }
+
+TColEvent* TColEvent::GetCurrent() {
+    const Access::State* s = Access::Current();
+    return s ? s->current.Get() : nullptr;
+}
 
 int32_t TColEvent::QueueCount() {
-    Access::State& s = Access::S();
+    Access::State* queue = Access::Current();
+    if (!queue) return 0;
+    Access::State& s = *queue;
     Access::Resolve(s);
     return static_cast<int32_t>(s.resolved - s.head);
+}
+
+detail::EventQueue::EventQueue(TPhysics* owner) : world(owner) {
+    // Small to start with: a program may hold many worlds. The lists grow to what a step
+    // needs and keep that size, so the steady state allocates nothing.
+    records.Reserve(256);
+    next.reserve(256);
+    hold.reserve(256);
+    spareHold.reserve(256);
+}
+
+detail::EventQueue::~EventQueue() {
+    Access::Orphan(*this);
+    Access::Flush(*this);
+    if (scratch) {
+        TColEvent* e = scratch;
+        scratch = nullptr;
+        e->Release();
+    }
+    for (TColEvent* e : pool) e->Release();
+    pool.clear();
+    // The callbacks of a world that is gone can never run again: their contexts go now.
+    if (hook != 0) ClearHook(hook);
 }
 
 TMass* TColEvent::GetMass2() const { return As<TMass>(obj2.Get()); }

@@ -17,6 +17,7 @@
 namespace kin::gelsim {
 
 class TZoneBase;
+struct ColEventAccess;
 
 class TColEvent final : public TObject {
 public:
@@ -32,7 +33,8 @@ public:
 
     int32_t id = 0;
     Ref<TMass> obj1;    // the mass that had the contact
-    Ref<TObject> obj2;  // the other party: a mass, a zone, the world, or anything
+    Ref<TObject> obj2;  // the other party: a mass, a zone, the world, or anything; not to be
+                        // replaced while the event is queued
     float x = 0, y = 0;  // contact point, world units
     float force = 0;     // penetration depth (summed over merged contacts in MODE_UPDATE)
 
@@ -75,6 +77,10 @@ public:
 
     GELSIM_SLAB_ALLOCATED(TColEvent)
 
+private:
+    friend struct ColEventAccess;
+    // obj2 is the world of the queue that holds this event, uncounted (see ColEvent.cpp).
+    bool weakWorld_ = false;
 };
 
 }  // namespace kin::gelsim

@@ -78,6 +78,8 @@ int32_t TConstraint::Assign(TBody* body) {
     if (!body || !body->conList) return 0;
     TList* list = body->conList.Get();
     if (HeldLink(list)) return 0;
+    // Refused when the body or this constraint belongs to another world.
+    if ((body->GetWorld() && body->GetWorld() != TPhysics::currentWorld.Get()) || !MayJoinCurrent()) return -1;
     const bool known = body->OnlyAssigned();
     if (!known && list->Contains(this)) return 0;
     Remember(list->AddLast(this));
@@ -128,7 +130,9 @@ float TConstraint::GetStress() const {
     return len / restLength;
 }
 
-TObject* TConstraint::GetAdvBody() const { return TPhysics::GetBody(abID); }
+TObject* TConstraint::GetAdvBody() const {
+    return TPhysics::GetBodyIn(world_ ? world_ : TPhysics::currentWorld.Get(), abID);
+}
 
 int32_t TConstraint::Draw() {
     if (m[0] && m[1]) TPhysics::DrawLine(m[0]->posX, m[0]->posY, m[1]->posX, m[1]->posY);
@@ -240,7 +244,17 @@ void TConstraint::RelaxAll(const Ref<TConstraint>* arr, int32_t n) {
     }
 }
 
+bool TConstraint::MayJoinCurrent() const {
+    const TPhysics* w = TPhysics::currentWorld.Get();
+    if (world_ && world_ != w) return false;
+    for (const TMass* mass : m)
+        if (mass && mass->GetWorld() && mass->GetWorld() != w) return false;
+    return true;
+}
+
 int32_t TConstraint::AddRef() {
+    // A constraint and its masses take part in one world at a time.
+    if (!MayJoinCurrent()) return -1;
     if (refCounter == 0) {
         if (m[0]) m[0]->AddRef();
         if (m[1]) m[1]->AddRef();
@@ -258,7 +272,7 @@ int32_t TConstraint::SubRef() {
         if (m[0]) m[0]->SubRef();
         if (m[1]) m[1]->SubRef();
         // Last: dropping the table's reference may end this object.
-        if (TPhysics* w = TPhysics::currentWorld.Get()) GiveConEntry(w, entry, this);
+        if (TPhysics* w = world_) GiveConEntry(w, entry, this);
     }
     return 0;
 }

@@ -14,6 +14,7 @@
 namespace kin::gelsim {
 
 class TBody;
+class TPhysics;
 
 class TConstraint final : public TObject {
 public:
@@ -71,7 +72,17 @@ public:
 
     GELSIM_SLAB_ALLOCATED(TConstraint)
 
+    /// The world whose constraint table holds this constraint (borrowed), or null.
+    TPhysics* GetWorld() const { return world_; }
+
 private:
+    /// False when this constraint or one of its masses takes part in another world than
+    /// the current one.
+    bool MayJoinCurrent() const;
+    friend int32_t TakeConEntry(TPhysics* w, TConstraint* c);
+    friend void GiveConEntry(TPhysics* w, int32_t entry, TConstraint* c);
+    friend class TPhysics;
+    TPhysics* world_ = nullptr;  // the world whose table holds it, or null
     // The links by which Assign put this constraint into bodies' lists (a link no longer
     // in its list is stale and dropped when met).
     Ref<TLink> held_;

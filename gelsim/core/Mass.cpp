@@ -38,7 +38,7 @@ inline void BrakeTangential(TMass* a, float nx, float ny, float F) {
 
 }  // namespace
 
-uint64_t detail::groupWrites = 0;
+std::atomic<uint64_t> detail::groupWrites{0};
 static_assert(sizeof(GroupField) == sizeof(float) && alignof(GroupField) == alignof(float));
 
 TMass::TMass() { detail::MassAccess::Init(*this); }
@@ -170,7 +170,9 @@ int32_t TMass::SetColGroup(int32_t group) {
     return 0;
 }
 
-TObject* TMass::GetAdvBody() const { return TPhysics::GetBody(abID); }
+TObject* TMass::GetAdvBody() const {
+    return TPhysics::GetBodyIn(world_ ? world_ : TPhysics::currentWorld.Get(), abID);
+}
 
 int32_t TMass::Draw() {
     const float r = kin::GetRotation();
@@ -181,20 +183,21 @@ int32_t TMass::Draw() {
 }
 
 int32_t TMass::AddRef() {
-    if (refCounter == 0) {
-        if (TPhysics* w = TPhysics::currentWorld.Get()) {
-            aIndex = TakeMassEntry(w, this);
-            detail::WorldAccess::Index(*w).Place(this);
-        }
+    TPhysics* w = TPhysics::currentWorld.Get();
+    // A mass takes part in one world at a time: the one whose table holds it.
+    if (world_ && world_ != w) return -1;
+    if (refCounter == 0 && w) {
+        aIndex = TakeMassEntry(w, this);
+        detail::WorldAccess::Index(*w).Place(this);
     }
     ++refCounter;
     return 0;
 }
 
 int32_t TMass::AddToGrid() {
-    TPhysics* w = TPhysics::currentWorld.Get();
-    // Only a mass of the current world's table has a cell: an inactive mass placed in a
-    // cell would never be taken out again.
+    TPhysics* w = world_;
+    // Only a mass of its world's table has a cell: an inactive mass placed in a cell would
+    // never be taken out again.
     if (!w || aIndex < 0 || aIndex >= static_cast<int32_t>(w->massArray.size()) ||
         w->massArray[static_cast<size_t>(aIndex)].Get() != this)
         return 0;
@@ -209,7 +212,7 @@ int32_t TMass::SubRef() {
         aIndex = -1;
         detail::PairIndex::Leave(this);
         // Last: dropping the table's reference may end this object.
-        if (TPhysics* w = TPhysics::currentWorld.Get()) GiveMassEntry(w, entry, this);
+        if (TPhysics* w = world_) GiveMassEntry(w, entry, this);
     }
     return 0;
 }

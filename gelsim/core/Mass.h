@@ -3,6 +3,7 @@
 // pos alone adds velocity, moving both keeps it, setting both to one point stops the mass.
 // A mass is simulated while its participation count (refCounter) is above zero; it then
 // has an entry in the world's mass table and sits in exactly one grid cell.
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -16,13 +17,14 @@ namespace kin::gelsim {
 namespace detail {
 class PairIndex;
 struct MassAccess;
-extern uint64_t groupWrites;
+extern std::atomic<uint64_t> groupWrites;
 }  // namespace detail
 
 /// How many times a mass's collision group field has been written, over all masses, since
 /// the program started: a caller that sees the same count twice knows that no group
-/// changed between (the step's pair index relies on this to trust its copies).
-inline uint64_t GroupWrites() { return detail::groupWrites; }
+/// changed between (the step's pair index relies on this to trust its copies). Writes in
+/// other threads only make the count move more often.
+inline uint64_t GroupWrites() { return detail::groupWrites.load(std::memory_order_relaxed); }
 
 /// A mass's collision group: reads as the float it holds; every write is counted.
 class GroupField {
@@ -32,7 +34,7 @@ public:
     GroupField(const GroupField& o) : v_(o.v_) {}
     GroupField& operator=(float v) {
         v_ = v;
-        ++detail::groupWrites;
+        detail::groupWrites.fetch_add(1, std::memory_order_relaxed);
         return *this;
     }
     GroupField& operator=(const GroupField& o) { return *this = o.v_; }
@@ -41,6 +43,8 @@ public:
 private:
     float v_ = 0;
 };
+
+class TPhysics;
 
 class TMass final : public TObject {
 public:
@@ -136,8 +140,12 @@ public:
 
     GELSIM_SLAB_ALLOCATED(TMass)
 
+    /// The world whose mass table holds this mass (borrowed), or null while inactive.
+    TPhysics* GetWorld() const { return world_; }
+
 private:
     detail::PairIndex* placedIn_ = nullptr;  // the index whose cell holds this mass, or null
+    TPhysics* world_ = nullptr;              // the world whose table holds it, or null
 };
 
 }  // namespace kin::gelsim

@@ -5,12 +5,14 @@
 #include "gelsim/core/Physics.h"
 #include "gelsim/core/Assert.h"
 #include "gelsim/core/detail/Contact.h"
+#include "gelsim/core/detail/EventQueue.h"
 #include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
 #include "gelsim/core/detail/Tables.h"
 #include "gelsim/core/detail/World.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -46,12 +48,52 @@ inline void WallFriction(float pos, float& old, float f) {
 
 }  // namespace
 
+// What the entries from k to the end of the mass table hold, for the all-pairs search:
+// the one non-zero group among them (kind SOLE), none (NONE) or several (MIXED; a group
+// that is not a number counts as several, since it equals nothing). Made by one scan from
+// the end and kept while nothing can have changed a group or the table: within one pass,
+// no contact emitted (callbacks run only for contacts, and zones reach the program only
+// through their contacts) and no pair of masses handed to the contact code (a mass type
+// may answer on its own).
+struct detail::GroupSuffix {
+    enum : uint8_t { NONE, SOLE, MIXED };
+    std::vector<float> group;
+    std::vector<uint8_t> kind;
+    uint64_t pass = 0, contacts = 0;
+    int32_t count = -1;
+    bool valid = false;
+
+    void Make(const TPhysics& w, int32_t n) {
+        group.resize(static_cast<size_t>(n) + 1);
+        kind.resize(static_cast<size_t>(n) + 1);
+        group[static_cast<size_t>(n)] = 0.0f;
+        kind[static_cast<size_t>(n)] = NONE;
+        for (int32_t j = n - 1; j >= 0; --j) {
+            const size_t i = static_cast<size_t>(j);
+            const TMass* m = w.massArray[i].Get();
+            const float g = m ? m->colGroup : 0.0f;
+            group[i] = group[i + 1];
+            kind[i] = kind[i + 1];
+            if (g == 0.0f || kind[i] == MIXED) continue;
+            if (g != g || (kind[i] == SOLE && g != group[i]))
+                kind[i] = MIXED;
+            else {
+                kind[i] = SOLE;
+                group[i] = g;
+            }
+        }
+    }
+};
+
 // ---------------------------------------------------------------------------------------
 // Construction and parameters
 // ---------------------------------------------------------------------------------------
 
 TPhysics::TPhysics()
-    : shiftgrid(std::make_unique<Grid>()), index_(std::make_unique<detail::PairIndex>(*this)) {
+    : shiftgrid(std::make_unique<Grid>()),
+      index_(std::make_unique<detail::PairIndex>(*this)),
+      events_(std::make_unique<detail::EventQueue>(this)),
+      suffix_(std::make_unique<detail::GroupSuffix>()) {
     ResetView();
     ResetTables();
     stepHold_.reserve(64);
@@ -62,6 +104,9 @@ TPhysics::~TPhysics() {
     // then the table references, so that masses dying with them unlink from cells that
     // still exist; the grid's lists then unlink whatever is left.
     ReleaseBodies();
+    // The queue's records hold masses and zones (never the world itself).
+    events_.reset();
+    ForgetMembers();
     massArray.clear();
     conArray.clear();
     zoneArray.clear();
@@ -86,10 +131,30 @@ void TPhysics::ResetTables() {
     bodyCount = bodyFreeCount = 0;
 }
 
+void TPhysics::ForgetMembers() {
+    for (auto& m : massArray)
+        if (m && detail::MassAccess::World(m.Get()) == this) detail::MassAccess::World(m.Get()) = nullptr;
+    for (auto& c : conArray)
+        if (c && c->world_ == this) c->world_ = nullptr;
+    for (auto& z : zoneArray)
+        if (z && z->world_ == this) z->world_ = nullptr;
+}
+
+Ref<TPhysics> TPhysics::SetCurrent(TPhysics* w) {
+    Ref<TPhysics> previous = std::move(currentWorld);
+    currentWorld = w;
+    return previous;
+}
+
+int32_t TPhysics::Step(int32_t n) {
+    const Scope scope(this);
+    for (int32_t k = 0; k < n; ++k) Update();
+    return 0;
+}
+
 Ref<TPhysics> TPhysics::Create(float maxX, float maxY, float gravityY, float gravityX, int32_t iterations) {
-    // The new world forgets the old one's bodies; they are let go while the old world is
-    // still current, so that what they count out leaves its tables.
-    if (TPhysics* old = currentWorld.Get()) old->ReleaseBodies();
+    // The previous world lives on while something else holds it; if nothing does, it ends
+    // here and lets go of everything it held.
     Ref<TPhysics> w = MakeRef<TPhysics>();
     currentWorld = w;
     w->boundsMinX = 0.0f;
@@ -114,8 +179,10 @@ int32_t TPhysics::Free() {
     w->friction = 0.0f;
     w->i = 0;
     // Registered bodies are let go first, while their constraints and masses can still
-    // leave the tables.
+    // leave the tables; then the events, which name what the tables held.
     w->ReleaseBodies();
+    detail::FlushEvents(*w);
+    w->ForgetMembers();
     // Tables become empty arrays; counts stay. A step in progress keeps the objects alive
     // until it ends.
     for (auto& r : w->massArray)
@@ -190,10 +257,23 @@ int32_t TPhysics::SetGridSize(int32_t n) {
 // Tables and registry
 // ---------------------------------------------------------------------------------------
 
+namespace {
+// Automatic groups handed out while no world is current.
+std::atomic<int32_t> gLooseColGroup{-2};
+
+// Wrap instead of overflowing after 2^31 groups.
+inline int32_t NextGroupAfter(int32_t g) { return g == INT32_MIN ? -2 : g - 1; }
+}  // namespace
+
 int32_t TPhysics::TakeColGroup() {
-    const int32_t g = nextColGroup;
-    // Wrap instead of overflowing after 2^31 groups.
-    nextColGroup = (nextColGroup == INT32_MIN) ? -2 : nextColGroup - 1;
+    if (TPhysics* w = currentWorld.Get()) {
+        const int32_t g = w->nextColGroup;
+        w->nextColGroup = NextGroupAfter(g);
+        return g;
+    }
+    int32_t g = gLooseColGroup.load(std::memory_order_relaxed);
+    while (!gLooseColGroup.compare_exchange_weak(g, NextGroupAfter(g), std::memory_order_relaxed)) {
+    }
     return g;
 }
 
@@ -206,7 +286,7 @@ void TPhysics::ReleaseBodies() {
     // A body that outlives the registry must not go on naming an id that a body of the
     // next world may get.
     for (auto& b : held)
-        if (auto* body = As<TBody>(b.Get())) body->LeaveRegistry();
+        if (auto* body = As<TBody>(b.Get()); body && body->world_ == this) body->LeaveRegistry();
     for (auto& b : held) DropEntry(std::move(b));
 }
 
@@ -252,14 +332,16 @@ int32_t TPhysics::TakeZoneEntry(TZoneBase* zone) {
     const int32_t e = TakeEntry(w->zoneArray, w->zoneFree, w->zoneCount, w->zoneFreeCount);
     GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->zoneArray.size()) && !w->zoneArray[static_cast<size_t>(e)]);
     w->zoneArray[static_cast<size_t>(e)] = zone;
+    zone->world_ = w;
     return e;
 }
 
 void TPhysics::GiveZoneEntry(int32_t entry, TZoneBase* zone) {
-    TPhysics* w = currentWorld.Get();
+    TPhysics* w = zone ? zone->world_ : nullptr;
     if (!w || entry < 0 || entry >= static_cast<int32_t>(w->zoneArray.size())) return;
     auto& slot = w->zoneArray[static_cast<size_t>(entry)];
-    if (slot.Get() != zone) return;  // the entry belongs to another world's generation
+    if (slot.Get() != zone) return;
+    zone->world_ = nullptr;
     PushFree(w->zoneFree, w->zoneFreeCount, entry);
     w->DropEntry(std::move(slot));
     slot = nullptr;
@@ -271,20 +353,30 @@ int32_t TPhysics::TakeBodyId(TObject* body) {
     const int32_t id = TakeEntry(w->bodyArray, w->bodyFree, w->bodyCount, w->bodyFreeCount);
     GELSIM_ASSERT(id >= 0 && id < static_cast<int32_t>(w->bodyArray.size()) && !w->bodyArray[static_cast<size_t>(id)]);
     w->bodyArray[static_cast<size_t>(id)] = body;
+    if (auto* b = As<TBody>(body)) b->world_ = w;
     return id;
 }
 
+namespace {
+// The world whose registry holds a body: the one it remembers, else the current one.
+TPhysics* RegistryOf(TObject* body) {
+    if (auto* b = As<TBody>(body)) return b->GetWorld();
+    return TPhysics::currentWorld.Get();
+}
+}  // namespace
+
 void TPhysics::GiveBodyId(int32_t id, TObject* body) {
-    TPhysics* w = currentWorld.Get();
+    TPhysics* w = RegistryOf(body);
     if (!w || id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return;
     auto& slot = w->bodyArray[static_cast<size_t>(id)];
     if (!body || slot.Get() != body) return;
+    if (auto* b = As<TBody>(body)) b->world_ = nullptr;
     PushFree(w->bodyFree, w->bodyFreeCount, id);
     w->DropEntry(std::move(slot));  // may end the body
 }
 
 void TPhysics::ForgetBodyId(int32_t id, TObject* body) {
-    TPhysics* w = currentWorld.Get();
+    TPhysics* w = RegistryOf(body);
     if (!w || id < 0 || id >= static_cast<int32_t>(w->bodyArray.size())) return;
     auto& slot = w->bodyArray[static_cast<size_t>(id)];
     if (!body || slot.Get() != body) return;
@@ -292,8 +384,9 @@ void TPhysics::ForgetBodyId(int32_t id, TObject* body) {
     slot.Detach();
 }
 
-TObject* TPhysics::GetBody(int32_t id) {
-    TPhysics* w = currentWorld.Get();
+TObject* TPhysics::GetBody(int32_t id) { return GetBodyIn(currentWorld.Get(), id); }
+
+TObject* TPhysics::GetBodyIn(TPhysics* w, int32_t id) {
     if (!w || id < 0 || id >= w->bodyCount || id >= static_cast<int32_t>(w->bodyArray.size())) return nullptr;
     return w->bodyArray[static_cast<size_t>(id)].Get();
 }
@@ -303,6 +396,7 @@ int32_t TakeMassEntry(TPhysics* w, TMass* m) {
     const int32_t e = TakeEntry(w->massArray, w->massFree, w->massCount, w->massFreeCount);
     GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->massArray.size()) && !w->massArray[static_cast<size_t>(e)]);
     w->massArray[static_cast<size_t>(e)] = m;
+    detail::MassAccess::World(m) = w;
     return e;
 }
 
@@ -310,6 +404,7 @@ void GiveMassEntry(TPhysics* w, int32_t e, TMass* m) {
     if (e < 0 || e >= static_cast<int32_t>(w->massArray.size())) return;
     auto& slot = w->massArray[static_cast<size_t>(e)];
     if (slot.Get() != m) return;
+    detail::MassAccess::World(m) = nullptr;
     PushFree(w->massFree, w->massFreeCount, e);
     detail::WorldAccess::DropEntry(*w, std::move(slot));
     slot = nullptr;
@@ -319,6 +414,7 @@ int32_t TakeConEntry(TPhysics* w, TConstraint* c) {
     const int32_t e = TakeEntry(w->conArray, w->conFree, w->conCount, w->conFreeCount);
     GELSIM_ASSERT(e >= 0 && e < static_cast<int32_t>(w->conArray.size()) && !w->conArray[static_cast<size_t>(e)]);
     w->conArray[static_cast<size_t>(e)] = c;
+    c->world_ = w;
     return e;
 }
 
@@ -326,6 +422,7 @@ void GiveConEntry(TPhysics* w, int32_t e, TConstraint* c) {
     if (e < 0 || e >= static_cast<int32_t>(w->conArray.size())) return;
     auto& slot = w->conArray[static_cast<size_t>(e)];
     if (slot.Get() != c) return;
+    c->world_ = nullptr;
     PushFree(w->conFree, w->conFreeCount, e);
     detail::WorldAccess::DropEntry(*w, std::move(slot));
     slot = nullptr;
@@ -385,65 +482,24 @@ namespace {
     return true;
 }
 
-// What the entries from k to the end of the mass table hold, for the all-pairs search:
-// the one non-zero group among them (kind SOLE), none (NONE) or several (MIXED; a group
-// that is not a number counts as several, since it equals nothing). Made by one scan from
-// the end and kept while nothing can have changed a group or the table: within one pass,
-// no contact emitted (callbacks run only for contacts, and zones reach the program only
-// through their contacts) and no pair of masses handed to the contact code (a mass type
-// may answer on its own).
-struct GroupSuffix {
-    enum : uint8_t { NONE, SOLE, MIXED };
-    std::vector<float> group;
-    std::vector<uint8_t> kind;
-    const TPhysics* world = nullptr;
-    uint64_t pass = 0, contacts = 0;
-    int32_t count = -1;
-    bool valid = false;
-
-    void Make(const TPhysics& w, int32_t n) {
-        group.resize(static_cast<size_t>(n) + 1);
-        kind.resize(static_cast<size_t>(n) + 1);
-        group[static_cast<size_t>(n)] = 0.0f;
-        kind[static_cast<size_t>(n)] = NONE;
-        for (int32_t j = n - 1; j >= 0; --j) {
-            const size_t i = static_cast<size_t>(j);
-            const TMass* m = w.massArray[i].Get();
-            const float g = m ? m->colGroup : 0.0f;
-            group[i] = group[i + 1];
-            kind[i] = kind[i + 1];
-            if (g == 0.0f || kind[i] == MIXED) continue;
-            if (g != g || (kind[i] == SOLE && g != group[i]))
-                kind[i] = MIXED;
-            else {
-                kind[i] = SOLE;
-                group[i] = g;
-            }
-        }
-    }
-};
-
-GroupSuffix gSuffix;
-uint64_t gPass = 0;  // counts the relaxation passes of every step
-
 // All pairs: each pair once, from the mass in the lower entry. The count is read afresh,
 // so masses entering during the loop are met. Masses of one group never meet: when every
 // later entry is empty, in group 0 or in the mass's own group, no pair can pass the group
 // test and the loop is skipped.
 void CollideAllPairs(TPhysics& w, TMass* m, int32_t k) {
     const int32_t n = std::min(w.massCount, static_cast<int32_t>(w.massArray.size()));
-    GroupSuffix& s = gSuffix;
-    if (!s.valid || s.world != &w || s.pass != gPass || s.count != n || s.contacts != detail::ContactCount()) {
+    detail::GroupSuffix& s = *detail::WorldAccess::Suffix(w);
+    const uint64_t contacts = detail::ContactCount(w);
+    if (!s.valid || s.pass != detail::WorldAccess::Passes(w) || s.count != n || s.contacts != contacts) {
         s.Make(w, n);
-        s.world = &w;
-        s.pass = gPass;
+        s.pass = detail::WorldAccess::Passes(w);
         s.count = n;
-        s.contacts = detail::ContactCount();
+        s.contacts = contacts;
         s.valid = true;
     }
     if (k + 1 >= n) return;
     const size_t next = static_cast<size_t>(k) + 1;
-    if (s.kind[next] == GroupSuffix::NONE || (s.kind[next] == GroupSuffix::SOLE && s.group[next] == m->colGroup))
+    if (s.kind[next] == detail::GroupSuffix::NONE || (s.kind[next] == detail::GroupSuffix::SOLE && s.group[next] == m->colGroup))
         return;
     for (int32_t j = k + 1; j < w.massCount; ++j) {
         if (j >= static_cast<int32_t>(w.massArray.size())) break;
@@ -488,7 +544,15 @@ int32_t TPhysics::Update() {
     // A collision callback stepping the world again would walk tables and the pair
     // scratch buffer that the outer step is using: ignore it.
     if (!w || w->stepping_) return 0;
+    w->UpdateThis();
+    return 0;
+}
+
+void TPhysics::UpdateThis() {
+    TPhysics* w = this;
     const Ref<TPhysics> keep(w);  // a callback may free or replace the world
+    // The thread's current-world slot, looked up once: the loops below only compare it.
+    const Ref<TPhysics>& current = currentWorld;
     detail::PairIndex& index = *w->index_;
     w->stepping_ = true;
 
@@ -515,7 +579,7 @@ int32_t TPhysics::Update() {
     }
 
     // 2. Last tick's events go.
-    TColEvent::Flush();
+    detail::FlushEvents(*w);
 
     // 3. Relaxation passes.
     const int32_t passes = w->i;
@@ -524,14 +588,14 @@ int32_t TPhysics::Update() {
     // handled. Searching reads cells faster when they are stored in list order, so worlds
     // with several groups keep moving each handled mass to the end of its cell.
     index.SetOnePass(passes == 1 && w->gridon != 0 && index.HoldsOneGroup());
-    for (int32_t pass = 0; pass < passes && currentWorld.Get() == w; ++pass) {
+    for (int32_t pass = 0; pass < passes && current.Get() == w; ++pass) {
         {
             const int32_t n = std::min(w->conCount, static_cast<int32_t>(w->conArray.size()));
             TConstraint::RelaxAll(w->conArray.data(), n);
         }
         // Callbacks run from here on: they may take masses out (null entries), add masses
         // (the table may move) or free the world, so entries are re-read by index.
-        ++gPass;
+        ++w->passes_;
         const int32_t n = w->massCount;
         for (int32_t k = 0; k < n; ++k) {
             if (k >= static_cast<int32_t>(w->massArray.size())) break;
@@ -539,14 +603,13 @@ int32_t TPhysics::Update() {
             if (!m) continue;
             GELSIM_ASSERT(m->aIndex == k);  // the table's back-reference
             HandleMass(*w, index, m);
-            if (currentWorld.Get() != w) break;
+            if (current.Get() != w) break;
         }
     }
 
     index.SetOnePass(false);
     w->stepping_ = false;
     w->stepHold_.clear();
-    return 0;
 }
 
 }  // namespace kin::gelsim

@@ -2,15 +2,24 @@
 // The simulation world: box, gravity, friction, relaxation passes, the spatial grid, the
 // tables of active masses, constraints and zones, the body registry, and the view.
 //
-// There is one current world at a time. Every world operation is a type-level function
-// acting on it; with no current world they do nothing and return 0.
+// Every world operation is a type-level function acting on the calling thread's current
+// world; with no current world they do nothing and return 0. Any number of worlds may
+// live at once: Create makes the new one current in the calling thread, SetCurrent or a
+// Scope makes another one current, and Step steps a given world whatever is current.
 //
-// Ownership: the current world is held by `currentWorld`. The mass, constraint and zone
-// tables hold a reference on every entry. The body registry holds a reference on every
-// body from the body's creation until its Free, so a body nobody else holds stays whole
-// and simulated; whatever ends the registry (freeing the world, creating another one,
-// destroying it) lets go of the bodies still in it. Grid cells hold embedded, uncounted
-// links.
+// A world is its own: its tables, grid, body registry, automatic collision groups, event
+// queue (with its mode) and collision-event hook belong to it alone, so callbacks
+// registered on one world's hook never see another world's events. Masses, constraints,
+// zones and bodies join the world that is current when they are activated (bodies: when
+// they are created) and belong to it while they are in its tables; activating one of them
+// while another world is current is refused (-1). Different threads may step different
+// worlds at the same time; one world and its objects are used by one thread at a time.
+//
+// Ownership: the current world of each thread is held by `currentWorld`. The mass,
+// constraint and zone tables hold a reference on every entry. The body registry holds a
+// reference on every body from the body's creation until its Free, so a body nobody else
+// holds stays whole and simulated; whatever ends the registry (freeing or destroying the
+// world) lets go of the bodies still in it. Grid cells hold embedded, uncounted links.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -31,7 +40,9 @@ class TZoneBase;
 
 namespace detail {
 class PairIndex;
+struct EventQueue;
 struct WorldAccess;
+struct GroupSuffix;
 }  // namespace detail
 
 class TPhysics final : public TObject {
@@ -75,18 +86,38 @@ public:
     std::vector<int32_t> bodyFree;
     int32_t bodyFreeCount = 0;
 
-    /// The current world, or null.
-    static inline Ref<TPhysics> currentWorld;
-    /// Next automatic collision group; shared by masses and zones, counts down from -2.
-    static inline int32_t nextColGroup = -2;
+    /// The calling thread's current world, or null; each thread has its own.
+    static inline thread_local Ref<TPhysics> currentWorld;
+    /// Next automatic collision group of this world; shared by its masses and zones,
+    /// counts down from -2.
+    int32_t nextColGroup = -2;
+
+    /// Makes w (null: none) the calling thread's current world; returns the previous one.
+    static Ref<TPhysics> SetCurrent(TPhysics* w);
+    /// Makes a world current in the calling thread for the guard's lifetime, then puts the
+    /// previous one back.
+    class Scope {
+    public:
+        explicit Scope(TPhysics* w) : previous_(SetCurrent(w)) {}
+        ~Scope() { SetCurrent(previous_.Get()); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        Ref<TPhysics> previous_;
+    };
+    /// Steps this world n times (callbacks see it current), whatever is current; returns 0.
+    int32_t Step(int32_t n = 1);
 
     TPhysics();
     ~TPhysics() override;
 
     // --- type-level functions on the current world ---
-    /// Makes a new world (fresh tables, grid and view) the current one; returns it.
+    /// Makes a new world (fresh tables, grid and view) the current one in the calling
+    /// thread; the previous one lives on while something else holds it. Returns the world.
     static Ref<TPhysics> Create(float maxX, float maxY, float gravityY, float gravityX, int32_t iterations);
-    /// Clears the parameters, empties the tables and leaves no current world.
+    /// Clears the current world's parameters, empties its tables and event queue, and
+    /// leaves no current world in the calling thread.
     static int32_t Free();
     /// Gravity in world units per tick per tick.
     static int32_t SetGravity(float x, float y);
@@ -130,7 +161,8 @@ public:
     static int32_t Update();
 
     // --- helpers for the element types ---
-    /// Hands out the next automatic collision group (-2, -3, ...).
+    /// Hands out the current world's next automatic collision group (-2, -3, ...); without
+    /// a world, from a counter of the process.
     static int32_t TakeColGroup();
     /// Registers a zone in the current world's zone table; returns its entry or -1.
     static int32_t TakeZoneEntry(TZoneBase* zone);
@@ -146,8 +178,11 @@ public:
     /// The same for a body that is being destroyed: the entry is cleared without dropping
     /// a reference (only a body that never was shared can get here while registered).
     static void ForgetBodyId(int32_t id, TObject* body);
-    /// The body registered under id, or null (id negative or not below bodyCount).
+    /// The body registered under id in the current world, or null (id negative or not
+    /// below bodyCount).
     static TObject* GetBody(int32_t id);
+    /// The same in world w (null: none).
+    static TObject* GetBodyIn(TPhysics* w, int32_t id);
     /// Cell list at column c, row r (0..MAX_GRID-1), its order brought up to date first.
     TList& Cell(int32_t c, int32_t r);
 
@@ -160,8 +195,18 @@ private:
     /// Lets go of every body in the registry (entries become null, counts stay).
     void ReleaseBodies();
 
+    /// Clears the world pointer of every object its tables let go of.
+    void ForgetMembers();
+    /// One tick of this world (it is current).
+    void UpdateThis();
+
     // The grid's pair index beside the cell lists (Grid.cpp).
     std::unique_ptr<detail::PairIndex> index_;
+    // The collision-event queue and hook (ColEvent.cpp).
+    std::unique_ptr<detail::EventQueue> events_;
+    // What the all-pairs search knows about the groups in the mass table (Physics.cpp).
+    std::unique_ptr<detail::GroupSuffix> suffix_;
+    uint64_t passes_ = 0;  // relaxation passes run so far
     bool stepping_ = false;
     std::vector<Ref<TObject>> stepHold_;  // objects that left the tables during this step
 };

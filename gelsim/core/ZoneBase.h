@@ -9,6 +9,7 @@
 namespace kin::gelsim {
 
 class TMass;
+class TPhysics;
 
 class TZoneBase : public TObject {
 public:
@@ -17,11 +18,17 @@ public:
 
     /// Contact test and response for this zone and one mass (borrowed). Always 0.
     virtual int32_t Collide(TMass* mass) = 0;
+    /// The world whose zone table holds this zone (borrowed), or null.
+    TPhysics* GetWorld() const { return world_; }
 
 protected:
     /// Reports a contact of this zone with a mass (borrowed) to the collision events as the
     /// step does: contact point (x, y) and penetration depth.
     void ReportContact(TMass* mass, float x, float y, float depth);
+
+private:
+    friend class TPhysics;
+    TPhysics* world_ = nullptr;  // set and cleared by the world's zone table
 };
 
 }  // namespace kin::gelsim

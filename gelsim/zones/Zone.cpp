@@ -45,16 +45,16 @@ Ref<TZone> TZone::Create(const std::vector<float>& vertices, int32_t style, floa
 }
 
 int32_t TZone::IsActive() const {
-    const TPhysics* w = TPhysics::currentWorld.Get();
+    const TPhysics* w = GetWorld();
     if (!w || aIndex < 0 || aIndex >= static_cast<int32_t>(w->zoneArray.size())) return 0;
     return w->zoneArray[static_cast<size_t>(aIndex)].Get() == this ? 1 : 0;
 }
 
 int32_t TZone::Activate() {
     if (aIndex != -1) {
-        if (IsActive()) return 0;
-        // The entry was handed out by a world that has since been replaced: the zone is
-        // in no table now and takes an entry in the current one.
+        if (IsActive()) return GetWorld() == TPhysics::currentWorld.Get() ? 0 : -1;  // one world at a time
+        // The entry was handed out by a world that has been freed since: the zone is in no
+        // table now and takes an entry in the current one.
         aIndex = -1;
     }
     aIndex = TPhysics::TakeZoneEntry(this);

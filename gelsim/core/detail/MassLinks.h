@@ -9,6 +9,10 @@
 
 #include "gelsim/core/Mass.h"
 
+namespace kin::gelsim {
+class TPhysics;
+}
+
 namespace kin::gelsim::detail {
 
 class PairIndex;
@@ -35,6 +39,8 @@ struct MassAccess {
     /// The pair index whose cell holds the mass, or null.
     static PairIndex*& PlacedIn(TMass* m) { return m->placedIn_; }
     static PairIndex* PlacedIn(const TMass* m) { return m->placedIn_; }
+    /// The world whose table holds the mass, or null.
+    static TPhysics*& World(TMass* m) { return m->world_; }
 };
 
 /// False when CollideMasses would certainly find no contact (a cheap test that the step

@@ -5,9 +5,11 @@
 //
 // Objects made one after another therefore sit side by side, and an object's first 64
 // bytes (where its hot fields live) never straddle two cache lines. Blocks are kept for
-// the life of the program. Under AddressSanitizer every object goes to the ordinary heap
+// the life of the program. One lock guards the free list: worlds may be built in several
+// threads at once, and objects are made and freed outside the step. Under AddressSanitizer every object goes to the ordinary heap
 // instead, so use-after-free is still caught.
 #include <cstddef>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -33,6 +35,7 @@ public:
         return ::operator new(Size);
 #else
         Slab& s = Instance();
+        const std::lock_guard<std::mutex> lock(s.mutex_);
         if (!s.free_) s.Grow();
         Node* n = s.free_;
         s.free_ = n->next;
@@ -46,6 +49,7 @@ public:
         ::operator delete(p);
 #else
         Slab& s = Instance();
+        const std::lock_guard<std::mutex> lock(s.mutex_);
         Node* n = static_cast<Node*>(p);
         n->next = s.free_;
         s.free_ = n;
@@ -74,6 +78,7 @@ private:
         }
     }
 
+    std::mutex mutex_;
     Node* free_ = nullptr;
     std::vector<unsigned char*> blocks_;
 };

@@ -3,12 +3,16 @@
 #include <utility>
 
 #include "gelsim/core/Physics.h"
+#include "gelsim/core/detail/EventQueue.h"
 #include "gelsim/core/detail/PairIndex.h"
 
 namespace kin::gelsim::detail {
 
 struct WorldAccess {
     static PairIndex& Index(TPhysics& w) { return *w.index_; }
+    static EventQueue& Events(TPhysics& w) { return *w.events_; }
+    static GroupSuffix* Suffix(TPhysics& w) { return w.suffix_.get(); }
+    static uint64_t Passes(const TPhysics& w) { return w.passes_; }
     static const PairIndex& Index(const TPhysics& w) { return *w.index_; }
     /// Drops a table's reference; while a step runs the object is kept until the step ends.
     static void DropEntry(TPhysics& w, Ref<TObject> held) { w.DropEntry(std::move(held)); }

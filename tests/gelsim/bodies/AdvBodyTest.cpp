@@ -451,7 +451,8 @@ TEST_F(Bodies, TheRegistryKeepsABodyUntilItsFreeOrTheWorldEnds) {
     EXPECT_THROW(BuildBody(undecodable, TBodyBuild::EXACT), TFileFormatException);
     EXPECT_EQ(registered(), before);
 
-    // Whatever ends the registry releases its bodies: a new world, or freeing the world.
+    // Whatever ends the registry releases its bodies: the end of the world, or freeing it.
+    // A second world leaves the first one's bodies alone while the first one lives.
     Ref<TAdvBody> held = Line(1);
     Ref<TMass> unheld;
     {
@@ -463,7 +464,12 @@ TEST_F(Bodies, TheRegistryKeepsABodyUntilItsFreeOrTheWorldEnds) {
     EXPECT_EQ(held->RefCount(), 2);
     const int32_t heldId = held->aIndex;
     Ref<TPhysics> second = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
+    EXPECT_EQ(held->RefCount(), 2);
+    EXPECT_EQ(held->GetWorld(), world.Get());
+    EXPECT_EQ(held->Activate(), -1);  // it belongs to the first world
+    world = nullptr;  // the first world ends
     EXPECT_EQ(held->RefCount(), 1);
+    EXPECT_EQ(held->GetWorld(), nullptr);
     EXPECT_EQ(held->aIndex, -1);  // what lives on has no id in the new world
     for (int32_t k = 0; k <= heldId; ++k) TAdvBody::Create();
     EXPECT_EQ(held->MassGet(0)->GetAdvBody(), nullptr);

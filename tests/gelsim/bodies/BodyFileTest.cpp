@@ -230,7 +230,7 @@ TEST_F(BodyFiles, NegativeGroupsAreTranslatedConsistently) {
     Ref<TAdvBody> b = TAdvBody::Create();
     for (int32_t g : {-5, -5, -7, 3}) b->MassAdd(0, 0, 1, 1, 0, g);
     b->Save(Path("g.plb"), 0, 0);
-    const int32_t next = TPhysics::nextColGroup;
+    const int32_t next = TPhysics::currentWorld->nextColGroup;
     Ref<TAdvBody> back = TAdvBody::Load(Path("g.plb"), 0);
     EXPECT_EQ(back->MassGetColGroup(0), next);
     EXPECT_EQ(back->MassGetColGroup(1), next);

@@ -214,7 +214,6 @@ std::string lastWorld;
 // Builds the world of a seed and steps it; returns what every step left.
 std::vector<StepTrace> RunSeed(uint64_t seed, int32_t steps, bool model) {
     Rng rng(seed);
-    TPhysics::nextColGroup = -2;
     const float W = rng.Range(150, 500), H = rng.Range(150, 500);
     const int32_t passChoice[6] = {1, 1, 2, 2, 3, 0};
     const int32_t passes = passChoice[rng.Below(6)];

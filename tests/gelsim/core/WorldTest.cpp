@@ -270,11 +270,12 @@ TEST_F(World, BodyRegistryHandsOutAndReusesIds) {
 }
 
 TEST(ColGroups, AutomaticGroupsAreFreshAndNegative) {
+    const Ref<TPhysics> w = TPhysics::Create(100, 100, 0, 0, 1);
     Ref<TMass> a = TMass::Create(0, 0, 1, 1, 0, -1), b = TMass::Create(0, 0, 1, 1, 0, 5);
     b->SetColGroup(-1);
     EXPECT_LE(a->GetColGroup(), -2);
     EXPECT_EQ(b->GetColGroup(), a->GetColGroup() - 1);
-    EXPECT_EQ(TPhysics::nextColGroup, b->GetColGroup() - 1);
+    EXPECT_EQ(w->nextColGroup, b->GetColGroup() - 1);
     b->SetColGroup(5);
     EXPECT_EQ(b->GetColGroup(), 5);
 }

@@ -145,7 +145,7 @@ TEST_F(ZoneFiles, AutomaticGroupsAreDrawnAfreshOnLoading) {
     TZoneFileData d;
     ASSERT_TRUE(ReadZoneFile(s, d, ""));
     EXPECT_EQ(d.colGroup, -1);
-    const int32_t next = TPhysics::nextColGroup;
+    const int32_t next = TPhysics::currentWorld->nextColGroup;
     EXPECT_EQ(TZone::Load(Path("auto.plz"))->GetColGroup(), next);
     a->SetColGroup(3);
     a->Save(Path("three.plz"), 0, 0);

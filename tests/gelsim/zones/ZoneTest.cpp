@@ -56,7 +56,7 @@ TEST_F(Zone, BareZoneDefaults) {
 }
 
 TEST_F(Zone, AutomaticGroupsAreFreshAndSharedWithMasses) {
-    const int32_t next = TPhysics::nextColGroup;
+    const int32_t next = TPhysics::currentWorld->nextColGroup;
     Ref<TZone> a = TZone::Create(Square(0, 0, 1), TZone::LOOP, 0, -1, 1);
     Ref<TMass> m = TMass::Create(0, 0, 1, 1, 0, -1);
     Ref<TZone> b = TZone::Create(Square(0, 0, 1), TZone::LOOP, 0, -1, 1);

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     {
         Ref<TPhysics> empty = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
         Put("state", "empty.gws", SaveState(*empty));
-        TPhysics::currentWorld = world;
+        TPhysics::SetCurrent(world.Get());
     }
 
     for (auto& z : zones) z->Free();

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Ref<TPhysics> w = TPhysics::Create(1024.0f, 4096.0f, 0.1f, 0.0f, 1);
         const std::vector<float> square = {0, 0, 10, 0, 10, 10, 0, 10};
         for (int32_t style : {TZone::LINE, TZone::LOOP, TZone::FILL, TZone::HOLE}) TZone::Create(square, style, 0.5f, 3, 3);
-        TPhysics::currentWorld = nullptr;
+        TPhysics::SetCurrent(nullptr);
         return w;
     }();
     try {
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             RestoreState(*w, again.data(), again.size());
             fuzz::Require(SaveState(*w) == again, "a state restored in place saves differently");
         }
-        TPhysics::currentWorld = w;
+        TPhysics::SetCurrent(w.Get());
         // New elements take the loaded tables' free entries.
         Ref<TMass> a = TMass::Create(10.0f, 10.0f, 1.0f, 4.0f, 0.5f, -1);
         Ref<TMass> b = TMass::Create(20.0f, 10.0f, 1.0f, 4.0f, 0.5f, -1);

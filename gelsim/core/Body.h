@@ -10,6 +10,9 @@
 namespace kin::gelsim {
 
 class TPhysics;
+namespace detail {
+struct WorldAccess;
+}
 
 class TBody : public TObject {
 public:
@@ -41,6 +44,7 @@ protected:
 private:
     friend class TConstraint;
     friend class TPhysics;
+    friend struct detail::WorldAccess;
     TPhysics* world_ = nullptr;  // set and cleared by the world's body registry
     // Entries of conList that Assign appended and Free has not removed. While they are all
     // of the list's entries, a constraint's own record of the lists holding it answers

@@ -15,6 +15,9 @@ namespace kin::gelsim {
 
 class TBody;
 class TPhysics;
+namespace detail {
+struct WorldAccess;
+}
 
 class TConstraint final : public TObject {
 public:
@@ -82,6 +85,7 @@ private:
     friend int32_t TakeConEntry(TPhysics* w, TConstraint* c);
     friend void GiveConEntry(TPhysics* w, int32_t entry, TConstraint* c);
     friend class TPhysics;
+    friend struct detail::WorldAccess;
     TPhysics* world_ = nullptr;  // the world whose table holds it, or null
     // The links by which Assign put this constraint into bodies' lists (a link no longer
     // in its list is stale and dropped when met).

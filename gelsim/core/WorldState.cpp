@@ -185,6 +185,10 @@ void PairIndexAccess::ClearCell(TPhysics& w, int32_t at) {
     cell.listStale = false;
 }
 
+TPhysics*& WorldAccess::Member(TConstraint& c) { return c.world_; }
+TPhysics*& WorldAccess::Member(TZoneBase& z) { return z.world_; }
+TPhysics*& WorldAccess::Member(TBody& b) { return b.world_; }
+
 }  // namespace detail
 
 namespace {
@@ -1840,8 +1844,16 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
     {
         std::vector<Ref<TMass>>& tm = s.masses;
         // SetTable takes the table's objects as the first entries of the numbering.
+        // Membership goes with the table: what leaves it belongs to no world any more, what
+        // is in it belongs to w.
+        for (auto& m : w.massArray)
+            if (m && MassAccess::World(m.Get()) == &w) MassAccess::World(m.Get()) = nullptr;
+        for (auto& c : w.conArray)
+            if (c && WorldAccess::Member(*c) == &w) WorldAccess::Member(*c) = nullptr;
         SetTable(w.massArray, w.massCount, w.massFree, w.massFreeCount, d.massTable, tm);
         SetTable(w.conArray, w.conCount, w.conFree, w.conFreeCount, d.conTable, s.cons);
+        for (size_t k = 0; k < d.massTable.entries.size(); ++k) MassAccess::World(tm[k].Get()) = &w;
+        for (size_t k = 0; k < d.conTable.entries.size(); ++k) WorldAccess::Member(*s.cons[k]) = &w;
     }
 
     // The registry: bodies that are not reused are emptied and let go; new ones are made
@@ -1852,6 +1864,7 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
         const bool kept = static_cast<size_t>(e) < s.bodies.size() && s.bodies[static_cast<size_t>(e)].Get() == slot.Get();
         if (!kept) {
             Disarm(slot.Get());
+            if (auto* b = As<TBody>(slot.Get()); b && WorldAccess::Member(*b) == &w) WorldAccess::Member(*b) = nullptr;
             dropped.push_back(slot);
         }
     }
@@ -1878,6 +1891,8 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
                 std::find(dropped.begin(), dropped.end(), e) == dropped.end())
                 dropped.push_back(e);
         SetTable(w.bodyArray, w.bodyCount, w.bodyFree, w.bodyFreeCount, bt, objs);
+        for (const Ref<TObject>& o : objs)
+            if (auto* b = As<TBody>(o.Get())) WorldAccess::Member(*b) = &w;
     }
     s.rigs.assign(d.rigs.size(), nullptr);
     for (size_t id = 0; id < d.bodies.size(); ++id) {
@@ -2001,7 +2016,12 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
     }
     if (setZones) {
         std::vector<Ref<TZoneBase>> objs(s.zones.begin(), s.zones.end());
+        // Zones of the state belong to w; zones taken from another world stay that world's.
+        for (auto& z : w.zoneArray)
+            if (z && WorldAccess::Member(*z) == &w) WorldAccess::Member(*z) = nullptr;
         SetTable(w.zoneArray, w.zoneCount, w.zoneFree, w.zoneFreeCount, d.zoneTable, objs);
+        if (withZones)
+            for (const Ref<TZoneBase>& z : objs) WorldAccess::Member(*z) = &w;
     }
 
     // World parameters.
@@ -2209,11 +2229,7 @@ void RestoreState(TPhysics& w, const uint8_t* data, size_t size) {
     }
     {
         // New bodies take their ids in the world being restored.
-        struct Current {
-            Ref<TPhysics> prev = TPhysics::currentWorld;
-            explicit Current(TPhysics& w) { TPhysics::currentWorld = Ref<TPhysics>(&w); }
-            ~Current() { TPhysics::currentWorld = prev; }
-        } current(w);
+        const TPhysics::Scope current(&w);
         Build(w, s, nullptr, (s.d.flags & kFlagZones) != 0);
     }
     // The scratch keeps its columns' room for the next restore, but no objects.

@@ -10,6 +10,9 @@ namespace kin::gelsim {
 
 class TMass;
 class TPhysics;
+namespace detail {
+struct WorldAccess;
+}
 
 class TZoneBase : public TObject {
 public:
@@ -28,6 +31,7 @@ protected:
 
 private:
     friend class TPhysics;
+    friend struct detail::WorldAccess;
     TPhysics* world_ = nullptr;  // set and cleared by the world's zone table
 };
 

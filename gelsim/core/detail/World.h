@@ -6,6 +6,12 @@
 #include "gelsim/core/detail/EventQueue.h"
 #include "gelsim/core/detail/PairIndex.h"
 
+namespace kin::gelsim {
+class TBody;
+class TConstraint;
+class TZoneBase;
+}  // namespace kin::gelsim
+
 namespace kin::gelsim::detail {
 
 struct WorldAccess {
@@ -18,6 +24,11 @@ struct WorldAccess {
     static void DropEntry(TPhysics& w, Ref<TObject> held) { w.DropEntry(std::move(held)); }
     /// True while w's step runs (a collision callback is being called from it).
     static bool Stepping(const TPhysics& w) { return w.stepping_; }
+    /// The world a constraint, zone or body belongs to, as its table or registry sets it
+    /// (a world state puts its tables back whole and sets them itself; WorldState.cpp).
+    static TPhysics*& Member(TConstraint& c);
+    static TPhysics*& Member(TZoneBase& z);
+    static TPhysics*& Member(TBody& b);
 };
 
 }  // namespace kin::gelsim::detail

@@ -130,8 +130,7 @@ TEST(WorldState, RestoredAndLoadedWorldsStepBitForBitAsTheWorldNeverSaved) {
             EXPECT_EQ(TableHash(*sc.world), clean);
             EXPECT_EQ(Diff(SaveState(*sc.world), final), "");
         }
-        // As new worlds while the original is still held (its registry is let go by the
-        // new world today; everything compared was taken before).
+        // As new worlds while the original still lives.
         for (size_t k : {size_t{0}, at.size() / 2, at.size() - 1}) {
             SCOPED_TRACE("loaded at step " + std::to_string(at[k]));
             Ref<TPhysics> w;

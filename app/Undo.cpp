@@ -3,7 +3,7 @@
 #include "app/Scene.h"
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 
 namespace slime {
 

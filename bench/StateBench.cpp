@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "gelsim/core/ColEvent.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "scenes/Scenes.h"
 
 namespace kin::gelsim {

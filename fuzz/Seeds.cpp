@@ -11,7 +11,7 @@
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/bodies/BodyFile.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "gelsim/zones/QuadTree.h"
 #include "gelsim/zones/Zone.h"
 #include "gelsim/zones/ZoneFile.h"

@@ -10,7 +10,7 @@
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Stream.h"
 

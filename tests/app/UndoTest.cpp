@@ -11,7 +11,7 @@
 #include "app/Slime.h"
 #include "app/Undo.h"
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "tests/app/GameFixture.h"
 
 using kin::gelsim::TPhysics;

@@ -65,16 +65,25 @@ const std::map<std::string, std::set<std::string>>& AllowedEdges() {
         {"gelsim/io", {"platform"}},
         {"gelsim/zones", {"gelsim/core", "gelsim/io", "platform"}},
         {"gelsim/bodies", {"gelsim/core", "gelsim/io", "gelsim/zones", "platform"}},
+        {"gelsim/state", {"gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
         {"gelsim/picture", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform"}},
-        {"app", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
-        {"tools", {"app", "scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform", "media"}},
-        {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/capi", "platform"}},
+        {"app", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "gelsim/state", "platform", "media"}},
+        {"tools", {"app", "scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/state", "platform",
+                   "media"}},
+        {"fuzz", {"tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/state", "gelsim/capi",
+                  "platform"}},
         {"scenes", {"gelsim/core", "gelsim/zones", "gelsim/bodies", "platform"}},
-        {"bench", {"app", "media", "scenes", "tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "platform"}},
-        {"python", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/picture", "platform"}},
+        {"bench", {"app", "media", "scenes", "tools", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies",
+                   "gelsim/state", "platform"}},
+        {"python", {"scenes", "gelsim/core", "gelsim/io", "gelsim/zones", "gelsim/bodies", "gelsim/state",
+                    "gelsim/picture", "platform"}},
     };
     return edges;
 }
+
+// The one folder allowed into another's internal headers: a world's state reads and writes
+// the core's grid order and table membership, which nothing outside the core may see.
+bool MayReachInto(const std::string& from, const std::string& to) { return from == "gelsim/state" && to == "gelsim/core"; }
 
 // The folder a file belongs to: the first path component, or the first two under gelsim/.
 std::string FolderOf(const fs::path& relative) {
@@ -118,7 +127,7 @@ std::vector<std::string> StrayIncludes(const fs::path& root, const fs::path& dir
             hits.push_back(where + "folder " + from + " is not in the table");
         } else if (to != from && !allowed->second.count(to)) {
             hits.push_back(where + from + " -> " + to + " is not an allowed edge");
-        } else if (to != from && target->string().find("/detail/") != std::string::npos) {
+        } else if (to != from && target->string().find("/detail/") != std::string::npos && !MayReachInto(from, to)) {
             hits.push_back(where + "reaches into " + to + "'s internal headers");
         }
     }

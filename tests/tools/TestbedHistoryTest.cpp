@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "scenes/Scenes.h"
 #include "tools/testbed/Testbed.h"
 

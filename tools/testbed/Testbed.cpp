@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "gelsim/core/Physics.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "platform/Graphics.h"
 
 namespace kin::testbed {

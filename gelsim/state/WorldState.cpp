@@ -23,7 +23,7 @@
 // Reading checks every count against the bytes left before anything is allocated, reads
 // the whole state into scratch columns, and only then touches the world, so a damaged
 // state leaves the world as it was.
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 
 #include <algorithm>
 #include <bit>

@@ -12,7 +12,7 @@
 
 #include "gelsim/bodies/AdvBody.h"
 #include "gelsim/core/ColEvent.h"
-#include "gelsim/core/WorldState.h"
+#include "gelsim/state/WorldState.h"
 #include "scenes/Scenes.h"
 #include "tests/support/CountingAllocator.h"
 

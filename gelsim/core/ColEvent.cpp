@@ -605,6 +605,38 @@ int32_t TColEvent::Flush() {
 
 void detail::FlushEvents(TPhysics& w) { Access::Flush(WorldAccess::Events(w)); }
 
+void detail::ReadEvents(TPhysics& w, std::vector<QueuedEvent>& out, size_t& polled, int32_t& mode) {
+    Access::State& s = WorldAccess::Events(w);
+    Access::Resolve(s);
+    out.clear();
+    for (size_t k = 0; k < s.resolved; ++k) {
+        const Access::Record& r = s.records[k];
+        const bool replace = (r.tag & Access::REPLACE) != 0;
+        if (Access::HasEvent(r)) {
+            const TColEvent* e = r.at.event;
+            out.push_back({e->id, e->obj1.Get(), e->obj2.Get(), e->x, e->y, e->force, replace});
+        } else {
+            out.push_back({static_cast<int32_t>(r.tag & Access::KIND_MASK) - 1, r.m, r.o, r.at.xy[0], r.at.xy[1],
+                           r.force, replace});
+        }
+    }
+    polled = s.head;
+    mode = s.mode;
+}
+
+void detail::WriteEvents(TPhysics& w, const std::vector<QueuedEvent>& events, size_t polled, int32_t mode) {
+    Access::State& s = WorldAccess::Events(w);
+    Access::Flush(s);
+    for (const QueuedEvent& e : events) {
+        if (e.kind != TColEvent::MASS_MASS && e.kind != TColEvent::MASS_ZONE && e.kind != TColEvent::MASS_BOUNDS) continue;
+        Access::Contact(s, e.kind, e.mass, e.other, e.x, e.y, e.force,
+                        e.replace ? TColEvent::MODE_REPLACE : TColEvent::MODE_UPDATE);
+    }
+    Access::Resolve(s);
+    s.head = std::min(polled, s.resolved);
+    s.mode = mode;
+}
+
 TColEvent* TColEvent::GetCurrent() {
     const Access::State* s = Access::Current();
     return s ? s->current.Get() : nullptr;

@@ -4,8 +4,8 @@
 // Layout. A header ("GWST", version, flags), then sections, each a 4-character tag and a
 // byte length: WRLD (parameters, view, next group), NAME (the names' string table), IMGS
 // (images), MASS, CONS (the tables and every mass and constraint), ZONE (the zones, or
-// references to them), BODY (the registry with rigs), GRID (cell order), EVNT (reserved for
-// the collision events; written empty) and END!.
+// references to them), BODY (the registry with rigs), GRID (cell order), EVNT (the event
+// queue's mode and its pairs; an empty section means an empty queue in update mode) and END!.
 //
 // Masses and constraints are numbered in the state: the table's entries first, in entry
 // order, then the ones only reachable from bodies and rigs. Their fields are stored as
@@ -39,7 +39,9 @@
 #include "gelsim/core/Mass.h"
 #include "gelsim/core/detail/MassLinks.h"
 #include "gelsim/core/detail/PairIndex.h"
+#include "gelsim/core/detail/Contact.h"
 #include "gelsim/core/detail/World.h"
+#include "gelsim/core/ColEvent.h"
 #include "gelsim/zones/QuadTree.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Image.h"
@@ -610,6 +612,15 @@ struct Decoded {
     std::vector<std::pair<const uint8_t*, size_t>> trees;  // each tree's bytes (checked)
     std::vector<Ref<TQuadTree>> madeTrees;
     std::vector<ZoneRec> zones;        // with zones: one per zone table entry held
+    struct EventRec {
+        int32_t kind;
+        bool replace;
+        int32_t mass, other;  // state numbers; other: a mass's number, a zone entry, or 0 (the world)
+        float x, y, force;
+    };
+    int32_t eventMode = 1;     // TColEvent::MODE_UPDATE
+    size_t eventsPolled = 0;
+    std::vector<EventRec> events;
     std::vector<ZoneMark> zoneMarks;   // without
     std::vector<BodyRec> bodies;       // one per registry entry below bodyCount
     std::vector<RigRec> rigs;
@@ -666,7 +677,7 @@ public:
         Bodies();
         Grid();
         const size_t ev = o_.Begin("EVNT");
-        // The collision events' place: a mode and the pending events will go here.
+        Events();
         o_.End(ev);
         o_.End(o_.Begin("END!"));
         o_.Finish();
@@ -725,6 +736,62 @@ private:
             for (const Ref<TMass>& m : cons_[k]->m)
                 if (m) MassId(m.Get());
     }
+
+    // The event queue: its mode, the pairs in queue order and how many were polled. An
+    // event that names what the state does not hold (a mass that left the world and every
+    // body, another world, a party of a custom kind) is left out; each event keeps its kind,
+    // masses by state number, a zone by its table entry, point, force and merge rule.
+    void Events() {
+        detail::ReadEvents(const_cast<TPhysics&>(w_), queued_, polled_, mode_);
+        kept_.clear();
+        size_t keptPolled = 0;
+        for (size_t k = 0; k < queued_.size(); ++k) {
+            const detail::QueuedEvent& e = queued_[k];
+            KeptEvent x{e, KnownMassId(e.mass), -1};
+            if (x.mass < 0) continue;
+            if (e.kind == TColEvent::MASS_MASS)
+                x.other = KnownMassId(As<TMass>(e.other));
+            else if (e.kind == TColEvent::MASS_ZONE) {
+                const auto* z = As<TZoneBase>(e.other);
+                const int32_t at = z ? z->aIndex : -1;
+                if (at >= 0 && at < static_cast<int32_t>(w_.zoneArray.size()) && w_.zoneArray[static_cast<size_t>(at)].Get() == z)
+                    x.other = at;
+            } else if (e.kind == TColEvent::MASS_BOUNDS && e.other == &w_) {
+                x.other = 0;
+            }
+            if (x.other < 0) continue;
+            kept_.push_back(x);
+            if (k < polled_) ++keptPolled;
+        }
+        o_.I32(mode_);
+        o_.Var(kept_.size());
+        o_.Var(keptPolled);
+        for (const KeptEvent& x : kept_) {
+            o_.U8(static_cast<uint32_t>(x.e.kind) | (x.e.replace ? 8u : 0u));
+            o_.Var(static_cast<uint64_t>(x.mass));
+            o_.Var(static_cast<uint64_t>(x.other));
+            o_.F32(x.e.x);
+            o_.F32(x.e.y);
+            o_.F32(x.e.force);
+        }
+    }
+    // A mass's state number, or -1 for one the state does not hold.
+    int32_t KnownMassId(const TMass* m) const {
+        if (!m) return -1;
+        const int32_t e = m->aIndex;
+        if (e >= 0 && static_cast<size_t>(e) < massRank_.size() && w_.massArray[static_cast<size_t>(e)].Get() == m)
+            return massRank_[static_cast<size_t>(e)];
+        const auto it = extraMass_.find(m);
+        return it == extraMass_.end() ? -1 : it->second;
+    }
+    struct KeptEvent {
+        detail::QueuedEvent e;
+        int32_t mass, other;
+    };
+    std::vector<detail::QueuedEvent> queued_;
+    std::vector<KeptEvent> kept_;
+    size_t polled_ = 0;
+    int32_t mode_ = TColEvent::MODE_UPDATE;
 
     [[gnu::always_inline]] int32_t MassId(const TMass* m) {
         if (!m) return -1;
@@ -1577,13 +1644,40 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
     }
     {
         In s = in.Section("EVNT");
-        // Reserved for the collision events; nothing is read from it yet.
-        (void)s;
+        d.events.clear();
+        d.eventMode = TColEvent::MODE_UPDATE;
+        d.eventsPolled = 0;
+        if (s.Left() > 0) {
+            d.eventMode = s.I32("EVNT");
+            const size_t n = s.Count("EVNT", 15);
+            d.eventsPolled = static_cast<size_t>(s.Var("EVNT"));
+            if (d.eventsPolled > n) Damaged("more events polled than queued in EVNT");
+            d.events.resize(n);
+            for (Decoded::EventRec& e : d.events) {
+                const uint32_t t = s.U8("EVNT");
+                e.kind = static_cast<int32_t>(t & 7u);
+                e.replace = (t & 8u) != 0;
+                if ((t & ~15u) != 0 || e.kind < TColEvent::MASS_MASS || e.kind > TColEvent::MASS_BOUNDS)
+                    Damaged("an event of an unknown kind in EVNT");
+                const uint64_t mass = s.Var("EVNT"), other = s.Var("EVNT");
+                if (mass > INT32_MAX || other > INT32_MAX) Damaged("a number out of range in EVNT");
+                e.mass = static_cast<int32_t>(mass);
+                e.other = static_cast<int32_t>(other);
+                e.x = s.F32("EVNT");
+                e.y = s.F32("EVNT");
+                e.force = s.F32("EVNT");
+            }
+        }
+        s.Done("EVNT");
     }
     in.Section("END!").Done("END!");
     in.Done("the state");
 
     // Cross-checks that need everything read.
+    for (const Decoded::EventRec& e : d.events)
+        if (static_cast<size_t>(e.mass) >= d.masses.n ||
+            (e.kind == TColEvent::MASS_MASS && static_cast<size_t>(e.other) >= d.masses.n))
+            Damaged("an event naming a mass the state does not hold in EVNT");
     MassCols& m = d.masses;
     const size_t held = std::min(d.massTable.entries.size(), m.n);
     const int32_t gs = Cells(d.gridsize);
@@ -1602,6 +1696,7 @@ void Decode(const uint8_t* data, size_t size, Decoded& d) {
 // ---------------------------------------------------------------------------------------
 
 struct Scratch {
+    std::vector<detail::QueuedEvent> events;  // the queue as Build writes it
     Decoded d;
     std::vector<Ref<TMass>> masses;
     std::vector<Ref<TConstraint>> cons;
@@ -2125,6 +2220,27 @@ void Build(TPhysics& w, Scratch& s, const TPhysics* zonesFrom, bool setZones) {
         for (int32_t c : s.touched) s.cellCount[static_cast<size_t>(c)] = 0;
     }
     dropped.clear();
+
+    // The event queue last: its pairs name the objects built above. A zone entry that holds
+    // no zone now (a state without zones put into a world whose zones changed) drops its
+    // event, as the step's next flush would.
+    s.events.clear();
+    size_t polled = 0;
+    for (size_t k = 0; k < d.events.size(); ++k) {
+        const Decoded::EventRec& e = d.events[k];
+        detail::QueuedEvent q{e.kind, s.masses[static_cast<size_t>(e.mass)].Get(), nullptr, e.x, e.y, e.force, e.replace};
+        if (e.kind == TColEvent::MASS_MASS)
+            q.other = s.masses[static_cast<size_t>(e.other)].Get();
+        else if (e.kind == TColEvent::MASS_ZONE)
+            q.other = static_cast<size_t>(e.other) < w.zoneArray.size() ? w.zoneArray[static_cast<size_t>(e.other)].Get() : nullptr;
+        else
+            q.other = &w;
+        if (!q.mass || !q.other) continue;
+        s.events.push_back(q);
+        if (k < d.eventsPolled) ++polled;
+    }
+    detail::WriteEvents(w, s.events, polled, d.eventMode);
+    s.events.clear();
 }
 
 // Checks of a decoded state that need the world it goes into (none may fail after Build

@@ -1,6 +1,8 @@
 #pragma once
 // The step's path into the collision events; internal to gelsim/core (ColEvent.cpp).
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kin {
 class TObject;
@@ -23,5 +25,23 @@ uint64_t ContactCount(TPhysics& w);
 
 /// Empties the world's event queue (the step's flush).
 void FlushEvents(TPhysics& w);
+
+/// A queued event as a world's state keeps it: its kind, objects (borrowed), point, force,
+/// and whether later contacts of the pair replace its force instead of adding to it.
+struct QueuedEvent {
+    int32_t kind;
+    TMass* mass;
+    TObject* other;
+    float x, y, force;
+    bool replace;
+};
+
+/// The world's queued pairs in queue order (contacts still waiting to be merged are merged
+/// first), the number already polled, and the queue mode.
+void ReadEvents(TPhysics& w, std::vector<QueuedEvent>& out, size_t& polled, int32_t& mode);
+
+/// Replaces the world's queue with these pairs (built-in kinds only; the objects are held
+/// from now on), the first `polled` of them already polled, and the mode.
+void WriteEvents(TPhysics& w, const std::vector<QueuedEvent>& events, size_t polled, int32_t mode);
 
 }  // namespace kin::gelsim::detail

@@ -680,7 +680,7 @@ void PairIndex::Collide(TMass* m) {
     if (gridOthers_ == 0 && m->colGroup == gridGroup_) {
         const uint64_t runs = GroupWrites();
         if (runs == groupsAsOf_) return;
-        const int32_t gs = world_.gridsize;
+        const int32_t gs = Cells(world_);
         for (int32_t c = std::max(m->gridx - 1, 0); c <= std::min(m->gridx + 1, gs - 1); ++c)
             for (int32_t r = std::max(m->gridy - 1, 0); r <= std::min(m->gridy + 1, gs - 1); ++r) CheckGroupsOnce(CellAt(c, r), runs);
         if (gridOthers_ == 0 && m->colGroup == gridGroup_) return;
@@ -690,7 +690,7 @@ void PairIndex::Collide(TMass* m) {
 
 void PairIndex::SearchPairs(TMass* m) {
     PairSearch& s = search_;
-    const int32_t gs = world_.gridsize;
+    const int32_t gs = Cells(world_);
     const int32_t c0 = std::max(m->gridx - 1, 0), c1 = std::min(m->gridx + 1, gs - 1);
     const int32_t r0 = std::max(m->gridy - 1, 0), r1 = std::min(m->gridy + 1, gs - 1);
     s.c0 = c0;

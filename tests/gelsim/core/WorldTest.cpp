@@ -280,5 +280,21 @@ TEST(ColGroups, AutomaticGroupsAreFreshAndNegative) {
     EXPECT_EQ(b->GetColGroup(), 5);
 }
 
+// gridsize is a public field: a value above the largest grid written into it straight must
+// not lead the pair search past the last cell (the sanitizer build reads the cells).
+TEST(Grid, ASizeWrittenStraightIntoTheFieldKeepsTheSearchInsideTheCells) {
+    const Ref<TPhysics> w = TPhysics::Create(1024, 1024, 0, 0, 1);
+    TPhysics::UseShiftedGrid(1);
+    TPhysics::SetGridSize(128);
+    w->gridsize = 500;
+    Ref<TMass> a = TMass::Create(1015, 1015, 1, 5, 0, -1), b = TMass::Create(1017, 1019, 1, 5, 0, -1);
+    a->AddRef();
+    b->AddRef();
+    for (int32_t k = 0; k < 3; ++k) TPhysics::Update();
+    const float dx = a->posX - b->posX, dy = a->posY - b->posY;
+    EXPECT_GE(dx * dx + dy * dy, 9.9f * 9.9f);  // they met and were pushed apart
+    TPhysics::Free();
+}
+
 }  // namespace
 }  // namespace kin::gelsim::test

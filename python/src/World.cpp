@@ -456,20 +456,26 @@ zones, registered bodies with their rigs and images, and the grid. Loaded or res
 stepped, it gives bit for bit what this world gives. zones=False records the zone table
 as references to its present zones, for load_state(zones_from=...) or restore_state on a
 world that keeps them. Not carried: collision callbacks, queued collision events, objects
-held only by Python (a body that was never activated), and auto_grid.)doc")
+held only by Python (a body that was never activated), and auto_grid (see load_state).
+pickle, copy.copy and copy.deepcopy make a new World through the state (with auto_grid),
+leaving the current world as it was; a copy is never shallow.)doc")
         .def_static(
             "load_state",
-            [](py::handle data, const TPhysics* zonesFrom) {
-                Ref<TPhysics> w = WorldFromState(data, zonesFrom, false);
+            [](py::handle data, const TPhysics* zonesFrom, bool autoGrid) {
+                Ref<TPhysics> w = WorldFromState(data, zonesFrom, autoGrid);
                 TPhysics::SetCurrent(w.Get());
                 return w;
             },
-            py::arg("data"), py::arg("zones_from") = py::none(), R"doc(
+            py::arg("data"), py::arg("zones_from") = py::none(), py::kw_only(), py::arg("auto_grid") = true,
+            R"doc(
 A new World from save_state's bytes (bytes, bytearray or memoryview), made the calling
-thread's current one like World(); auto_grid is off, the grid is the saved one. Its
-masses, constraints, zones and bodies are new objects, reached through its tables as
-usual. A state saved with zones=False takes the zones of zones_from, which must still hold
-them unchanged. Damaged bytes raise StreamError and make no world.)doc")
+thread's current one like World(). Its masses, constraints, zones and bodies are new
+objects, reached through its tables as usual. A state saved with zones=False takes the
+zones of zones_from, which must still hold them unchanged. The state does not say whether
+the grid was fitted: auto_grid=True (as World() does by default) fits it before every
+step() call, False keeps the saved grid; pass what the saved world had to step on bit for
+bit as it does (pickle and copy carry it). Damaged bytes raise StreamError and make no
+world.)doc")
         .def(
             "restore_state",
             [](TPhysics& w, py::handle data) {

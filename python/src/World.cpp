@@ -356,6 +356,10 @@ own world whatever is current, and so do the methods of objects already in a wor
 step() releases the GIL, so threads can step different worlds at the same time; one world
 and its objects are used by one thread at a time. free() ends a world for good.
 
+save_state() gives the world's state as bytes; load_state() makes a new world from them
+and restore_state() puts a world back (undo). pickle and copy go through the same state;
+collision callbacks are not carried over.
+
 Units are world units with y growing downwards; one step is one tick, so velocities and
 gravity are displacements per step.
 

@@ -456,11 +456,11 @@ by hand and ends the fitting.)doc");
             "save_state", [](const TPhysics& w, bool zones) { return StateOfWorld(w, zones); },
             py::arg("zones") = true, R"doc(
 The world's whole dynamic state as bytes, between steps: parameters, masses, constraints,
-zones, registered bodies with their rigs and images, and the grid. Loaded or restored and
+zones, registered bodies with their rigs and images, the grid and the queued collision
+events. Loaded or restored and
 stepped, it gives bit for bit what this world gives. zones=False records the zone table
 as references to its present zones, for load_state(zones_from=...) or restore_state on a
-world that keeps them. Not carried: collision callbacks, queued collision events, objects
-held only by Python (a body that was never activated), and auto_grid (see load_state).
+world that keeps them. Not carried: collision callbacks, objects held only by Python (a body that was never activated), and auto_grid (see load_state).
 pickle, copy.copy and copy.deepcopy make a new World through the state (with auto_grid),
 leaving the current world as it was; a copy is never shallow.)doc")
         .def_static(

@@ -46,7 +46,8 @@ def test_saved_worlds_step_on_bit_for_bit():
                         copy.deepcopy(world), copy.copy(world), world.grid_size)
         world.step()
     expected = world.positions().tobytes()
-    assert len(world.bodies) == 1 and len(world.zones) == 3
+    queued = [(e.kind, e.x, e.y, e.force) for e in world.events()]
+    assert queued and len(world.bodies) == 1 and len(world.zones) == 3
 
     assert gelsim.World.current() is world  # copies leave the current world alone
     for t, (state, bare, pickled, deep, shallow, grid) in saves.items():
@@ -66,6 +67,7 @@ def test_saved_worlds_step_on_bit_for_bit():
             assert c.bodies[0] is not body and c.masses[0] not in world.masses
             c.step(end - t)
         assert [c.positions().tobytes() == expected for c in copies] == [True] * len(copies)
+        assert all([(e.kind, e.x, e.y, e.force) for e in c.events()] == queued for c in copies)
         for c in copies:
             c.free()
 

@@ -17,6 +17,7 @@
 #include "gelsim/core/ColEvent.h"
 #include "gelsim/core/Constraint.h"
 #include "gelsim/core/Mass.h"
+#include "gelsim/state/WorldState.h"
 #include "gelsim/zones/Zone.h"
 #include "platform/Hook.h"
 
@@ -253,6 +254,44 @@ void FitGrid(TPhysics& w) {
 // Grid choices made by hand end the fitting.
 void ChooseGridByHand(TPhysics& w) { StateOf(w).autoGrid = false; }
 
+// The bytes of a bytes-like object (bytes, bytearray, memoryview, any C-contiguous buffer),
+// held for as long as this lives so that a bytearray cannot be resized under the reader.
+class StateBytes {
+public:
+    explicit StateBytes(py::handle o) {
+        if (PyObject_GetBuffer(o.ptr(), &view_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+    }
+    ~StateBytes() { PyBuffer_Release(&view_); }
+    StateBytes(const StateBytes&) = delete;
+    StateBytes& operator=(const StateBytes&) = delete;
+    const uint8_t* Data() const { return static_cast<const uint8_t*>(view_.buf); }
+    size_t Size() const { return static_cast<size_t>(view_.len); }
+
+private:
+    Py_buffer view_{};
+};
+
+// A new world from a state, leaving the calling thread's current world as it was (also when
+// the bytes are refused). The binding's own entry for it says whether the grid is fitted,
+// which the state does not hold.
+Ref<TPhysics> WorldFromState(py::handle data, const TPhysics* zonesFrom, bool autoGrid) {
+    RefuseWhileStepping("loading a World");
+    if (zonesFrom) CheckUsable(*zonesFrom);
+    const StateBytes bytes(data);
+    const TPhysics::Scope keep(TPhysics::currentWorld.Get());
+    Ref<TPhysics> w = LoadState(bytes.Data(), bytes.Size(), zonesFrom);
+    States()[w.Get()] = WorldState{HookOf(*w), autoGrid, false};
+    return w;
+}
+
+py::bytes StateOfWorld(const TPhysics& w, bool withZones) {
+    CheckUsable(w);
+    // Inside its own step the world is half way through a tick: no state to save.
+    if (t_stepping == &w) RefuseWhileStepping("saving the state of the World being stepped");
+    const std::vector<uint8_t> bytes = SaveState(w, withZones);
+    return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 }  // namespace
 
 bool Stepping() { return t_stepping != nullptr; }
@@ -316,6 +355,10 @@ zones and bodies join the current world (and stay in it); every World method act
 own world whatever is current, and so do the methods of objects already in a world.
 step() releases the GIL, so threads can step different worlds at the same time; one world
 and its objects are used by one thread at a time. free() ends a world for good.
+
+save_state() gives the world's state as bytes; load_state() makes a new world from them
+and restore_state() puts a world back (undo). pickle and copy go through the same state;
+collision callbacks are not carried over.
 
 Units are world units with y growing downwards; one step is one tick, so velocities and
 gravity are displacements per step.
@@ -409,6 +452,67 @@ by hand and ends the fitting.)doc");
             "Advances the world by the given number of ticks, whatever world is current, with the GIL "
             "released (collision callbacks take it while they run). A collision callback that raises does not stop "
             "the step; its exception is raised here once the step has finished (and no further step runs).")
+        .def(
+            "save_state", [](const TPhysics& w, bool zones) { return StateOfWorld(w, zones); },
+            py::arg("zones") = true, R"doc(
+The world's whole dynamic state as bytes, between steps: parameters, masses, constraints,
+zones, registered bodies with their rigs and images, the grid and the queued collision
+events. Loaded or restored and
+stepped, it gives bit for bit what this world gives. zones=False records the zone table
+as references to its present zones, for load_state(zones_from=...) or restore_state on a
+world that keeps them. Not carried: collision callbacks, objects held only by Python (a body that was never activated), and auto_grid (see load_state).
+pickle, copy.copy and copy.deepcopy make a new World through the state (with auto_grid),
+leaving the current world as it was; a copy is never shallow.)doc")
+        .def_static(
+            "load_state",
+            [](py::handle data, const TPhysics* zonesFrom, bool autoGrid) {
+                Ref<TPhysics> w = WorldFromState(data, zonesFrom, autoGrid);
+                TPhysics::SetCurrent(w.Get());
+                return w;
+            },
+            py::arg("data"), py::arg("zones_from") = py::none(), py::kw_only(), py::arg("auto_grid") = true,
+            R"doc(
+A new World from save_state's bytes (bytes, bytearray or memoryview), made the calling
+thread's current one like World(). Its masses, constraints, zones and bodies are new
+objects, reached through its tables as usual. A state saved with zones=False takes the
+zones of zones_from, which must still hold them unchanged. The state does not say whether
+the grid was fitted: auto_grid=True (as World() does by default) fits it before every
+step() call, False keeps the saved grid; pass what the saved world had to step on bit for
+bit as it does (pickle and copy carry it). Damaged bytes raise StreamError and make no
+world.)doc")
+        .def(
+            "restore_state",
+            [](TPhysics& w, py::handle data) {
+                RefuseWhileStepping("restoring a World");
+                CheckUsable(w);
+                const StateBytes bytes(data);
+                RestoreState(w, bytes.Data(), bytes.Size());
+            },
+            py::arg("data"), R"doc(
+Puts this world back to a state from save_state (undo). Masses, constraints and bodies at
+their saved places are reused, so handles to them stay good; the others are made anew,
+and a body that is not reused is emptied: find bodies again through World.bodies.
+Without zones in the state the world keeps its own. Damaged bytes raise StreamError and
+leave the world as it was. Collision callbacks and auto_grid stay as they are.)doc")
+        .def(py::pickle(
+            [](TPhysics& w) {
+                const py::bytes state = StateOfWorld(w, true);
+                const auto it = States().find(&w);
+                const bool autoGrid = it != States().end() && it->second.autoGrid && it->second.hook == HookOf(w);
+                return py::make_tuple(state, autoGrid);
+            },
+            [](const py::tuple& t) {
+                if (t.size() != 2 || !py::isinstance<py::bool_>(t[1]))
+                    throw py::value_error("a pickled World is a (state bytes, auto_grid) pair");
+                return WorldFromState(t[0], nullptr, t[1].cast<bool>());
+            }))
+        // Through __new__ and __setstate__ in every pickle protocol: the default reduction of
+        // protocols 0 and 1 would make the object without its C++ part.
+        .def("__reduce__",
+             [](const py::object& self) {
+                 return py::make_tuple(py::module_::import("copyreg").attr("__newobj__"),
+                                       py::make_tuple(py::type::of(self)), self.attr("__getstate__")());
+             })
         .def_property(
             "gravity",
             [](TPhysics& w) {

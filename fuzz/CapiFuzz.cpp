@@ -1,8 +1,9 @@
 // The C interface driven the way a careless C program drives it: the input is a sequence of
 // calls, each one of the 302 procedural functions or of the handle, list, event-hook,
-// world-state and picture functions, with arguments made from the input's bytes: any floats, small and
-// random indices, strings that name files of fuzzed bytes in a scratch folder (bodies, zones
-// and images are loaded from them, bodies and zones saved to them), NULL strings with a length, caller buffers of any size, and
+// world-state and picture functions, with arguments made from the input's bytes: any floats,
+// small and random indices, strings that name files of fuzzed bytes in a scratch folder
+// (bodies, zones and images are loaded from them, bodies and zones saved to them), NULL
+// strings with a length, caller buffers of any size, world states saved and damaged, and
 // handles that are live, NULL, of another kind, and in checked builds released or never
 // made. Nothing may crash, leak or reach undefined behaviour, and:
 //   - a call that acts returns GELSIM_ERROR exactly when gelsim_last_error() has a message;
@@ -423,13 +424,15 @@ void Other(Ctx& c) {
             if (c.in.ConsumeBool()) {
                 auto* from = reinterpret_cast<GelsimPhysics*>(c.AnyHandle(kPhysics, false));
                 GelsimPhysics* made = gelsim_physics_load_state(state.data(), state.size(), from);
-                Require((made == nullptr) == (gelsim_last_error() != nullptr), "a load's world and the message disagree");
+                Require((made == nullptr) == (gelsim_last_error() != nullptr),
+                        "a load's world and the message disagree");
                 if (c.mustRefuse) Require(made == nullptr, "a load took zones from something not a world");
                 if (made) c.Keep(kPhysics, reinterpret_cast<GelsimObject*>(made));
             } else {
                 auto* into = reinterpret_cast<GelsimPhysics*>(c.AnyHandle(kPhysics, true));
                 const int32_t r = gelsim_physics_restore_state(into, state.data(), state.size());
-                Require((r == GELSIM_ERROR) == (gelsim_last_error() != nullptr), "a restore's status and message disagree");
+                Require((r == GELSIM_ERROR) == (gelsim_last_error() != nullptr),
+                        "a restore's status and message disagree");
                 if (c.mustRefuse) Require(r == GELSIM_ERROR, "a restore into something not a world");
             }
             break;

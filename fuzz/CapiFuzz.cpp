@@ -1,8 +1,9 @@
 // The C interface driven the way a careless C program drives it: the input is a sequence of
-// calls, each one of the 302 procedural functions or of the handle, list, event-hook and
-// picture functions, with arguments made from the input's bytes: any floats, small and
-// random indices, strings that name files of fuzzed bytes in a scratch folder (bodies, zones
-// and images are loaded from them, bodies and zones saved to them), NULL strings with a length, caller buffers of any size, and
+// calls, each one of the 302 procedural functions or of the handle, list, event-hook,
+// world-state and picture functions, with arguments made from the input's bytes: any floats,
+// small and random indices, strings that name files of fuzzed bytes in a scratch folder
+// (bodies, zones and images are loaded from them, bodies and zones saved to them), NULL
+// strings with a length, caller buffers of any size, world states saved and damaged, and
 // handles that are live, NULL, of another kind, and in checked builds released or never
 // made. Nothing may crash, leak or reach undefined behaviour, and:
 //   - a call that acts returns GELSIM_ERROR exactly when gelsim_last_error() has a message;
@@ -400,6 +401,40 @@ void Other(Ctx& c) {
             const std::string path = c.TempDir() + "/picture.png";  // an image for ImageAdd
             const int32_t saved = gelsim_picture_save(path.data(), path.size(), w, h);
             Require((saved == GELSIM_ERROR) == (gelsim_last_error() != nullptr), "a save's status and message disagree");
+            break;
+        }
+        case 7: {  // a world's state saved, maybe damaged, then loaded as a new world or put back
+            c.mustRefuse = false;
+            auto* w = reinterpret_cast<GelsimPhysics*>(c.AnyHandle(kPhysics, true));
+            const int32_t withZones = c.in.ConsumeBool();
+            std::vector<uint8_t> state(c.in.ConsumeIntegralInRange<size_t>(0, 4096));
+            size_t n = gelsim_physics_save_state(w, withZones, state.empty() ? nullptr : state.data(), state.size());
+            Require((n == 0) == (gelsim_last_error() != nullptr), "a state's size and the message disagree");
+            if (c.mustRefuse) Require(n == 0, "a bad world's state was saved");
+            if (n > state.size() && c.in.ConsumeBool()) {  // the size asked first, then the state
+                state.resize(n);
+                n = gelsim_physics_save_state(w, withZones, state.data(), state.size());
+                Require(n == state.size(), "a state changed size between two saves");
+            }
+            if (n < state.size()) state.resize(n);
+            for (int k = c.in.ConsumeIntegralInRange<int>(0, 3); k > 0 && !state.empty(); --k)
+                state[c.in.ConsumeIntegralInRange<size_t>(0, state.size() - 1)] ^= c.in.ConsumeIntegral<uint8_t>();
+            if (c.in.ConsumeBool()) state.resize(c.in.ConsumeIntegralInRange<size_t>(0, state.size()));
+            c.mustRefuse = false;
+            if (c.in.ConsumeBool()) {
+                auto* from = reinterpret_cast<GelsimPhysics*>(c.AnyHandle(kPhysics, false));
+                GelsimPhysics* made = gelsim_physics_load_state(state.data(), state.size(), from);
+                Require((made == nullptr) == (gelsim_last_error() != nullptr),
+                        "a load's world and the message disagree");
+                if (c.mustRefuse) Require(made == nullptr, "a load took zones from something not a world");
+                if (made) c.Keep(kPhysics, reinterpret_cast<GelsimObject*>(made));
+            } else {
+                auto* into = reinterpret_cast<GelsimPhysics*>(c.AnyHandle(kPhysics, true));
+                const int32_t r = gelsim_physics_restore_state(into, state.data(), state.size());
+                Require((r == GELSIM_ERROR) == (gelsim_last_error() != nullptr),
+                        "a restore's status and message disagree");
+                if (c.mustRefuse) Require(r == GELSIM_ERROR, "a restore into something not a world");
+            }
             break;
         }
         default: {  // a few steps

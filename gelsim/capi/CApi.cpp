@@ -1,5 +1,5 @@
 // The hand-written part of the C interface: errors, object handles, lists, the
-// collision-event hook and switching worlds. The 302 procedural functions are generated
+// collision-event hook, switching worlds and world states. The 302 procedural functions are generated
 // (CRows.cpp).
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,11 @@
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 #include "gelsim/capi/CTypes.h"
 #include "gelsim/capi/Support.h"
+#include "gelsim/state/WorldState.h"
 #include "platform/Hook.h"
 
 namespace kin::gelsim::capi {
@@ -42,6 +44,28 @@ const char* KindName(TObject* o) noexcept {
 }
 
 }  // namespace
+
+// Records the exception being handled as the failure of fn: "what (fn)". A long message is
+// cut before the function's name rather than the name cut off. Call only from a catch block.
+void FailIn(const char* fn) noexcept {
+    const char* what = "unknown error";
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    const size_t room = sizeof tError.message - std::strlen(fn) - 4;  // " (", ")" and the NUL
+    const int keep = static_cast<int>(std::min(std::strlen(what), room));
+    tError.failed = true;
+    std::snprintf(tError.message, sizeof tError.message, "%.*s (%s)", keep, what, fn);
+}
+
+// True when data may be followed for size bytes: NULL only with a size of 0 (an empty
+// state, which the reader refuses as damaged).
+bool HasBytes(const void* data, size_t size, const char* fn) noexcept {
+    return data || !size || Refuse(fn, "data is NULL with a non-zero size");
+}
 
 bool RefuseNull(const char* fn, const char* param) noexcept {
     char what[96];
@@ -293,6 +317,49 @@ int32_t gelsim_physics_step(GelsimPhysics* w, int32_t n) GELSIM_NOEXCEPT {
         return Done(Watched(world->Step(n), faults, "gelsim_physics_step"));
     } catch (...) {
         Fail();
+        return GELSIM_ERROR;
+    }
+}
+
+// --- world states ---------------------------------------------------------------------------
+
+size_t gelsim_physics_save_state(GelsimPhysics* w, int32_t with_zones, void* buf, size_t buf_size) GELSIM_NOEXCEPT {
+    Enter();
+    if (!Check<TPhysics>(w, true, "gelsim_physics_save_state", "w")) return 0;
+    try {
+        const std::vector<uint8_t> state = SaveState(*In<TPhysics>(w), with_zones != 0);
+        // A state cut to fit would be of no use: a buffer too small is left alone, as the
+        // picture functions do, and the size tells the caller how much to give.
+        if (buf && buf_size >= state.size()) std::memcpy(buf, state.data(), state.size());
+        return Done(state.size());
+    } catch (...) {
+        FailIn("gelsim_physics_save_state");
+        return 0;
+    }
+}
+
+GelsimPhysics* gelsim_physics_load_state(const void* data, size_t size, GelsimPhysics* zones_from) GELSIM_NOEXCEPT {
+    Enter();
+    if (!Check<TPhysics>(zones_from, false, "gelsim_physics_load_state", "zones_from")) return nullptr;
+    if (!HasBytes(data, size, "gelsim_physics_load_state")) return nullptr;
+    try {
+        Ref<TPhysics> world = LoadState(static_cast<const uint8_t*>(data), size, In<TPhysics>(zones_from));
+        return reinterpret_cast<GelsimPhysics*>(Done(Own(std::move(world))));
+    } catch (...) {
+        FailIn("gelsim_physics_load_state");
+        return nullptr;
+    }
+}
+
+int32_t gelsim_physics_restore_state(GelsimPhysics* w, const void* data, size_t size) GELSIM_NOEXCEPT {
+    Enter();
+    if (!Check<TPhysics>(w, true, "gelsim_physics_restore_state", "w")) return GELSIM_ERROR;
+    if (!HasBytes(data, size, "gelsim_physics_restore_state")) return GELSIM_ERROR;
+    try {
+        RestoreState(*In<TPhysics>(w), static_cast<const uint8_t*>(data), size);
+        return Done(GELSIM_OK);
+    } catch (...) {
+        FailIn("gelsim_physics_restore_state");
         return GELSIM_ERROR;
     }
 }

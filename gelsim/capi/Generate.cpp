@@ -340,7 +340,7 @@ const char* kHeaderTop = R"(/*
  * operation exactly as in the C++ name (GelAdvBodyMassMove is gelsim_AdvBodyMassMove):
  * the C name is found from the C++ one and back, and it cannot collide with the C++
  * functions when a C++ program includes both. Functions of the C interface's own (errors,
- * handles, lists, the event hook, switching worlds) are lower case throughout:
+ * handles, lists, the event hook, switching worlds, world states) are lower case throughout:
  * gelsim_last_error, gelsim_mass_release, gelsim_physics_step. Types are Gelsim + the kind: GelsimMass, GelsimAdvBody.
  *
  * Each C function does what its procedural function does. Functions that only act return
@@ -530,6 +530,27 @@ GELSIM_API GelsimPhysics* gelsim_physics_current(void) GELSIM_NOEXCEPT;
  *  the current world is the same afterwards. n of 0 or less: nothing. GELSIM_OK, or
  *  GELSIM_ERROR (NULL w, a callback's bogus result). */
 GELSIM_API int32_t gelsim_physics_step(GelsimPhysics* w, int32_t n) GELSIM_NOEXCEPT;
+
+/* --- world states --------------------------------------------------------------- */
+
+/* A world's state is everything that changes as it steps, as bytes that are the same on
+ * every platform: a world loaded or restored from it steps on bit for bit as the saved
+ * world would have. Damaged bytes are refused with the reader's message, "Error reading
+ * from stream: ..." and the function's name, and change nothing. */
+
+/** Writes the state of world w (borrowed) into buf when buf_size bytes hold it, nothing
+ *  otherwise; with_zones 0 records the zones as references to w's present ones. Returns the
+ *  state's full size in bytes, so a first call with a NULL buffer gives the size; 0 when it
+ *  failed (NULL w, a world holding something a state cannot carry). */
+GELSIM_API size_t gelsim_physics_save_state(GelsimPhysics* w, int32_t with_zones, void* buf, size_t buf_size) GELSIM_NOEXCEPT;
+/** A new world (a new reference: release it) from the size bytes of a state at data, made
+ *  the calling thread's current world; a state saved without zones takes them from
+ *  zones_from (borrowed), where each must still be. NULL, and no world made, when it failed. */
+GELSIM_API GelsimPhysics* gelsim_physics_load_state(const void* data, size_t size, GelsimPhysics* zones_from) GELSIM_NOEXCEPT;
+/** Puts world w (borrowed) back to the state of size bytes at data, in place (undo): objects
+ *  still at their saved places keep their handles, the others are made anew. GELSIM_OK, or
+ *  GELSIM_ERROR with w unchanged (damaged bytes, a call from w's own event callback). */
+GELSIM_API int32_t gelsim_physics_restore_state(GelsimPhysics* w, const void* data, size_t size) GELSIM_NOEXCEPT;
 )";
     std::string section;
     for (const Row& r : rows) {

@@ -2293,6 +2293,8 @@ void Check(Decoded& d) {
 }  // namespace
 
 std::vector<uint8_t> SaveState(const TPhysics& w, bool withZones) {
+    // Half a tick is no moment to go back to: a restored world would step from the middle.
+    if (WorldAccess::Stepping(w)) Unsavable("a world cannot be saved while it steps");
     std::vector<uint8_t> bytes;
     bytes.reserve(64 + static_cast<size_t>(std::max(w.massCount, 0)) * 24 + static_cast<size_t>(std::max(w.conCount, 0)) * 12);
     Saver(w, withZones, bytes).Run();

@@ -26,7 +26,8 @@ namespace kin::gelsim {
 /// Every dynamic thing of w as bytes (the caller owns them). withZones false records the
 /// zone table as references to its present zones, which the loader expects to find again
 /// unchanged. Raises TStreamWriteException for a world holding what a state cannot carry
-/// (a registered object that is not a body, a body list entry that is not a constraint).
+/// (a registered object that is not a body, a body list entry that is not a constraint),
+/// and while w steps (from a collision callback).
 std::vector<uint8_t> SaveState(const TPhysics& w, bool withZones = true);
 
 /// A new world equal to the saved one, made current. A state saved without zones takes the

@@ -1,9 +1,12 @@
 // World states: how many bytes a state takes and how long saving and restoring take next to
 // one step, on a pile of 4,000 discs and a 4,000-mass lattice (40 x 100, about 15,600
-// constraints), each after 300 steps. Counters: bytes in all and without zones, the mass
-// and constraint sections' bytes per mass and per constraint; ns per call and the call's
-// time as a share of one step's, for saving, for restoring one step back (undo) and for
-// restoring the state the world is in. Times are the thread's CPU time.
+// constraints), each after 300 steps. Counters: bytes of the full state (zones and the
+// pending contacts of the last step included), without zones, and of the stepping-back
+// state (neither zones nor pending contacts), per mass too; the mass and constraint
+// sections' bytes per mass and per constraint; ns per call and the call's time as a share
+// of one step's, for saving the full and the stepping-back state, for restoring one step
+// back (undo, with either) and for restoring the state the world is in. Times are the
+// thread's CPU time.
 #include <benchmark/benchmark.h>
 
 #include <ctime>
@@ -43,6 +46,7 @@ void Measure(benchmark::State& state, TScene (*build)(), int32_t settle) {
         TPhysics& w = *sc.world;
         const std::vector<uint8_t> full = SaveState(w);
         const std::vector<uint8_t> bare = SaveState(w, false);
+        const std::vector<uint8_t> back = SaveState(w, false, false);
         // Steps go on from the saved state (a fifth of a second of them).
         const double stepOnly = MeanNs([] { TPhysics::Update(); });
         // Undo of one step: a step (not timed), then the restore (timed).
@@ -55,6 +59,15 @@ void Measure(benchmark::State& state, TScene (*build)(), int32_t settle) {
             undo += ThreadNs() - t0;
         }
         undo /= kUndos;
+        double undoBack = 0;
+        for (int32_t k = 0; k < kUndos; ++k) {
+            TPhysics::Update();
+            const double t0 = ThreadNs();
+            RestoreState(w, back.data(), back.size());
+            undoBack += ThreadNs() - t0;
+        }
+        undoBack /= kUndos;
+        const double saveBack = MeanNs([&] { benchmark::DoNotOptimize(SaveState(w, false, false).data()); });
         // Restoring the state the world is in already (nothing to move).
         const double restore = MeanNs([&] { RestoreState(w, full.data(), full.size()); });
         const double save = MeanNs([&] { benchmark::DoNotOptimize(SaveState(w).data()); });
@@ -73,6 +86,10 @@ void Measure(benchmark::State& state, TScene (*build)(), int32_t settle) {
         state.counters["undo_ns"] = undo;
         state.counters["undo_per_step"] = undo / stepOnly;
         state.counters["bytes_per_mass"] = static_cast<double>(full.size()) / masses;
+        state.counters["bytes_back"] = static_cast<double>(back.size());
+        state.counters["bytes_back_per_mass"] = static_cast<double>(back.size()) / masses;
+        state.counters["save_back_per_step"] = saveBack / stepOnly;
+        state.counters["undo_back_per_step"] = undoBack / stepOnly;
         // The format's sections are a tag and a length each, after a 12-byte header.
         for (size_t p = 12; p + 8 <= full.size();) {
             const std::string tag(reinterpret_cast<const char*>(&full[p]), 4);

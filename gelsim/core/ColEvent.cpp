@@ -624,6 +624,8 @@ void detail::ReadEvents(TPhysics& w, std::vector<QueuedEvent>& out, size_t& poll
     mode = s.mode;
 }
 
+int32_t detail::EventMode(TPhysics& w) { return WorldAccess::Events(w).mode; }
+
 void detail::WriteEvents(TPhysics& w, const std::vector<QueuedEvent>& events, size_t polled, int32_t mode) {
     Access::State& s = WorldAccess::Events(w);
     Access::Flush(s);

@@ -661,7 +661,8 @@ SaveScratch& TheSaveScratch() {
 
 class Saver {
 public:
-    Saver(const TPhysics& w, bool withZones, std::vector<uint8_t>& bytes) : w_(w), zones_(withZones), o_(bytes) {}
+    Saver(const TPhysics& w, bool withZones, bool withEvents, std::vector<uint8_t>& bytes)
+        : w_(w), zones_(withZones), events_(withEvents), o_(bytes) {}
 
     void Run() {
         Number();
@@ -742,7 +743,13 @@ private:
     // body, another world, a party of a custom kind) is left out; each event keeps its kind,
     // masses by state number, a zone by its table entry, point, force and merge rule.
     void Events() {
-        detail::ReadEvents(const_cast<TPhysics&>(w_), queued_, polled_, mode_);
+        if (events_) {
+            detail::ReadEvents(const_cast<TPhysics&>(w_), queued_, polled_, mode_);
+        } else {  // the mode alone: a restored world's queue is empty
+            queued_.clear();
+            polled_ = 0;
+            mode_ = detail::EventMode(const_cast<TPhysics&>(w_));
+        }
         kept_.clear();
         size_t keptPolled = 0;
         for (size_t k = 0; k < queued_.size(); ++k) {
@@ -1204,6 +1211,7 @@ private:
 
     const TPhysics& w_;
     bool zones_;
+    bool events_;
     Out o_;
     SaveScratch& x_ = TheSaveScratch();
     std::vector<TMass*>& masses_ = x_.masses;
@@ -2292,12 +2300,12 @@ void Check(Decoded& d) {
 
 }  // namespace
 
-std::vector<uint8_t> SaveState(const TPhysics& w, bool withZones) {
+std::vector<uint8_t> SaveState(const TPhysics& w, bool withZones, bool withEvents) {
     // Half a tick is no moment to go back to: a restored world would step from the middle.
     if (WorldAccess::Stepping(w)) Unsavable("a world cannot be saved while it steps");
     std::vector<uint8_t> bytes;
     bytes.reserve(64 + static_cast<size_t>(std::max(w.massCount, 0)) * 24 + static_cast<size_t>(std::max(w.conCount, 0)) * 12);
-    Saver(w, withZones, bytes).Run();
+    Saver(w, withZones, withEvents, bytes).Run();
     return bytes;
 }
 

@@ -25,10 +25,13 @@ namespace kin::gelsim {
 
 /// Every dynamic thing of w as bytes (the caller owns them). withZones false records the
 /// zone table as references to its present zones, which the loader expects to find again
-/// unchanged. Raises TStreamWriteException for a world holding what a state cannot carry
-/// (a registered object that is not a body, a body list entry that is not a constraint),
-/// and while w steps (from a collision callback).
-std::vector<uint8_t> SaveState(const TPhysics& w, bool withZones = true);
+/// unchanged. withEvents false keeps the event queue's mode but none of its pairs (a world
+/// loaded or restored from it has an empty queue; the step flushes the queue before it reads
+/// anything, so what follows is the same): the small state for stepping back and forth.
+/// Raises TStreamWriteException for a world holding what a state cannot carry (a
+/// registered object that is not a body, a body list entry that is not a constraint), and
+/// while w steps (from a collision callback).
+std::vector<uint8_t> SaveState(const TPhysics& w, bool withZones = true, bool withEvents = true);
 
 /// A new world equal to the saved one, made current. A state saved without zones takes the
 /// zones of zonesFrom's zone table (borrowed; each saved entry must hold a zone there that

@@ -13,7 +13,7 @@
 namespace kin::testbed {
 namespace {
 
-std::vector<uint8_t> Bytes() { return gelsim::SaveState(*gelsim::TPhysics::currentWorld, false); }
+std::vector<uint8_t> Bytes() { return gelsim::SaveState(*gelsim::TPhysics::currentWorld, false, false); }
 
 TEST(TestbedHistory, StepsBackAndForwardThroughTheVeryStatesSteppingGave) {
     Testbed bed(Testbed::Options{});

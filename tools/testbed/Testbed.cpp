@@ -134,7 +134,7 @@ bool Testbed::StepBack() {
     running = false;
     Release();  // a drag in progress ends the history
     if (!world || past_.empty()) return false;
-    future_.push_back(gelsim::SaveState(*world, false));
+    future_.push_back(gelsim::SaveState(*world, false, false));
     historyBytes_ += future_.back().capacity();
     const std::vector<uint8_t>& back = past_.back();
     gelsim::RestoreState(*world, back.data(), back.size());
@@ -172,7 +172,7 @@ void Testbed::Step() {
     if (!future_.empty()) {
         // Forward again through what StepBack left: the very states, whatever the pointer
         // did when they were first stepped.
-        past_.push_back(gelsim::SaveState(*world, false));
+        past_.push_back(gelsim::SaveState(*world, false, false));
         historyBytes_ += past_.back().capacity();
         const std::vector<uint8_t>& ahead = future_.back();
         gelsim::RestoreState(*world, ahead.data(), ahead.size());
@@ -184,7 +184,7 @@ void Testbed::Step() {
     }
     // A drag's spring lives outside the world's bodies, so states are kept only without one.
     if (!handle_) {
-        past_.push_back(gelsim::SaveState(*world, false));
+        past_.push_back(gelsim::SaveState(*world, false, false));
         historyBytes_ += past_.back().capacity();
         while (!past_.empty() && (past_.size() > HISTORY_STEPS || historyBytes_ > HISTORY_BYTES)) {
             historyBytes_ -= past_.front().capacity();

@@ -40,6 +40,9 @@ struct QueuedEvent {
 /// first), the number already polled, and the queue mode.
 void ReadEvents(TPhysics& w, std::vector<QueuedEvent>& out, size_t& polled, int32_t& mode);
 
+/// The world's queue mode.
+int32_t EventMode(TPhysics& w);
+
 /// Replaces the world's queue with these pairs (built-in kinds only; the objects are held
 /// from now on), the first `polled` of them already polled, and the mode.
 void WriteEvents(TPhysics& w, const std::vector<QueuedEvent>& events, size_t polled, int32_t mode);
